@@ -1,0 +1,108 @@
+#include "TestFiles.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+
+namespace tvtest {
+
+std::string UniqueName(const std::string& prefix)
+{
+    static std::atomic<unsigned> counter{0};
+    char buf[64];
+    snprintf(buf, sizeof buf, "%lu_%u", GetCurrentProcessId(), ++counter);
+    return prefix + buf;
+}
+
+TempDir::TempDir(const std::string& tag)
+{
+    char tmp[MAX_PATH];
+    GetTempPathA(MAX_PATH, tmp);
+    path_ = std::string(tmp) + UniqueName(tag + "_");
+    MakeDir(path_);
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+std::string TempDir::operator/(const std::string& relative) const
+{
+    return path_ + "\\" + relative;
+}
+
+void RemoveTree(const std::string& path)
+{
+    DWORD attr = GetFileAttributesA(path.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES)
+        return;
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL | (attr & FILE_ATTRIBUTE_DIRECTORY));
+    if (!(attr & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileA(path.c_str());
+        return;
+    }
+    if (!(attr & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                std::string name = fd.cFileName;
+                if (name != "." && name != "..")
+                    RemoveTree(path + "\\" + name);
+            } while (FindNextFileA(h, &fd));
+            FindClose(h);
+        }
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f)
+        return;
+    if (!bytes.empty())
+        fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
+
+std::string ReadFileBytes(const std::string& path)
+{
+    std::string out;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f)
+        return out;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        out.append(buf, n);
+    fclose(f);
+    return out;
+}
+
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void MakeDir(const std::string& path)
+{
+    if (path.empty() || Exists(path))
+        return;
+    size_t cut = path.find_last_of('\\');
+    if (cut != std::string::npos && cut > 2)
+        MakeDir(path.substr(0, cut));
+    CreateDirectoryA(path.c_str(), nullptr);
+}
+
+std::string PatternBytes(size_t size, unsigned seed)
+{
+    std::string out(size, '\0');
+    unsigned x = seed * 2654435761u + 12345u;
+    for (size_t i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        out[i] = static_cast<char>(x >> 16);
+    }
+    return out;
+}
+
+}  // namespace tvtest

@@ -1,0 +1,39 @@
+// Files and folders that a test makes for itself and removes again.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tvtest {
+
+// A fresh folder under the temporary folder, removed with all it holds.
+class TempDir {
+public:
+    explicit TempDir(const std::string& tag = "tv");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // path() + "\\" + relative
+    std::string operator/(const std::string& relative) const;
+
+private:
+    std::string path_;
+};
+
+// Removes a file or a whole folder tree (read-only attributes cleared first).
+void RemoveTree(const std::string& path);
+
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string ReadFileBytes(const std::string& path);  // empty when it cannot be read
+bool Exists(const std::string& path);
+void MakeDir(const std::string& path);  // with missing parents
+
+// Deterministic pseudo-random bytes.
+std::string PatternBytes(size_t size, unsigned seed = 1);
+
+// A unique name for this process and call: prefix + pid + counter.
+std::string UniqueName(const std::string& prefix);
+
+}  // namespace tvtest
