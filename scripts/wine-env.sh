@@ -4,7 +4,8 @@
 #   wine_env_stop               ends wineserver and the display it started
 export WINEDEBUG=-all
 export WINEARCH=win64
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# mapi32: a stand-in beside a test exe is preferred to the built-in one.
+export WINEDLLOVERRIDES="mscoree,mshtml=;mapi32=n,b"
 
 _tv_xvfb_pid=""
 
