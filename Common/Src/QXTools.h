@@ -47,3 +47,62 @@ public:
     TQXTools();
     ~TQXTools();
 };
+
+// ---------------------------------------------------------------------------
+// Text, path, process and mail utilities. Texts are zero-terminated ANSI;
+// output buffers hold 256 characters unless said otherwise. Inputs that do not
+// fit their buffers are refused (false), never cut.
+
+// A path in a fixed 256-character buffer (one entry of a selection list).
+typedef char QXPath[256];
+
+// Cuts white space (blank, \t, \n, \v, \f, \r) at the end, then moves the text
+// past its leading white space to the front. length -1: measure it. Returns text.
+char* Trim(char* text, int length = -1);
+// Cuts one trailing '\'; false for null or empty.
+bool StripTrailingBackslash(char* text);
+// Every '/' becomes '\' (and the reverse); false only for null.
+bool SlashToBackslash(char* text);
+bool BackslashToSlash(char* text);
+// folder = drive + directory (with its trailing '\'), name = name + extension,
+// extension with its '.'; each output (256 characters) may be null.
+// False for a null path or one longer than 255 characters.
+bool SplitPath(const char* path, char* folder, char* name, char* extension);
+// Dispatches every waiting message of the thread in the range (0, 0: all),
+// then the same for the window when one is given. Returns true.
+bool PumpMessages(HWND window, UINT lowest, UINT highest);
+// Starts a document or program through the shell ("open", "add", ...). With
+// wait: sleeps one second, then, when a process came back, pumps the thread's
+// messages until that process has ended. The result is the start's success.
+bool ShellExecuteWait(HWND owner, const char* file, const char* verb, const char* parameters,
+                      bool wait);
+// The network user name into a destination of 64 characters.
+bool GetCurrentUserName(char* destination);
+// The mail address (the word around the first '@', delimited by blank, ',',
+// '"' or ';') into destination; false and empty when there is none.
+bool ExtractMailAddress(const char* text, char* destination);
+// Whether the path lies in the temporary, system or Windows folder (case-insensitive).
+bool IsInTempDir(const char* path);
+bool IsInSystemDir(const char* path);
+bool IsInWindowsDir(const char* path);
+// Hands the file to the mail program through Simple MAPI (MAPI32.DLL loaded at
+// run time, the mail program's dialog shown). An empty address leaves the
+// recipient to the user. True only when MAPISendMail returned SUCCESS_SUCCESS;
+// mapiCode (optional) receives its return value (unchanged when it was not called).
+bool SendMailWithAttachment(const char* address, const char* subject, const char* noteText,
+                            const char* attachmentPath, ULONG* mapiCode = nullptr);
+// The base folder of a selection: the longest common ancestor of the entries'
+// parent folders, without a trailing '\' ("D:\a", a drive as "D:").
+bool CommonBaseDir(int count, const QXPath* list, char* destination);
+// The name of an output made from a selection, suffix appended: one folder or
+// one file gives its own path, a drive root D:\ gives D:\D, several entries the
+// folder of the first. folder receives the folder the output lies in (empty
+// for one file).
+bool BuildTargetName(int count, const QXPath* list, const char* suffix, char* name,
+                     char* folder);
+
+// The free part of the process's virtual address space, in bytes.
+uint64_t GetAvailVirtual();
+// Tests only: replaces the memory query of GetAvailVirtual (null restores it).
+typedef uint64_t (*AvailVirtualQuery)();
+void SetAvailVirtualQuery(AvailVirtualQuery query);

@@ -1,0 +1,27 @@
+// QXReg: reading the system's REG_SZ settings.
+#pragma once
+
+#include <windows.h>
+
+#include "QXTools.h"
+
+// Keys below HKEY_CURRENT_USER: QX_REG_ROOT joined with a subkey ("%s%s").
+#define QX_REG_ROOT "software\\Quorvex\\"
+#define QX_REG_SETTINGS "Tarvisto"
+#define QX_REG_OWN_CERTIFICATES "Own Certificates"
+
+class TQXReg {
+public:
+    TQXReg();
+    ~TQXReg();
+};
+
+// Reads a value into a buffer of 256 bytes (zeroed first). False (and an empty
+// buffer) when the key or value is missing, or the data need more than 255
+// characters and the terminator (reporting).
+bool ReadRegString(HKEY root, const char* path, const char* name, char* buffer);
+// "software\Quorvex\" + subkey into 256 characters.
+bool BuildRegKeyPath(char* destination, const char* subkey);
+// A yes/no switch of the settings key: on when the value, trimmed, is "Yes" in
+// any letter case. False (and off) when the value could not be read.
+bool ReadRegSwitch(const char* valueName, bool* on);
