@@ -1,0 +1,690 @@
+#include "CryptAPI.h"
+
+#include "FileAPI.h"
+#include "QXTools.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+const char kUnit[] = "CryptAPI";
+char kMd5Oid[] = szOID_RSA_MD5;
+char kRc4Oid[] = szOID_RSA_RC4;
+
+// A move-only owner of one handle; Release runs once, on every path.
+template <typename T, typename Traits>
+class Owned {
+public:
+    Owned() = default;
+    explicit Owned(T value) : value_(value) {}
+    ~Owned() { reset(); }
+    Owned(Owned&& other) noexcept : value_(other.release()) {}
+    Owned& operator=(Owned&& other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+
+    T get() const { return value_; }
+    T* out() { reset(); return &value_; }
+    explicit operator bool() const { return value_ != Traits::invalid(); }
+    T release() { T v = value_; value_ = Traits::invalid(); return v; }
+    void reset(T value = Traits::invalid())
+    {
+        if (value_ != Traits::invalid())
+            Traits::close(value_);
+        value_ = value;
+    }
+
+private:
+    T value_ = Traits::invalid();
+};
+
+struct ProviderTraits {
+    static HCRYPTPROV invalid() { return 0; }
+    static void close(HCRYPTPROV p) { CryptReleaseContext(p, 0); }
+};
+struct StoreTraits {
+    static HCERTSTORE invalid() { return nullptr; }
+    static void close(HCERTSTORE s) { CertCloseStore(s, 0); }
+};
+struct CertTraits {
+    static PCCERT_CONTEXT invalid() { return nullptr; }
+    static void close(PCCERT_CONTEXT c) { CertFreeCertificateContext(c); }
+};
+struct MsgTraits {
+    static HCRYPTMSG invalid() { return nullptr; }
+    static void close(HCRYPTMSG m) { CryptMsgClose(m); }
+};
+struct MemTraits {
+    static BYTE* invalid() { return nullptr; }
+    static void close(BYTE* b) { free(b); }
+};
+
+using Provider = Owned<HCRYPTPROV, ProviderTraits>;
+using Store = Owned<HCERTSTORE, StoreTraits>;
+using Cert = Owned<PCCERT_CONTEXT, CertTraits>;
+using Msg = Owned<HCRYPTMSG, MsgTraits>;
+using Memory = Owned<BYTE*, MemTraits>;
+
+// Room for size + 1 bytes, zeroed at the end; null for sizes that cannot be held.
+BYTE* AllocateOutput(DWORD size)
+{
+    if (size == 0xFFFFFFFFu)
+        return nullptr;
+    BYTE* p = static_cast<BYTE*>(malloc(static_cast<size_t>(size) + 1));
+    if (p)
+        p[size] = 0;
+    return p;
+}
+
+// Keeps the thread's last-error code of a failing step across clean-up calls
+// that may change it, so that the report names the step that failed.
+class SavedError {
+public:
+    void Take() { code_ = GetLastError(); }
+    void Restore() const { SetLastError(code_); }
+private:
+    DWORD code_ = 0;
+};
+
+}  // namespace
+
+TQXCrypt::TQXCrypt() : files(new TQXFile), message{}
+{
+    ClearLastError();
+}
+
+TQXCrypt::~TQXCrypt()
+{
+    delete files;
+}
+
+bool TQXCrypt::Report(bool ok, int location, const char* text)
+{
+    FormatText(message, sizeof message, "%s", text);
+    return QXReport(ok, kUnit, location, message);
+}
+
+// ---------------------------------------------------------------------------
+// Key container and stores
+
+bool TQXCrypt::AcquireContext(HCRYPTPROV* provider)
+{
+    bool ok = false;
+    if (provider) {
+        *provider = 0;
+        ok = CryptAcquireContextA(provider, nullptr, nullptr, PROV_RSA_FULL, 0) ||
+             CryptAcquireContextA(provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET);
+        if (!ok)
+            *provider = 0;
+    }
+    return Report(ok, 276, "Key container could not be loaded or created!");
+}
+
+bool TQXCrypt::ReleaseContext(HCRYPTPROV provider)
+{
+    return provider != 0 && CryptReleaseContext(provider, 0);
+}
+
+HCERTSTORE TQXCrypt::OpenStore(const char* storeName, HCRYPTPROV* provider)
+{
+    if (provider)
+        *provider = 0;
+    if (!storeName || !*storeName)
+        return nullptr;
+
+    HCRYPTPROV acquired = 0;
+    if (!AcquireContext(&acquired))
+        return nullptr;
+
+    // The store never releases the provider: it stays whoever asked for it.
+    HCERTSTORE store = CertOpenStore(
+        CERT_STORE_PROV_SYSTEM_A, 0, acquired,
+        CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_NO_CRYPT_RELEASE_FLAG, storeName);
+    SavedError error;
+    error.Take();
+    if (provider)
+        *provider = acquired;
+    else
+        ReleaseContext(acquired);
+    error.Restore();
+    Report(store != nullptr, 1112, "Certificate database could not be opened!");
+    return store;
+}
+
+bool TQXCrypt::CloseStore(HCERTSTORE store)
+{
+    // Contexts still held by the caller keep the store alive; changes were
+    // committed when they were made.
+    return store != nullptr && CertCloseStore(store, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Certificates
+
+bool TQXCrypt::FreeCertificate(PCCERT_CONTEXT certificate)
+{
+    if (!certificate)
+        return false;
+    CertFreeCertificateContext(certificate);
+    return true;
+}
+
+namespace {
+
+// Simple-name string of a name blob; room for 255 characters with the terminator.
+void SimpleName(CERT_NAME_BLOB* name, char* dest)
+{
+    dest[0] = 0;
+    CertNameToStrA(kEncoding, name, CERT_SIMPLE_NAME_STR, dest, 255);
+}
+
+// Commits a change of a store so that no change is lost when the store lives
+// on; stores that keep nothing to commit (memory stores) count as committed.
+bool CommitStore(HCERTSTORE store)
+{
+    if (CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr))
+        return true;
+    DWORD code = GetLastError();
+    return code == ERROR_CALL_NOT_IMPLEMENTED || code == ERROR_NOT_SUPPORTED ||
+           code == static_cast<DWORD>(E_NOTIMPL);
+}
+
+}  // namespace
+
+PCCERT_CONTEXT TQXCrypt::FindCertificate(HCERTSTORE store, const char* subject)
+{
+    if (!store || !subject || !*subject)
+        return nullptr;
+
+    // Every subject that contains the text is a candidate; a subject that is
+    // exactly the text wins, so that "Bob" does not find "Bobby".
+    Cert first;
+    Cert exact;
+    PCCERT_CONTEXT current = nullptr;
+    while ((current = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
+                                                 CERT_FIND_SUBJECT_STR_A, subject, current))) {
+        char name[256];
+        SimpleName(&current->pCertInfo->Subject, name);
+        if (_stricmp(name, subject) == 0) {
+            exact.reset(CertDuplicateCertificateContext(current));
+            CertFreeCertificateContext(current);
+            break;
+        }
+        if (!first)
+            first.reset(CertDuplicateCertificateContext(current));
+    }
+    PCCERT_CONTEXT found = exact ? exact.release() : first.release();
+    if (found)
+        SetLastError(0);  // the end of the search left CRYPT_E_NOT_FOUND
+    Report(found != nullptr, 1246, "No certificate could be found in database!");
+    return found;
+}
+
+bool TQXCrypt::GetCertificateInfo(PCCERT_CONTEXT certificate, CertificateInfo* info)
+{
+    bool ok = false;
+    if (certificate && info) {
+        memset(info, 0, sizeof *info);
+        PCERT_INFO ci = certificate->pCertInfo;
+        info->version = ci->dwVersion;
+        SimpleName(&ci->Issuer, info->issuer);
+        SimpleName(&ci->Subject, info->subject);
+        info->notBefore = ci->NotBefore;
+        info->notAfter = ci->NotAfter;
+        info->certificate = certificate;
+        ok = true;
+    }
+    return Report(ok, 1324, "Certficate information could not be found!");
+}
+
+PCCERT_CONTEXT TQXCrypt::CheckSignatureKey(PCCERT_CONTEXT certificate)
+{
+    if (!certificate)
+        return nullptr;
+    bool ok = false;
+    DWORD size = 0;
+    if (CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
+                                          &size)) {
+        Memory info(AllocateOutput(size));
+        ok = info && CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID,
+                                                       info.get(), &size);
+    }
+    Report(ok, 1435, "No signature certicate could be found!");
+    return ok ? certificate : nullptr;
+}
+
+bool TQXCrypt::AddCertificate(const char* storeName, PCCERT_CONTEXT certificate)
+{
+    if (!storeName || !*storeName || !certificate)
+        return false;
+    HCRYPTPROV acquired = 0;
+    Store store(OpenStore(storeName, &acquired));
+    Provider provider(acquired);
+    if (!store)
+        return false;
+
+    bool ok;
+    // A certificate that is already there is left alone and counts as added.
+    PCCERT_CONTEXT present = CertFindCertificateInStore(store.get(), kEncoding, 0,
+                                                        CERT_FIND_EXISTING, certificate, nullptr);
+    if (present) {
+        CertFreeCertificateContext(present);
+        SetLastError(0);
+        ok = true;
+    } else {
+        ok = CertAddCertificateContextToStore(store.get(), certificate,
+                                              CERT_STORE_ADD_USE_EXISTING, nullptr) &&
+             CommitStore(store.get());
+    }
+    SavedError error;
+    error.Take();
+    store.reset();
+    provider.reset();
+    error.Restore();
+    return Report(ok, 1480, "The public key could not be registered in the certificate database!");
+}
+
+bool TQXCrypt::DeleteCertificate(PCCERT_CONTEXT certificate)
+{
+    if (!certificate)
+        return false;
+    // The store is kept open across the deletion so that it can be committed.
+    Store store(CertDuplicateStore(certificate->hCertStore));
+    bool ok = CertDeleteCertificateFromStore(certificate);
+    if (ok && store)
+        ok = CommitStore(store.get());
+    SavedError error;
+    error.Take();
+    store.reset();
+    error.Restore();
+    return Report(ok, 1500, "This certificate could not be removed from the certificate database!");
+}
+
+bool TQXCrypt::ContainsCertificate(const char* storeName, PCCERT_CONTEXT certificate)
+{
+    if (!storeName || !*storeName || !certificate)
+        return false;
+    HCRYPTPROV acquired = 0;
+    Store store(OpenStore(storeName, &acquired));
+    Provider provider(acquired);
+    if (!store)
+        return false;
+    // Looked up, never added and removed: the user's store is only read.
+    Cert present(CertFindCertificateInStore(store.get(), kEncoding, 0, CERT_FIND_EXISTING,
+                                            certificate, nullptr));
+    return static_cast<bool>(present);
+}
+
+bool TQXCrypt::CompareCertificate(PCCERT_CONTEXT first, PCCERT_CONTEXT second)
+{
+    if (!first || !second)
+        return false;
+    bool ok = CertCompareCertificate(kEncoding, first->pCertInfo, second->pCertInfo);
+    return Report(ok, 1692, "The new certificate differs from the certificate in the database!");
+}
+
+// ---------------------------------------------------------------------------
+// Messages in memory
+
+namespace {
+
+void ClearOutput(BYTE** output, uint32_t* outputLength)
+{
+    if (output)
+        *output = nullptr;
+    if (outputLength)
+        *outputLength = 0;
+}
+
+}  // namespace
+
+bool TQXCrypt::SignBuffer(const char* storeName, const char* subject, const BYTE* data,
+                          uint32_t length, BYTE** output, uint32_t* outputLength)
+{
+    ClearOutput(output, outputLength);
+    if (!storeName || !subject || !data || length == 0 || !output || !outputLength)
+        return false;
+
+    HCRYPTPROV acquired = 0;
+    Store store(OpenStore(storeName, &acquired));
+    Provider provider(acquired);
+    if (!store)
+        return false;
+    Cert signer(FindCertificate(store.get(), subject));
+    if (!signer || !CheckSignatureKey(signer.get()))
+        return false;
+
+    CRYPT_SIGN_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = kEncoding;
+    para.pSigningCert = signer.get();
+    para.HashAlgorithm.pszObjId = kMd5Oid;
+    PCCERT_CONTEXT certificates[1] = {signer.get()};
+    para.cMsgCert = 1;
+    para.rgpMsgCert = certificates;
+
+    const BYTE* parts[1] = {data};
+    DWORD partLengths[1] = {length};
+    DWORD size = 0;
+    Memory result;
+    bool ok = CryptSignMessage(&para, FALSE, 1, parts, partLengths, nullptr, &size);
+    if (ok) {
+        result.reset(AllocateOutput(size));
+        ok = result && CryptSignMessage(&para, FALSE, 1, parts, partLengths, result.get(), &size);
+        if (!result)
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    SavedError error;
+    error.Take();
+    signer.reset();
+    store.reset();
+    provider.reset();
+    if (ok) {
+        *output = result.release();
+        *outputLength = size;
+    }
+    error.Restore();
+    return Report(ok, 2393, "Signature failed!");
+}
+
+bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
+                            uint32_t* outputLength, PCCERT_CONTEXT* signer, bool verifyOnly)
+{
+    ClearOutput(output, outputLength);
+    if (signer)
+        *signer = nullptr;
+    if (!data || length == 0 || (!verifyOnly && (!output || !outputLength)))
+        return false;
+
+    // A provider is acquired so that a missing key container fails as before;
+    // the verification itself runs on CryptoAPI's default provider.
+    HCRYPTPROV acquired = 0;
+    if (!AcquireContext(&acquired))
+        return false;
+    Provider provider(acquired);
+
+    CRYPT_VERIFY_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgAndCertEncodingType = kEncoding;
+    para.hCryptProv = 0;
+
+    Cert signerCert;
+    DWORD size = 0;
+    Memory content;
+    bool ok = CryptVerifyMessageSignature(&para, 0, data, length, nullptr, &size,
+                                          signerCert.out());
+    if (ok && !verifyOnly) {
+        content.reset(AllocateOutput(size));
+        if (!content) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            ok = false;
+        } else {
+            // One context goes out: the one of the content pass.
+            ok = CryptVerifyMessageSignature(&para, 0, data, length, content.get(), &size,
+                                             signerCert.out());
+        }
+    }
+    SavedError error;
+    error.Take();
+    provider.reset();
+    if (signer)
+        *signer = signerCert.release();
+    if (ok && !verifyOnly) {
+        *output = content.release();
+        *outputLength = size;
+    }
+    error.Restore();
+    return Report(ok, 2525, "Verification failed!");
+}
+
+bool TQXCrypt::EncryptBuffer(const char* storeName, const char* subject, const BYTE* data,
+                             uint32_t length, BYTE** output, uint32_t* outputLength)
+{
+    ClearOutput(output, outputLength);
+    if (!storeName || !subject || !data || length == 0 || !output || !outputLength)
+        return false;
+
+    HCRYPTPROV acquired = 0;
+    Store store(OpenStore(storeName, &acquired));
+    Provider provider(acquired);
+    if (!store)
+        return false;
+    Cert recipient(FindCertificate(store.get(), subject));
+    if (!recipient)
+        return false;
+
+    CRYPT_ENCRYPT_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = kEncoding;
+    para.hCryptProv = provider.get();
+    para.ContentEncryptionAlgorithm.pszObjId = kRc4Oid;
+
+    PCCERT_CONTEXT recipients[1] = {recipient.get()};
+    DWORD size = 0;
+    Memory result;
+    bool ok = CryptEncryptMessage(&para, 1, recipients, data, length, nullptr, &size);
+    if (ok) {
+        result.reset(AllocateOutput(size));
+        ok = result && CryptEncryptMessage(&para, 1, recipients, data, length, result.get(), &size);
+        if (!result)
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    SavedError error;
+    error.Take();
+    recipient.reset();
+    store.reset();
+    provider.reset();
+    if (ok) {
+        *output = result.release();
+        *outputLength = size;
+    }
+    error.Restore();
+    return Report(ok, 2743, "Encryption failed!");
+}
+
+namespace {
+
+// Decrypts an opened enveloped message for the first of its recipients whose
+// certificate, with a private key, the store holds. Leaves the last error of
+// the failing step.
+bool DecryptForStoredRecipient(HCRYPTMSG msg, HCERTSTORE store)
+{
+    DWORD type = 0;
+    DWORD size = sizeof type;
+    if (!CryptMsgGetParam(msg, CMSG_TYPE_PARAM, 0, &type, &size))
+        return false;
+    if (type != CMSG_ENVELOPED) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE));
+        return false;
+    }
+    DWORD count = 0;
+    size = sizeof count;
+    if (!CryptMsgGetParam(msg, CMSG_RECIPIENT_COUNT_PARAM, 0, &count, &size))
+        return false;
+
+    DWORD lastError = static_cast<DWORD>(CRYPT_E_NO_DECRYPT_CERT);
+    for (DWORD index = 0; index < count; ++index) {
+        size = 0;
+        if (!CryptMsgGetParam(msg, CMSG_RECIPIENT_INFO_PARAM, index, nullptr, &size))
+            return false;
+        Memory infoBuffer(AllocateOutput(size));
+        if (!infoBuffer) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        if (!CryptMsgGetParam(msg, CMSG_RECIPIENT_INFO_PARAM, index, infoBuffer.get(), &size))
+            return false;
+        auto* recipientInfo = reinterpret_cast<PCERT_INFO>(infoBuffer.get());
+
+        Cert recipient(CertGetSubjectCertificateFromStore(store, kEncoding, recipientInfo));
+        if (!recipient)
+            continue;  // not this user's
+
+        HCRYPTPROV keyProvider = 0;
+        DWORD keySpec = 0;
+        BOOL callerFrees = FALSE;
+        if (!CryptAcquireCertificatePrivateKey(recipient.get(), 0, nullptr, &keyProvider,
+                                               &keySpec, &callerFrees)) {
+            lastError = GetLastError();
+            continue;
+        }
+        Provider owned(callerFrees ? keyProvider : 0);
+        // Keys imported from PKCS#12 files may report a kind of their own.
+        if (keySpec != AT_KEYEXCHANGE && keySpec != AT_SIGNATURE)
+            keySpec = AT_KEYEXCHANGE;
+
+        CMSG_CTRL_DECRYPT_PARA para = {};
+        para.cbSize = sizeof para;
+        para.hCryptProv = keyProvider;
+        para.dwKeySpec = keySpec;
+        para.dwRecipientIndex = index;
+        if (CryptMsgControl(msg, 0, CMSG_CTRL_DECRYPT, &para))
+            return true;
+        lastError = GetLastError();
+    }
+    SetLastError(lastError);
+    return false;
+}
+
+}  // namespace
+
+bool TQXCrypt::DecryptBuffer(const char* storeName, const BYTE* data, uint32_t length,
+                             BYTE** output, uint32_t* outputLength)
+{
+    ClearOutput(output, outputLength);
+    if (!data || length == 0 || !storeName || !*storeName || !output || !outputLength)
+        return false;
+
+    HCRYPTPROV acquired = 0;
+    Store store(OpenStore(storeName, &acquired));
+    Provider provider(acquired);
+    if (!store)
+        return false;
+
+    DWORD size = 0;
+    Memory result;
+    bool ok = false;
+    Msg msg(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
+    if (msg && CryptMsgUpdate(msg.get(), data, length, TRUE) &&
+        DecryptForStoredRecipient(msg.get(), store.get()) &&
+        CryptMsgGetParam(msg.get(), CMSG_CONTENT_PARAM, 0, nullptr, &size)) {
+        result.reset(AllocateOutput(size));
+        if (!result)
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        else
+            ok = CryptMsgGetParam(msg.get(), CMSG_CONTENT_PARAM, 0, result.get(), &size);
+    }
+    SavedError error;
+    error.Take();
+    msg.reset();
+    store.reset();
+    provider.reset();
+    if (ok) {
+        *output = result.release();
+        *outputLength = size;
+    }
+    error.Restore();
+    return Report(ok, 2888, "Decryption failed!");
+}
+
+bool TQXCrypt::FreeBuffer(BYTE* buffer)
+{
+    if (!buffer)
+        return false;
+    free(buffer);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Whole files: read, one buffer member, write only what succeeded.
+
+namespace {
+
+// Releases a buffer of the file helper on every path.
+class ReadBuffer {
+public:
+    explicit ReadBuffer(TQXFile* files) : files_(files) {}
+    ~ReadBuffer() { if (data) files_->FreeBuffer(data); }
+    ReadBuffer(const ReadBuffer&) = delete;
+    ReadBuffer& operator=(const ReadBuffer&) = delete;
+    unsigned char* data = nullptr;
+    DWORD length = 0;
+private:
+    TQXFile* files_;
+};
+
+}  // namespace
+
+bool TQXCrypt::SignFile(const char* storeName, const char* subject, const char* inputPath,
+                        const char* outputPath)
+{
+    bool ok = false;
+    ReadBuffer input(files);
+    BYTE* result = nullptr;
+    uint32_t resultLength = 0;
+    if (inputPath && outputPath && files->ReadWholeFile(inputPath, &input.data, &input.length) &&
+        SignBuffer(storeName, subject, input.data, input.length, &result, &resultLength))
+        ok = WriteWholeFile(outputPath, result, resultLength);
+    FreeBuffer(result);
+    return Report(ok, 2440, "This file could not be signed!");
+}
+
+bool TQXCrypt::VerifyFile(const char* inputPath, const char* outputPath, CertificateInfo* signer)
+{
+    bool ok = false;
+    ReadBuffer input(files);
+    BYTE* result = nullptr;
+    uint32_t resultLength = 0;
+    if (inputPath && outputPath && files->ReadWholeFile(inputPath, &input.data, &input.length)) {
+        PCCERT_CONTEXT signerCert = nullptr;
+        bool verified = VerifyBuffer(input.data, input.length, &result, &resultLength,
+                                     &signerCert, false);
+        // The signer is described also when the signature does not match.
+        if (signerCert) {
+            if (signer)
+                GetCertificateInfo(signerCert, signer);
+            else
+                FreeCertificate(signerCert);
+        }
+        if (verified)
+            ok = WriteWholeFile(outputPath, result, resultLength);
+    }
+    FreeBuffer(result);
+    return Report(ok, 2582, "This file could not be verified!");
+}
+
+bool TQXCrypt::EncryptFile(const char* storeName, const char* subject, const char* inputPath,
+                           const char* outputPath)
+{
+    bool ok = false;
+    ReadBuffer input(files);
+    BYTE* result = nullptr;
+    uint32_t resultLength = 0;
+    if (storeName && subject && inputPath && outputPath &&
+        files->ReadWholeFile(inputPath, &input.data, &input.length) &&
+        EncryptBuffer(storeName, subject, input.data, input.length, &result, &resultLength))
+        ok = WriteWholeFile(outputPath, result, resultLength);
+    FreeBuffer(result);
+    return Report(ok, 2796, "This file could not be encrypted!");
+}
+
+bool TQXCrypt::DecryptFile(const char* storeName, const char* inputPath, const char* outputPath)
+{
+    bool ok = false;
+    ReadBuffer input(files);
+    BYTE* result = nullptr;
+    uint32_t resultLength = 0;
+    if (inputPath && outputPath && files->ReadWholeFile(inputPath, &input.data, &input.length) &&
+        DecryptBuffer(storeName, input.data, input.length, &result, &resultLength))
+        ok = WriteWholeFile(outputPath, result, resultLength);
+    FreeBuffer(result);
+    return Report(ok, 2939, "This file could not be decrypted!");
+}

@@ -1,0 +1,101 @@
+// CryptAPI: certificate stores of the current user and PKCS#7 messages.
+//
+// TQXCrypt is the one door to CryptoAPI. It opens the user's system stores,
+// finds certificates by their subject, describes them (CertificateInfo) and
+// signs, verifies, encrypts and decrypts buffers and whole files.
+//
+// Message formats (DER, nothing before or after it in a file):
+//   ".sgn"  signedData, content attached, MD5, the signer's certificate as the
+//           only certificate, no CRLs, no attributes
+//   ".crp"  envelopedData, one recipient, RC4 (the provider's default length)
+//   ".sme"  a signed message whose content is a complete enveloped message
+//
+// Every reporting member writes its message into `message` and ends with the
+// report step (unit "CryptAPI"). Nothing is held between calls: what a member
+// hands out belongs to the caller:
+//   provider handle  -> ReleaseContext, after the store opened with it is closed
+//   store handle     -> CloseStore
+//   certificate      -> FreeCertificate (or DeleteCertificate, which frees it)
+//   buffer           -> FreeBuffer
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdint>
+
+class TQXFile;
+
+// What the system shows of a certificate. Names are simple-name strings
+// (the attribute values in their order, without attribute names).
+struct CertificateInfo {
+    PCCERT_CONTEXT certificate;  // not duplicated: stays its owner's
+    char issuer[256];
+    char subject[256];
+    FILETIME notBefore;
+    FILETIME notAfter;
+    uint32_t version;  // 0 for version 1, 1 for version 2, 2 for version 3
+};
+
+class TQXCrypt {
+public:
+    TQXCrypt();
+    ~TQXCrypt();
+    TQXCrypt(const TQXCrypt&) = delete;
+    TQXCrypt& operator=(const TQXCrypt&) = delete;
+
+    TQXFile* files;     // whole-file input and output
+    char message[1024];  // message of the member called last
+
+    // Key container and stores.
+    bool AcquireContext(HCRYPTPROV* provider);
+    bool ReleaseContext(HCRYPTPROV provider);
+    // The current user's system store of that name (created when missing).
+    // With `provider` non-null the provider handle goes to the caller (0 when
+    // none was acquired); closing the store never releases it.
+    HCERTSTORE OpenStore(const char* storeName, HCRYPTPROV* provider = nullptr);
+    bool CloseStore(HCERTSTORE store);
+
+    // Certificates.
+    bool FreeCertificate(PCCERT_CONTEXT certificate);
+    // The certificate whose subject contains `subject` (any letter case);
+    // among several, the one whose simple name equals the text, else the first.
+    PCCERT_CONTEXT FindCertificate(HCERTSTORE store, const char* subject);
+    bool GetCertificateInfo(PCCERT_CONTEXT certificate, CertificateInfo* info);
+    // The given context when it is linked to a private key, else null.
+    PCCERT_CONTEXT CheckSignatureKey(PCCERT_CONTEXT certificate);
+    bool AddCertificate(const char* storeName, PCCERT_CONTEXT certificate);
+    // Removes the certificate from the store it came from; always frees it.
+    bool DeleteCertificate(PCCERT_CONTEXT certificate);
+    // Whether the store holds the certificate; the store is only read.
+    bool ContainsCertificate(const char* storeName, PCCERT_CONTEXT certificate);
+    bool CompareCertificate(PCCERT_CONTEXT first, PCCERT_CONTEXT second);
+
+    // Messages in memory. Buffers handed out have room for length + 1 bytes;
+    // on failure the out-buffer is null and the out-length 0.
+    bool SignBuffer(const char* storeName, const char* subject, const BYTE* data,
+                    uint32_t length, BYTE** output, uint32_t* outputLength);
+    // The signer's context goes to `signer` (may be null) and is the caller's.
+    // With verifyOnly no content is handed out.
+    bool VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
+                      uint32_t* outputLength, PCCERT_CONTEXT* signer, bool verifyOnly);
+    bool EncryptBuffer(const char* storeName, const char* subject, const BYTE* data,
+                       uint32_t length, BYTE** output, uint32_t* outputLength);
+    // The store must hold the certificate of a recipient with its private key.
+    bool DecryptBuffer(const char* storeName, const BYTE* data, uint32_t length,
+                       BYTE** output, uint32_t* outputLength);
+    bool FreeBuffer(BYTE* buffer);
+
+    // Whole files. The output is written only when the message step succeeded.
+    bool SignFile(const char* storeName, const char* subject, const char* inputPath,
+                  const char* outputPath);
+    // `signer` is filled from the signer's certificate (also when the
+    // signature does not match); its `certificate` then belongs to the caller.
+    bool VerifyFile(const char* inputPath, const char* outputPath, CertificateInfo* signer);
+    bool EncryptFile(const char* storeName, const char* subject, const char* inputPath,
+                     const char* outputPath);
+    bool DecryptFile(const char* storeName, const char* inputPath, const char* outputPath);
+
+private:
+    bool Report(bool ok, int location, const char* text);
+};
