@@ -1,0 +1,495 @@
+#include "FileAPI.h"
+
+#include <winioctl.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char kUnit[] = "FileAPI";
+const char kBadName[] = "Invalid parameter (file name)!";
+const char kRemoveMessage[] = "File / Directory '%s' could not be remove!";
+const char kReadMessage[] = "This file '%s' could not be read! - (%s)";
+const char kWriteMessage[] = "This file '%s' could not be written! - (%s)";
+const char kIoReason[] = "File could not be write or read!";
+const char kOpenReason[] = "Create or open file failed!";
+
+DiskFreeQuery g_diskFreeQuery = nullptr;
+
+// A usable path: non-null, not empty, at most 255 characters.
+bool PathFits(const char* path)
+{
+    if (!path || !path[0])
+        return false;
+    return strnlen(path, 256) < 256;
+}
+
+// Closes a file handle on every path.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE h) : h_(h) {}
+    ~FileHandle() { Close(); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    bool Valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return h_; }
+    bool Close()
+    {
+        if (!Valid())
+            return true;
+        // Keep the error code of the failing step for the report.
+        DWORD code = GetLastError();
+        bool ok = CloseHandle(h_) != FALSE;
+        h_ = INVALID_HANDLE_VALUE;
+        SetLastError(code);
+        return ok;
+    }
+
+private:
+    HANDLE h_;
+};
+
+HANDLE OpenShared(const char* path, DWORD access, DWORD disposition)
+{
+    return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Writes length bytes at the current position in chunks; a short write fails.
+bool WriteChunks(HANDLE file, const unsigned char* data, uint64_t length)
+{
+    uint64_t position = 0;
+    while (position < length) {
+        uint64_t remaining = length - position;
+        DWORD ask = remaining > QX_FILE_CHUNK ? QX_FILE_CHUNK : static_cast<DWORD>(remaining);
+        DWORD written = 0;
+        if (!WriteFile(file, data + position, ask, &written, nullptr))
+            return false;
+        if (written != ask) {
+            if (GetLastError() == 0)
+                SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        position += written;
+    }
+    return true;
+}
+
+bool ReportFileFailure(int location, const char* format, const char* path, const char* reason)
+{
+    char message[1024];
+    FormatText(message, sizeof message, format, path ? path : "", reason);
+    return QXReport(false, kUnit, location, message);
+}
+
+}  // namespace
+
+bool FileExists(const char* path)
+{
+    return PathFits(path) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool FileCanRead(const char* path)
+{
+    if (!PathFits(path))
+        return false;
+    FileHandle h(OpenShared(path, GENERIC_READ, OPEN_EXISTING));
+    return h.Valid();
+}
+
+bool IsDirectory(const char* path)
+{
+    if (!PathFits(path))
+        return false;
+    DWORD attr = GetFileAttributesA(path);
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsDriveRoot(const char* path)
+{
+    if (!path)
+        return false;
+    size_t len = strnlen(path, 4);
+    if (len == 2)
+        return path[1] == ':';
+    if (len == 3)
+        return path[1] == ':' && path[2] == '\\';
+    return false;
+}
+
+bool ClearReadOnly(const char* path)
+{
+    if (!PathFits(path))
+        return false;
+    DWORD attr = GetFileAttributesA(path);
+    if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_READONLY))
+        return false;
+    return SetFileAttributesA(path, 0) != FALSE;
+}
+
+uint64_t QueryFileSize(const char* path)
+{
+    if (!PathFits(path))
+        return 0;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(path, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    FindClose(h);
+    return (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+}
+
+void SetDiskFreeQuery(DiskFreeQuery query) { g_diskFreeQuery = query; }
+
+uint64_t GetDiskFree(const char* path)
+{
+    if (!PathFits(path))
+        return 0;
+    // A drive letter names its drive; any other path (a network path) is
+    // asked of its own folder.
+    char where[256];
+    const char* query = nullptr;
+    if (path[0] && path[1] == ':') {
+        where[0] = path[0];
+        where[1] = ':';
+        where[2] = 0;
+        query = where;
+    } else if (SplitPath(path, where, nullptr, nullptr) && where[0]) {
+        query = where;
+    }
+    DiskFreeQuery ask = g_diskFreeQuery ? g_diskFreeQuery : &GetDiskFreeSpaceExA;
+    ULARGE_INTEGER available{}, total{}, free{};
+    if (!ask(query, &available, &total, &free))
+        return 0;
+    return available.QuadPart > QX_DISK_FREE_CAP ? QX_DISK_FREE_CAP : available.QuadPart;
+}
+
+bool WriteWholeFile(const char* path, const void* data, DWORD length)
+{
+    if (!path || !data || !path[0] || length == 0 || !PathFits(path))
+        return ReportFileFailure(911, kWriteMessage, path, kBadName);
+    if (static_cast<uint64_t>(length) >= GetDiskFree(path))
+        return ReportFileFailure(911, kWriteMessage, path,
+                                 "Storage capacity destination drive exeeded!");
+    FileHandle file(OpenShared(path, GENERIC_WRITE, CREATE_ALWAYS));
+    if (!file.Valid())
+        return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
+    bool ok = WriteChunks(file.Get(), static_cast<const unsigned char*>(data), length);
+    if (!file.Close())
+        ok = false;
+    if (!ok)
+        return ReportFileFailure(911, kWriteMessage, path, kIoReason);
+    char message[1024];
+    FormatText(message, sizeof message, kWriteMessage, path, "");
+    return QXReport(true, kUnit, 911, message);
+}
+
+bool WipeFile(const char* path)
+{
+    if (!PathFits(path))
+        return false;
+    uint64_t size = QueryFileSize(path);
+    if (size == 0)
+        return true;
+    // Overwrite the file's own clusters: open it as it is, never recreate it.
+    FileHandle file(OpenShared(path, GENERIC_WRITE, OPEN_EXISTING));
+    if (!file.Valid())
+        return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
+    uint64_t chunk = size < QX_FILE_CHUNK ? size : QX_FILE_CHUNK;
+    unsigned char* buffer = static_cast<unsigned char*>(malloc(static_cast<size_t>(chunk)));
+    if (!buffer)
+        return ReportFileFailure(911, kWriteMessage, path,
+                                 "Memory (RAM) could not be allocated!");
+    static const unsigned char kPasses[3] = {0xFF, 0x00, 0xAA};
+    bool ok = true;
+    for (unsigned char value : kPasses) {
+        memset(buffer, value, static_cast<size_t>(chunk));
+        LARGE_INTEGER start{};
+        ok = SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN) != FALSE;
+        for (uint64_t done = 0; ok && done < size;) {
+            uint64_t part = size - done < chunk ? size - done : chunk;
+            ok = WriteChunks(file.Get(), buffer, part);
+            done += part;
+        }
+        if (ok)
+            ok = FlushFileBuffers(file.Get()) != FALSE;
+        if (!ok)
+            break;
+    }
+    free(buffer);
+    if (!file.Close())
+        ok = false;
+    if (!ok)
+        return ReportFileFailure(911, kWriteMessage, path, kIoReason);
+    return true;
+}
+
+bool DeleteFileEx(const char* path, bool wipe)
+{
+    if (!path)
+        return QXReport(false, kUnit, 342, "");
+    char message[1024];
+    FormatText(message, sizeof message, kRemoveMessage, path);
+    if (!PathFits(path))
+        return QXReport(false, kUnit, 342, message);
+    DWORD attr = GetFileAttributesA(path);
+    if (attr == INVALID_FILE_ATTRIBUTES) {
+        DWORD code = GetLastError();
+        // Only an absent file is nothing to do; anything else is a failure.
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+            SetLastError(0);
+            return QXReport(true, kUnit, 342, message);
+        }
+        return QXReport(false, kUnit, 342, message);
+    }
+    SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
+    if (wipe && !WipeFile(path)) {
+        // Put the attributes back: the file stays as it was found.
+        SetFileAttributesA(path, attr);
+        return QXReport(false, kUnit, 342, message);
+    }
+    bool ok = DeleteFileA(path) != FALSE;
+    if (!ok) {
+        DWORD code = GetLastError();
+        SetFileAttributesA(path, attr);
+        SetLastError(code);
+    }
+    return QXReport(ok, kUnit, 342, message);
+}
+
+bool RemoveDirectoryEx(const char* path)
+{
+    if (!path)
+        return QXReport(false, kUnit, 374, "");
+    char copy[256];
+    char message[1024];
+    if (!CopyText(copy, sizeof copy, path)) {
+        FormatText(message, sizeof message, kRemoveMessage, path);
+        return QXReport(false, kUnit, 374, message);
+    }
+    // A drive root keeps its backslash.
+    if (!IsDriveRoot(copy))
+        StripTrailingBackslash(copy);
+    FormatText(message, sizeof message, kRemoveMessage, copy);
+    if (!FileExists(copy)) {
+        SetLastError(0);
+        return QXReport(true, kUnit, 374, message);
+    }
+    SetFileAttributesA(copy, FILE_ATTRIBUTE_ARCHIVE);
+    return QXReport(RemoveDirectoryA(copy) != FALSE, kUnit, 374, message);
+}
+
+bool CreateDirectoryTree(const char* path)
+{
+    if (!path)
+        return QXReport(false, kUnit, 460, "");
+    char message[1024];
+    FormatText(message, sizeof message, "This directory '%s' could not be created!", path);
+    char full[256];
+    if (!CopyText(full, sizeof full, path))
+        return QXReport(false, kUnit, 460, message);
+    if (IsDirectory(full))
+        return QXReport(true, kUnit, 460, message);
+    size_t len = strlen(full);
+    if (len > 0 && full[len - 1] == '\\')
+        full[--len] = 0;
+
+    size_t start;
+    if (full[0] == '\\' && full[1] == '\\')
+        start = 2;
+    else if (len >= 3 && full[1] == ':' && full[2] == '\\')
+        start = 3;
+    else
+        return QXReport(false, kUnit, 460, message);
+
+    char built[256];
+    memcpy(built, full, start);
+    built[start] = 0;
+    size_t pos = start;
+    bool walked = true;
+    while (pos < len) {
+        size_t end = pos;
+        while (end < len && full[end] != '\\')
+            ++end;
+        size_t blen = strlen(built);
+        memcpy(built + blen, full + pos, end - pos);
+        built[blen + end - pos] = 0;
+        if (end > pos && !CreateDirectoryA(built, nullptr)) {
+            // Levels that exist already, or that cannot be made as such (a
+            // server or share name, a missing parent that a later level will
+            // show), do not end the walk; the final test decides.
+            DWORD code = GetLastError();
+            if ((code & 0xB7) != 0xB7 && !(code & 2)) {
+                walked = false;
+                break;
+            }
+        }
+        if (end < len) {
+            blen = strlen(built);
+            built[blen] = '\\';
+            built[blen + 1] = 0;
+        }
+        pos = end + 1;
+    }
+    // Success means the folder is there, not that every call was excused.
+    bool ok = walked && IsDirectory(full);
+    if (!ok && GetLastError() == 0)
+        SetLastError(ERROR_PATH_NOT_FOUND);
+    if (ok)
+        SetLastError(0);
+    return QXReport(ok, kUnit, 460, message);
+}
+
+bool RelativeToBase(const char* base, char* path)
+{
+    if (!base || !path)
+        return false;
+    size_t blen = strlen(base);
+    if (blen > 0 && base[blen - 1] == '\\')
+        --blen;
+    size_t plen = strlen(path);
+    if (blen > plen || _strnicmp(base, path, blen) != 0)
+        return false;
+    const char* rest = path + blen;
+    if (*rest == '\\')
+        ++rest;
+    else if (*rest != 0 && blen > 0)
+        return false;  // "D:\ab" does not lie under "D:\a"
+    memmove(path, rest, strlen(rest) + 1);
+    return true;
+}
+
+bool GetTempDir(char* destination)
+{
+    const char* message = "Get temporary file or directory failed!";
+    if (!destination)
+        return QXReport(false, kUnit, 1127, message);
+    char temp[256];
+    DWORD n = GetTempPathA(sizeof temp, temp);
+    bool ok = n != 0 && n < sizeof temp;
+    if (ok) {
+        StripTrailingBackslash(temp);
+        ok = CopyText(destination, 256, temp);
+    }
+    return QXReport(ok, kUnit, 1127, message);
+}
+
+TQXFile::TQXFile() : info_{}
+{
+    ClearLastError();
+}
+
+TQXFile::~TQXFile() = default;
+
+bool TQXFile::GetCompression(HANDLE file)
+{
+    DWORD format = 0;  // COMPRESSION_FORMAT_NONE
+    DWORD returned = 0;
+    if (!DeviceIoControl(file, FSCTL_GET_COMPRESSION, nullptr, 0, &format, sizeof format,
+                         &returned, nullptr))
+        return false;
+    return format != 0;
+}
+
+bool TQXFile::SetCompression(HANDLE file)
+{
+    DWORD format = 1;  // COMPRESSION_FORMAT_DEFAULT
+    DWORD returned = 0;
+    return DeviceIoControl(file, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0,
+                           &returned, nullptr) != FALSE;
+}
+
+FileInfo* TQXFile::GetFileInfo(const char* path)
+{
+    memset(&info_, 0, sizeof info_);
+    info_.attributes = INVALID_FILE_ATTRIBUTES;
+    if (!PathFits(path))
+        return nullptr;
+    bool timesRead = false;
+    {
+        FileHandle file(OpenShared(path, GENERIC_READ, OPEN_EXISTING));
+        if (file.Valid()) {
+            timesRead = GetFileTime(file.Get(), &info_.creationTime, &info_.lastAccessTime,
+                                    &info_.lastWriteTime) != FALSE;
+            info_.compressed = GetCompression(file.Get());
+        }
+    }
+    info_.attributes = GetFileAttributesA(path);
+    return timesRead ? &info_ : nullptr;
+}
+
+bool TQXFile::SetFileInfo(const char* path, const FileInfo* record)
+{
+    if (!PathFits(path) || !record)
+        return false;
+    {
+        FileHandle file(OpenShared(path, GENERIC_WRITE, OPEN_EXISTING));
+        if (file.Valid()) {
+            SetFileTime(file.Get(), &record->creationTime, &record->lastAccessTime,
+                        &record->lastWriteTime);
+            if (info_.compressed)
+                SetCompression(file.Get());
+        }
+    }
+    return SetFileAttributesA(path, record->attributes) != FALSE;
+}
+
+bool TQXFile::ReadWholeFile(const char* path, unsigned char** buffer, DWORD* length)
+{
+    if (!buffer || !length)
+        return ReportFileFailure(1046, kReadMessage, path, kBadName);
+    *buffer = nullptr;
+    *length = 0;
+    if (!path || !path[0] || !PathFits(path))
+        return ReportFileFailure(1046, kReadMessage, path, kBadName);
+    if (!FileCanRead(path))
+        return ReportFileFailure(1046, kReadMessage, path, "This file does not exist!");
+
+    // A file of 4 GiB or more cannot be handed out whole: refused, never cut.
+    uint64_t size = QueryFileSize(path);
+    uint64_t limit = GetAvailVirtual() / 3;
+    if (size == 0 || size > limit || size > 0xFFFFFFFFull)
+        return ReportFileFailure(1046, kReadMessage, path, "Insufficient physical memory (RAM)!");
+
+    unsigned char* data = static_cast<unsigned char*>(malloc(static_cast<size_t>(size) + 1));
+    if (!data)
+        return ReportFileFailure(1046, kReadMessage, path,
+                                 "Memory (RAM) could not be allocated!");
+    FileHandle file(OpenShared(path, GENERIC_READ, OPEN_EXISTING));
+    if (!file.Valid()) {
+        free(data);
+        return ReportFileFailure(1046, kReadMessage, path, kOpenReason);
+    }
+    uint64_t position = 0;
+    bool ok = true;
+    while (ok && position < size) {
+        uint64_t remaining = size - position;
+        DWORD ask = remaining > QX_FILE_CHUNK ? QX_FILE_CHUNK : static_cast<DWORD>(remaining);
+        DWORD got = 0;
+        ok = ReadFile(file.Get(), data + position, ask, &got, nullptr) != FALSE;
+        if (ok && got == 0) {
+            // The file ended before its size: a failed read.
+            SetLastError(ERROR_HANDLE_EOF);
+            ok = false;
+        }
+        position += got;
+    }
+    file.Close();
+    if (!ok) {
+        free(data);
+        return ReportFileFailure(1046, kReadMessage, path, kIoReason);
+    }
+    data[size] = 0;
+    *buffer = data;
+    *length = static_cast<DWORD>(size);
+    char message[1024];
+    FormatText(message, sizeof message, kReadMessage, path, "");
+    return QXReport(true, kUnit, 1046, message);
+}
+
+bool TQXFile::FreeBuffer(void* buffer)
+{
+    free(buffer);
+    return true;
+}
