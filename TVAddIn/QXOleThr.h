@@ -50,9 +50,9 @@ struct TExeProzessThr {
     std::atomic<DWORD> workerThreadId;  // written by the worker when it begins
 };
 
-// Set to 1 by the job runner at the start of each run step (QXOleAPI); the
-// thread that waits for the job clears it and raises the progress window.
-extern volatile uint8_t BringToFrontRequest;
+// The bring-to-front byte (BringToFrontRequest) is set by the job runner at
+// the start of each run step; the thread that waits for the job clears it and
+// raises the progress window.
 
 // Raises the job's progress window: first the window of class "TQXProgress"
 // that belongs to the given worker thread (0: none), else the first window of

@@ -1,0 +1,240 @@
+// QXOleThr: one job per call on a worker thread of its own; the calling thread
+// pumps its messages meanwhile and raises the progress window on request.
+#include "QXOleThr.h"
+
+#include <cstring>
+#include <new>
+
+#include "QXOleAPI.h"
+
+// The process-wide thread sequence number shared with the crypt worker
+// (QXCryptDir): starts at 100, each start takes the next number.
+int32_t NextThreadNumber();
+
+namespace {
+
+constexpr char kProgressClass[] = "TQXProgress";
+constexpr DWORD kWaitStepMs = 100;
+constexpr int kWindowSearchTries = 20;
+
+// The entries of a list must each end within their 256 characters.
+bool ListIsTerminated(uint32_t count, const TQXSelFil* files) {
+    for (uint32_t i = 0; i < count; ++i) {
+        if (memchr(files[i], 0, sizeof(TQXSelFil)) == nullptr) return false;
+    }
+    return true;
+}
+
+struct ThreadWindowSearch {
+    HWND found;
+};
+
+BOOL CALLBACK FindProgressOfThread(HWND window, LPARAM param) {
+    char className[64] = {0};
+    if (GetClassNameA(window, className, sizeof(className)) > 0 &&
+        strcmp(className, kProgressClass) == 0) {
+        reinterpret_cast<ThreadWindowSearch*>(param)->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindProgressWindowOfThread(DWORD threadId) {
+    if (threadId == 0) return nullptr;
+    ThreadWindowSearch search{nullptr};
+    EnumThreadWindows(threadId, FindProgressOfThread, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void RaiseWindow(HWND window) {
+    SetFocus(window);
+    SetActiveWindow(window);
+    SetForegroundWindow(window);
+    BringWindowToTop(window);
+}
+
+// Sleeps in steps, keeping the calling thread's windows served.
+void PumpingSleep(DWORD ms) {
+    PumpMessages(nullptr, 0, 0);
+    Sleep(ms);
+}
+
+}  // namespace
+
+bool BringProgressWindowToFront(DWORD workerThreadId) {
+    // The job's own window first: the class-name search of the whole desktop
+    // may find another job's progress window.
+    HWND window = FindProgressWindowOfThread(workerThreadId);
+    for (int i = 0; window == nullptr && i < kWindowSearchTries; ++i) {
+        window = FindWindowA(kProgressClass, nullptr);
+        PumpingSleep(kWaitStepMs);
+    }
+    if (window == nullptr) return false;
+    RaiseWindow(window);
+    return true;
+}
+
+uint32_t OperationForExtension(const char* path) {
+    char extension[256] = {0};
+    if (path == nullptr || !SplitPath(path, nullptr, nullptr, extension)) return 0;
+    CharLowerA(extension);
+    if (strcmp(extension, ".sgn") == 0) return 3;  // verify
+    if (strcmp(extension, ".crp") == 0) return 5;  // decrypt
+    if (strcmp(extension, ".sme") == 0) return 1;  // unpack envelope
+    return 0;
+}
+
+TQXOleThr::TQXOleThr() : threadRecord(nullptr), request(nullptr) {
+    ClearLastError();
+    BringToFrontRequest = 0;
+}
+
+TQXOleThr::~TQXOleThr() = default;
+
+bool TQXOleThr::DoExecuteTarvisto(uint32_t op, uint32_t count, TQXSelFil* files,
+                                  const char* recipient) {
+    threadRecord = nullptr;
+    request = nullptr;
+    if (op == 0 || count == 0 || files == nullptr || recipient == nullptr) return false;
+    if (!ListIsTerminated(count, files)) return false;
+
+    // The recipient must fit its 256 characters whole: never cut.
+    char recipientCopy[256];
+    if (!CopyText(recipientCopy, sizeof(recipientCopy), recipient)) return false;
+
+    threadRecord = new (std::nothrow) TExeProzessThr();
+    request = new (std::nothrow) TDoExecuteThrRec();
+    bool started = false;
+    if (threadRecord != nullptr && request != nullptr) {
+        request->op = op;
+        request->count = count;
+        request->files = files;
+        request->recipient = recipientCopy;
+        request->runner = nullptr;
+        threadRecord->request = request;
+        started = StartThr(QX_THR_KIND_RUN, threadRecord);
+    }
+
+    if (started) {
+        while (threadRecord->running.load(std::memory_order_acquire) != 0) {
+            if (BringToFrontRequest != 0) {
+                BringToFrontRequest = 0;
+                BringProgressWindowToFront(threadRecord->workerThreadId.load());
+                Sleep(kWaitStepMs);
+            }
+            PumpMessages(nullptr, 0, 0);
+            Sleep(kWaitStepMs);
+        }
+    }
+
+    delete request;
+    delete threadRecord;
+    request = nullptr;
+    threadRecord = nullptr;
+    return started;
+}
+
+bool TQXOleThr::DoExecuteFile(uint32_t count, const TQXSelFil* files, const char* recipient) {
+    if (files == nullptr || count == 0) return false;
+    TQXSelFil* work = new (std::nothrow) TQXSelFil[1];
+    if (work == nullptr) return false;
+
+    char recipientCopy[256] = {0};
+    bool result = true;
+    if (recipient != nullptr && !CopyText(recipientCopy, sizeof(recipientCopy), recipient)) {
+        result = false;
+    }
+
+    for (uint32_t i = 0; i < count && result; ++i) {
+        // Each entry gets the operation of its own extension; an entry with
+        // none of the three ends the run like a first one would.
+        uint32_t op = 0;
+        if (memchr(files[i], 0, sizeof(TQXSelFil)) == nullptr) {
+            result = false;
+            break;
+        }
+        op = OperationForExtension(files[i]);
+        memcpy(work[0], files[i], sizeof(TQXSelFil));
+        result = DoExecuteTarvisto(op, 1, work, recipientCopy);
+    }
+
+    delete[] work;
+    return result;
+}
+
+bool TQXOleThr::StartThr(uint32_t kind, TExeProzessThr* record) {
+    if (record == nullptr) return false;
+    int32_t number = NextThreadNumber();
+    record->running.store(1, std::memory_order_release);
+    record->owner = this;
+    record->kind = kind;
+    if (InitExeProzessThr(number, record) == nullptr) {
+        record->running.store(0, std::memory_order_release);
+        return false;
+    }
+    return true;
+}
+
+CThr* TQXOleThr::InitExeProzessThr(int32_t number, TExeProzessThr* record) {
+    if (number <= 0 || record == nullptr) return nullptr;
+
+    ThreadParams params;
+    memset(&params, 0, sizeof(params));
+    FormatText(params.name, sizeof(params.name), "ExeProzessThr%4.4d", number);
+    params.reserved = 0;
+    params.number = number;
+    params.routine = &TQXOleThr::ExeProzessThr;
+    params.argument = record;
+    params.priority = 0;
+
+    CThr* thread = new (std::nothrow) CThr();
+    if (thread == nullptr) return nullptr;
+    if (!thread->Init(params)) {
+        delete thread;
+        return nullptr;
+    }
+    record->thread = thread;
+    if (!thread->Start()) {
+        record->thread = nullptr;
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
+DWORD WINAPI TQXOleThr::ExeProzessThr(void* start) {
+    TThrPrm* block = static_cast<TThrPrm*>(start);
+    TExeProzessThr* record = nullptr;
+    if (block != nullptr && block->params != nullptr) {
+        record = static_cast<TExeProzessThr*>(block->params->argument);
+    }
+    if (record != nullptr) record->workerThreadId.store(GetCurrentThreadId());
+    Sleep(20);
+
+    if (record != nullptr && record->kind == QX_THR_KIND_RUN) {
+        DoExecuteTarvistoViaThr(record->request);
+        CThr* thread = record->thread;
+        if (thread != nullptr) {
+            thread->End();
+            delete thread;
+        }
+        record->thread = nullptr;
+    }
+    // The very last action: afterwards the caller may free the record.
+    if (record != nullptr) record->running.store(0, std::memory_order_release);
+    return 0;
+}
+
+bool TQXOleThr::DoExecuteTarvistoViaThr(TDoExecuteThrRec* request) {
+    if (request == nullptr || request->op == 0 || request->count == 0 ||
+        request->files == nullptr || request->recipient == nullptr) {
+        return false;
+    }
+    TQXOleAPI* runner = new (std::nothrow) TQXOleAPI();
+    if (runner == nullptr) return false;
+    request->runner = runner;
+    bool result = runner->Run(request->op, request->count, request->files, request->recipient);
+    delete runner;
+    request->runner = nullptr;
+    return result;
+}
