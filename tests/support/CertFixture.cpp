@@ -1,0 +1,309 @@
+#include "CertFixture.h"
+
+#include "TestFiles.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace tvtest {
+
+namespace {
+
+const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+std::wstring Widen(const std::string& text)
+{
+    std::wstring wide;
+    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (n > 0) {
+        wide.resize(n);
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], n);
+        wide.resize(n - 1);
+    }
+    return wide;
+}
+
+std::string SimpleName(PCCERT_CONTEXT certificate)
+{
+    char name[256] = {};
+    CertNameToStrA(kEncoding, &certificate->pCertInfo->Subject, CERT_SIMPLE_NAME_STR, name,
+                   sizeof name);
+    return name;
+}
+
+bool CommitAndClose(HCERTSTORE store)
+{
+    bool ok = CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    CertCloseStore(store, 0);
+    return ok;
+}
+
+// Adds the context to the named user store (replacing an equal one).
+bool AddToUserStore(PCCERT_CONTEXT certificate, const std::string& storeName)
+{
+    HCERTSTORE store = OpenUserStore(storeName);
+    if (!store)
+        return false;
+    bool ok = CertAddCertificateContextToStore(store, certificate,
+                                               CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    return CommitAndClose(store) && ok;
+}
+
+}  // namespace
+
+HCERTSTORE OpenUserStore(const std::string& store)
+{
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER,
+                         store.c_str());
+}
+
+CertFixture::CertFixture()
+{
+    char tag[64];
+    std::snprintf(tag, sizeof tag, "%lu-%lu", GetCurrentProcessId(), GetTickCount() % 100000);
+    tag_ = tag;
+}
+
+CertFixture::~CertFixture() { Cleanup(); }
+
+std::string CertFixture::NewStore(const std::string& base)
+{
+    std::string name = "tvt-" + base + "-" + tag_ + "-" + std::to_string(++counter_);
+    stores_.push_back(name);
+    return name;
+}
+
+std::string CertFixture::NewContainer()
+{
+    std::string name = "tvt-key-" + tag_ + "-" + std::to_string(++counter_);
+    containers_.push_back(name);
+    return name;
+}
+
+bool CertFixture::MakePerson(const std::string& name, const std::string& store, DWORD keyBits)
+{
+    // The key first, in a container of its own; the provider is released
+    // before the certificate is made with it.
+    std::string container = NewContainer();
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextA(&provider, container.c_str(), nullptr, PROV_RSA_FULL,
+                              CRYPT_NEWKEYSET))
+        return false;
+    HCRYPTKEY key = 0;
+    bool ok = CryptGenKey(provider, AT_KEYEXCHANGE, (keyBits << 16) | CRYPT_EXPORTABLE, &key);
+    if (key)
+        CryptDestroyKey(key);
+    CryptReleaseContext(provider, 0);
+    if (!ok)
+        return false;
+
+    std::string x500 = "CN=\"" + name + "\"";
+    DWORD size = 0;
+    if (!CertStrToNameA(X509_ASN_ENCODING, x500.c_str(), CERT_X500_NAME_STR, nullptr, nullptr,
+                        &size, nullptr))
+        return false;
+    std::vector<BYTE> encoded(size);
+    if (!CertStrToNameA(X509_ASN_ENCODING, x500.c_str(), CERT_X500_NAME_STR, nullptr,
+                        encoded.data(), &size, nullptr))
+        return false;
+    CERT_NAME_BLOB subject = {size, encoded.data()};
+
+    std::wstring wideContainer = Widen(container);
+    CRYPT_KEY_PROV_INFO keyInfo = {};
+    keyInfo.pwszContainerName = &wideContainer[0];
+    keyInfo.dwProvType = PROV_RSA_FULL;
+    keyInfo.dwKeySpec = AT_KEYEXCHANGE;
+
+    PCCERT_CONTEXT certificate =
+        CertCreateSelfSignCertificate(0, &subject, 0, &keyInfo, nullptr, nullptr, nullptr, nullptr);
+    if (!certificate)
+        return false;
+    // The link to the key goes with the certificate into the store.
+    ok = CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, &keyInfo) &&
+         AddToUserStore(certificate, store);
+    CertFreeCertificateContext(certificate);
+    return ok;
+}
+
+PCCERT_CONTEXT CertFixture::Certificate(const std::string& name, const std::string& storeName)
+{
+    HCERTSTORE store = OpenUserStore(storeName);
+    if (!store)
+        return nullptr;
+    PCCERT_CONTEXT found = nullptr;
+    PCCERT_CONTEXT current = nullptr;
+    while ((current = CertEnumCertificatesInStore(store, current))) {
+        if (_stricmp(SimpleName(current).c_str(), name.c_str()) == 0) {
+            found = CertDuplicateCertificateContext(current);
+            CertFreeCertificateContext(current);
+            break;
+        }
+    }
+    CertCloseStore(store, 0);
+    return found;
+}
+
+bool CertFixture::CopyPublic(const std::string& name, const std::string& fromStore,
+                             const std::string& toStore)
+{
+    PCCERT_CONTEXT certificate = Certificate(name, fromStore);
+    if (!certificate)
+        return false;
+    // A fresh context from the encoding alone carries no link to a key.
+    PCCERT_CONTEXT bare = CertCreateCertificateContext(kEncoding, certificate->pbCertEncoded,
+                                                       certificate->cbCertEncoded);
+    CertFreeCertificateContext(certificate);
+    if (!bare)
+        return false;
+    bool ok = AddToUserStore(bare, toStore);
+    CertFreeCertificateContext(bare);
+    return ok;
+}
+
+bool CertFixture::ExportCertificate(const std::string& name, const std::string& store,
+                                    const std::string& path)
+{
+    PCCERT_CONTEXT certificate = Certificate(name, store);
+    if (!certificate)
+        return false;
+    WriteFileBytes(path, std::string(reinterpret_cast<const char*>(certificate->pbCertEncoded),
+                                     certificate->cbCertEncoded));
+    CertFreeCertificateContext(certificate);
+    return Exists(path);
+}
+
+int CertFixture::CountCertificates(const std::string& storeName)
+{
+    HCERTSTORE store = OpenUserStore(storeName);
+    if (!store)
+        return -1;
+    int count = 0;
+    PCCERT_CONTEXT current = nullptr;
+    while ((current = CertEnumCertificatesInStore(store, current)))
+        ++count;
+    CertCloseStore(store, 0);
+    return count;
+}
+
+bool CertFixture::MoveKeyToOwnContainer(PCCERT_CONTEXT certificate)
+{
+    HCRYPTPROV provider = 0;
+    DWORD keySpec = 0;
+    BOOL callerFrees = FALSE;
+    if (!CryptAcquireCertificatePrivateKey(certificate, 0, nullptr, &provider, &keySpec,
+                                           &callerFrees))
+        return false;
+    HCRYPTKEY key = 0;
+    bool ok = CryptGetUserKey(provider, AT_KEYEXCHANGE, &key) ||
+              CryptGetUserKey(provider, AT_SIGNATURE, &key);
+    std::vector<BYTE> blob;
+    DWORD size = 0;
+    if (ok && (ok = CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size))) {
+        blob.resize(size);
+        ok = CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size);
+    }
+    if (key)
+        CryptDestroyKey(key);
+    if (callerFrees)
+        CryptReleaseContext(provider, 0);
+    if (!ok || blob.size() < sizeof(BLOBHEADER))
+        return false;
+    // An exchange key in the new container, whatever kind it was before.
+    reinterpret_cast<BLOBHEADER*>(blob.data())->aiKeyAlg = CALG_RSA_KEYX;
+
+    std::string container = NewContainer();
+    HCRYPTPROV target = 0;
+    if (!CryptAcquireContextA(&target, container.c_str(), nullptr, PROV_RSA_FULL,
+                              CRYPT_NEWKEYSET))
+        return false;
+    HCRYPTKEY imported = 0;
+    ok = CryptImportKey(target, blob.data(), size, 0, CRYPT_EXPORTABLE, &imported);
+    if (imported)
+        CryptDestroyKey(imported);
+    CryptReleaseContext(target, 0);
+    SecureZeroMemory(blob.data(), blob.size());
+    if (!ok)
+        return false;
+
+    std::wstring wideContainer = Widen(container);
+    CRYPT_KEY_PROV_INFO keyInfo = {};
+    keyInfo.pwszContainerName = &wideContainer[0];
+    keyInfo.dwProvType = PROV_RSA_FULL;
+    keyInfo.dwKeySpec = AT_KEYEXCHANGE;
+    return CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0,
+                                             &keyInfo);
+}
+
+bool CertFixture::ImportPfx(const std::string& path, const std::string& password,
+                            const std::string& storeName)
+{
+    std::string bytes = ReadFileBytes(path);
+    if (bytes.empty())
+        return false;
+    CRYPT_DATA_BLOB pfx = {static_cast<DWORD>(bytes.size()),
+                           reinterpret_cast<BYTE*>(&bytes[0])};
+    std::wstring widePassword = Widen(password);
+    HCERTSTORE imported = PFXImportCertStore(&pfx, widePassword.c_str(), CRYPT_EXPORTABLE);
+    if (!imported)
+        return false;
+
+    HCERTSTORE store = OpenUserStore(storeName);
+    bool ok = store != nullptr;
+    int count = 0;
+    PCCERT_CONTEXT current = nullptr;
+    while (ok && (current = CertEnumCertificatesInStore(imported, current))) {
+        ++count;
+        DWORD size = 0;
+        if (CertGetCertificateContextProperty(current, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
+                                              &size))
+            ok = MoveKeyToOwnContainer(current);
+        ok = ok && CertAddCertificateContextToStore(store, current,
+                                                    CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    }
+    if (current)
+        CertFreeCertificateContext(current);
+    if (store)
+        ok = CommitAndClose(store) && ok;
+    CertCloseStore(imported, 0);
+    return ok && count > 0;
+}
+
+void CertFixture::Cleanup()
+{
+    for (const std::string& name : stores_) {
+        // Empty the store first, so that a store that lives on in this
+        // process is empty too, then remove it.
+        HCERTSTORE store = OpenUserStore(name);
+        if (store) {
+            PCCERT_CONTEXT current;
+            while ((current = CertEnumCertificatesInStore(store, nullptr)))
+                CertDeleteCertificateFromStore(current);
+            CommitAndClose(store);
+        }
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0,
+                      CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_DELETE_FLAG, name.c_str());
+        std::string key = "Software\\Microsoft\\SystemCertificates\\" + name;
+        RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
+    }
+    stores_.clear();
+    for (const std::string& name : containers_) {
+        HCRYPTPROV provider = 0;
+        CryptAcquireContextA(&provider, name.c_str(), nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+    }
+    containers_.clear();
+}
+
+std::string CertFixture::DataDir()
+{
+    char path[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string dir(path, n);
+    size_t slash = dir.find_last_of('\\');
+    if (slash != std::string::npos)
+        dir.resize(slash);
+    return dir + "\\certs";
+}
+
+}  // namespace tvtest
