@@ -1,0 +1,622 @@
+// QXForms: forms and controls over plain Win32 windows.
+#include "QXForms.h"
+
+#include <commdlg.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "QXTools.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+
+std::mutex g_classLock;
+std::vector<std::string> g_classes;  // registered by this module
+
+void InitControlsOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS | ICC_BAR_CLASSES |
+                                                     ICC_ANIMATE_CLASS | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&icc);
+    });
+}
+
+// Registers the form class once per module; returns the name used.
+std::string RegisterFormClass(const char* base, bool exact, WNDPROC proc) {
+    char name[256];
+    if (exact)
+        FormatText(name, sizeof(name), "%s", base);
+    else
+        FormatText(name, sizeof(name), "%s.%p", base, (void*)QXFormsModule());
+    std::lock_guard<std::mutex> lock(g_classLock);
+    for (const std::string& known : g_classes)
+        if (known == name) return known;
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = QXFormsModule();
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+    wc.lpszClassName = name;
+    if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return "";
+    g_classes.push_back(name);
+    return name;
+}
+
+BOOL CALLBACK CollectThreadWindow(HWND window, LPARAM param) {
+    auto* list = reinterpret_cast<std::pair<HWND, std::vector<HWND>>*>(param);
+    if (window != list->first && IsWindowVisible(window) && IsWindowEnabled(window)) {
+        list->second.push_back(window);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HINSTANCE QXFormsModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
+void QXFormsUnregisterClasses() {
+    std::lock_guard<std::mutex> lock(g_classLock);
+    for (const std::string& name : g_classes) UnregisterClassA(name.c_str(), QXFormsModule());
+    g_classes.clear();
+}
+
+std::vector<HWND> QXDisableThreadWindows(HWND skip) {
+    std::pair<HWND, std::vector<HWND>> list(skip, {});
+    EnumThreadWindows(GetCurrentThreadId(), CollectThreadWindow, reinterpret_cast<LPARAM>(&list));
+    for (HWND window : list.second) EnableWindow(window, FALSE);
+    return list.second;
+}
+
+void QXEnableWindows(const std::vector<HWND>& windows) {
+    for (HWND window : windows)
+        if (IsWindow(window)) EnableWindow(window, TRUE);
+}
+
+// ---------------------------------------------------------------------------
+// QXForm
+
+QXForm::QXForm() { InitControlsOnce(); }
+
+QXForm::~QXForm() {
+    Destroy();
+    for (HFONT font : fonts_) DeleteObject(font);
+    for (auto& entry : colors_)
+        if (entry.second.brush) DeleteObject(entry.second.brush);
+}
+
+bool QXForm::Create(const char* className, bool exactClass, const char* caption, int clientWidth,
+                    int clientHeight, bool closeBox, HWND owner) {
+    if (hwnd_) return true;
+    className_ = RegisterFormClass(className, exactClass, &QXForm::WindowProc);
+    if (className_.empty()) return false;
+    DWORD style = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN;
+    if (closeBox) style |= WS_SYSMENU;
+    DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+    RECT rect = {0, 0, clientWidth, clientHeight};
+    AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+    hwnd_ = CreateWindowExA(exStyle, className_.c_str(), caption ? caption : "", style,
+                            CW_USEDEFAULT, CW_USEDEFAULT, rect.right - rect.left,
+                            rect.bottom - rect.top, owner, nullptr, QXFormsModule(), this);
+    if (!hwnd_) return false;
+    // Without a window manager the frame may differ: make the client area exact.
+    RECT client;
+    GetClientRect(hwnd_, &client);
+    if (client.right != clientWidth || client.bottom != clientHeight) {
+        RECT window;
+        GetWindowRect(hwnd_, &window);
+        SetWindowPos(hwnd_, nullptr, 0, 0,
+                     window.right - window.left + clientWidth - client.right,
+                     window.bottom - window.top + clientHeight - client.bottom,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    CenterOnScreen();
+    return true;
+}
+
+void QXForm::Destroy() {
+    if (hwnd_) {
+        HWND window = hwnd_;
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        hwnd_ = nullptr;
+        DestroyWindow(window);
+    }
+    controls_.clear();
+}
+
+void QXForm::SetCaption(const char* caption) {
+    if (hwnd_) SetWindowTextA(hwnd_, caption ? caption : "");
+}
+
+void QXForm::CenterOnScreen() { CenterOver(nullptr); }
+
+void QXForm::CenterOver(HWND window) {
+    if (!hwnd_) return;
+    RECT area, own;
+    if (window && IsWindowVisible(window))
+        GetWindowRect(window, &area);
+    else
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    GetWindowRect(hwnd_, &own);
+    int w = own.right - own.left, h = own.bottom - own.top;
+    int x = area.left + ((area.right - area.left) - w) / 2;
+    int y = area.top + ((area.bottom - area.top) - h) / 2;
+    SetWindowPos(hwnd_, nullptr, x < 0 ? 0 : x, y < 0 ? 0 : y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void QXForm::ShowModeless() {
+    if (!hwnd_) return;
+    ShowWindow(hwnd_, SW_SHOW);
+    UpdateWindow(hwnd_);
+}
+
+int QXForm::ShowModal() {
+    if (!hwnd_ || modalRunning_) return modalResult_;
+    std::vector<HWND> disabled = QXDisableThreadWindows(hwnd_);
+    modalRunning_ = true;
+    modalDone_ = false;
+    ShowWindow(hwnd_, SW_SHOW);
+    SetForegroundWindow(hwnd_);
+    UpdateWindow(hwnd_);
+    MSG msg;
+    while (!modalDone_ && hwnd_ && IsWindow(hwnd_)) {
+        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0) {  // the program is ending: hand the quit on
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        if (got < 0) break;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    // Enable the others before hiding, so that activation returns to them.
+    QXEnableWindows(disabled);
+    if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
+    modalRunning_ = false;
+    return modalResult_;
+}
+
+void QXForm::EndModal(int result) {
+    modalResult_ = result;
+    modalDone_ = true;
+    if (hwnd_) PostMessageA(hwnd_, WM_NULL, 0, 0);  // wake the loop
+}
+
+void QXForm::OnCloseRequest() {
+    if (modalRunning_) EndModal(modalResult_);
+}
+
+HWND QXForm::AddControl(int id, const char* cls, const char* text, DWORD style, DWORD exStyle,
+                        int x, int y, int w, int h) {
+    if (!hwnd_) return nullptr;
+    HWND control = CreateWindowExA(exStyle, cls, text ? text : "", WS_CHILD | style, x, y, w, h,
+                                   hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                   QXFormsModule(), nullptr);
+    if (!control) return nullptr;
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(Font(0, nullptr, false)), FALSE);
+    SetWindowSubclass(control, &QXForm::ControlProc, 1, reinterpret_cast<DWORD_PTR>(this));
+    controls_[id] = control;
+    return control;
+}
+
+HFONT QXForm::Font(int height, const char* face, bool bold) {
+    if (height == 0 && !face && !bold) {
+        static HFONT standard = nullptr;
+        if (!standard) {
+            NONCLIENTMETRICSA metrics = {};
+            metrics.cbSize = sizeof(metrics);
+            if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0))
+                standard = CreateFontIndirectA(&metrics.lfMessageFont);
+            if (!standard) standard = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+        }
+        return standard;
+    }
+    HFONT font = CreateFontA(height ? -height : -11, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0,
+                             ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, face ? face : "Arial");
+    if (font) fonts_.push_back(font);
+    return font;
+}
+
+HWND QXForm::AddButton(int id, const char* text, int x, int y, int w, int h, bool isDefault) {
+    HWND button = AddControl(id, "BUTTON", text,
+                             WS_VISIBLE | WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON),
+                             0, x, y, w, h);
+    if (button && isDefault) defaultButton_ = id;
+    return button;
+}
+
+HWND QXForm::AddLabel(int id, const char* text, int x, int y, int w, int h, COLORREF color,
+                      int fontHeight, const char* face, bool bold) {
+    HWND label = AddControl(id, "STATIC", text, WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, x, y, w, h);
+    if (!label) return nullptr;
+    if (fontHeight || face || bold)
+        SendMessageA(label, WM_SETFONT,
+                     reinterpret_cast<WPARAM>(Font(fontHeight, face, bold)), FALSE);
+    if (color != CLR_DEFAULT) colors_[label] = {color, CLR_DEFAULT, nullptr};
+    return label;
+}
+
+HWND QXForm::AddPanel(int id, int x, int y, int w, int h) {
+    HWND panel = AddControl(id, "STATIC", "", WS_VISIBLE | WS_CLIPSIBLINGS, 0, x, y, w, h);
+    if (panel) SetWindowPos(panel, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    return panel;
+}
+
+HWND QXForm::AddLine(int id, int x, int y, int w) {
+    return AddControl(id, "STATIC", "", WS_VISIBLE | SS_ETCHEDHORZ, 0, x, y, w, 2);
+}
+
+HWND QXForm::AddMemo(int id, int x, int y, int w, int h, COLORREF background, const char* face,
+                     int fontHeight) {
+    HWND memo = AddControl(id, "EDIT", "",
+                           WS_VISIBLE | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0, x, y, w, h);
+    if (!memo) return nullptr;
+    SendMessageA(memo, EM_SETLIMITTEXT, 0, 0);
+    if (face || fontHeight)
+        SendMessageA(memo, WM_SETFONT, reinterpret_cast<WPARAM>(Font(fontHeight, face, false)),
+                     FALSE);
+    colors_[memo] = {GetSysColor(COLOR_WINDOWTEXT), background, CreateSolidBrush(background)};
+    return memo;
+}
+
+HWND QXForm::AddProgressBar(int id, int x, int y, int w, int h) {
+    return AddControl(id, PROGRESS_CLASSA, "", WS_VISIBLE, 0, x, y, w, h);
+}
+
+HWND QXForm::AddStatusBar(int id) {
+    HWND bar = AddControl(id, STATUSCLASSNAMEA, "", WS_VISIBLE | CCS_BOTTOM, 0, 0, 0, 0, 0);
+    if (bar) {
+        int right = -1;
+        SendMessageA(bar, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(&right));
+    }
+    return bar;
+}
+
+HWND QXForm::AddAnimate(int id, int x, int y, int w, int h) {
+    return AddControl(id, ANIMATE_CLASSA, "", ACS_CENTER | ACS_TRANSPARENT, 0, x, y, w, h);
+}
+
+HWND QXForm::AddSidePicture(int id, int x, int y, int w, int h) {
+    HWND picture = AddControl(id, "STATIC", "", WS_VISIBLE | SS_OWNERDRAW, 0, x, y, w, h);
+    if (picture) sidePictures_.push_back(picture);
+    return picture;
+}
+
+HWND QXForm::Control(int id) const {
+    auto found = controls_.find(id);
+    return found == controls_.end() ? nullptr : found->second;
+}
+
+void QXForm::SetDefaultButton(int id) {
+    if (defaultButton_ && Control(defaultButton_))
+        SendMessageA(Control(defaultButton_), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    defaultButton_ = id;
+    if (Control(id)) SendMessageA(Control(id), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+}
+
+void QXForm::SetControlText(int id, const char* text) {
+    if (HWND control = Control(id)) SetWindowTextA(control, text ? text : "");
+}
+
+void QXForm::EnableControl(int id, bool enable) {
+    if (HWND control = Control(id)) EnableWindow(control, enable ? TRUE : FALSE);
+}
+
+void QXForm::ShowControl(int id, bool show) {
+    if (HWND control = Control(id)) ShowWindow(control, show ? SW_SHOWNA : SW_HIDE);
+}
+
+bool QXForm::ControlVisible(int id) const {
+    HWND control = Control(id);
+    return control && (GetWindowLongPtrA(control, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+bool QXForm::MemoAppendLine(HWND memo, const char* text) {
+    if (!memo || !text) return false;
+    int length = GetWindowTextLengthA(memo);
+    std::string tail;
+    if (length > 0) {
+        std::vector<char> all(length + 1);
+        GetWindowTextA(memo, all.data(), length + 1);
+        if (length < 2 || all[length - 2] != '\r' || all[length - 1] != '\n') tail = "\r\n";
+    }
+    tail += text;
+    if (tail.size() < 2 || tail.compare(tail.size() - 2, 2, "\r\n") != 0) tail += "\r\n";
+    SendMessageA(memo, EM_SETSEL, length, length);
+    SendMessageA(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(tail.c_str()));
+    return true;
+}
+
+void QXForm::MemoShowScrollBar(HWND memo) {
+    if (!memo) return;
+    LONG_PTR style = GetWindowLongPtrA(memo, GWL_STYLE);
+    if (!(style & WS_VSCROLL)) {
+        SetWindowLongPtrA(memo, GWL_STYLE, style | WS_VSCROLL);
+        SetWindowPos(memo, nullptr, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    }
+}
+
+void QXForm::ProgressSetRange(HWND bar, int lowest, int highest) {
+    SendMessageA(bar, PBM_SETRANGE32, lowest, highest);
+}
+void QXForm::ProgressSetPosition(HWND bar, int position) {
+    SendMessageA(bar, PBM_SETPOS, position, 0);
+}
+int QXForm::ProgressPosition(HWND bar) {
+    return static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
+}
+int QXForm::ProgressMaximum(HWND bar) {
+    return static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
+}
+void QXForm::StatusBarSetText(HWND bar, const char* text) {
+    SendMessageA(bar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text ? text : ""));
+}
+
+void QXForm::DrawSidePicture(const DRAWITEMSTRUCT* item) {
+    // A band from deep to light blue with a row of small keys of light.
+    RECT r = item->rcItem;
+    int height = r.bottom - r.top;
+    for (int y = 0; y < height; y += 2) {
+        int shade = height ? 40 + 120 * y / height : 40;
+        HBRUSH brush = CreateSolidBrush(RGB(0, shade / 3, shade + 60));
+        RECT band = {r.left, r.top + y, r.right, r.top + y + 2};
+        FillRect(item->hDC, &band, brush);
+        DeleteObject(brush);
+    }
+    HBRUSH light = CreateSolidBrush(RGB(230, 200, 80));
+    int w = r.right - r.left;
+    for (int y = r.top + 8; y + 10 < r.bottom; y += 24) {
+        RECT bow = {r.left + w / 4, y, r.right - w / 4, y + 5};
+        RECT stem = {r.left + w / 2 - 1, y + 5, r.left + w / 2 + 1, y + 12};
+        FrameRect(item->hDC, &bow, light);
+        FillRect(item->hDC, &stem, light);
+    }
+    DeleteObject(light);
+}
+
+void QXForm::PressEnter(HWND focus) {
+    int id = 0;
+    if (focus && GetParent(focus) == hwnd_) {
+        char cls[32] = "";
+        GetClassNameA(focus, cls, sizeof(cls));
+        LONG_PTR type = GetWindowLongPtrA(focus, GWL_STYLE) & BS_TYPEMASK;
+        if (lstrcmpiA(cls, "BUTTON") == 0 && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON))
+            id = GetDlgCtrlID(focus);
+    }
+    if (!id) id = defaultButton_;
+    HWND button = Control(id);
+    if (button && IsWindowEnabled(button) && IsWindowVisible(button)) OnCommand(id);
+}
+
+bool QXForm::HandleKey(HWND from, WPARAM key) {
+    switch (key) {
+    case VK_ESCAPE:
+        OnEscape();
+        return true;
+    case VK_RETURN:
+        PressEnter(from);
+        return true;
+    case VK_TAB: {
+        bool back = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
+        HWND next = GetNextDlgTabItem(hwnd_, from == hwnd_ ? nullptr : from, back ? TRUE : FALSE);
+        if (next) SetFocus(next);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+LRESULT CALLBACK QXForm::ControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                     UINT_PTR, DWORD_PTR data) {
+    QXForm* form = reinterpret_cast<QXForm*>(data);
+    if (message == WM_KEYDOWN && (wParam == VK_ESCAPE || wParam == VK_RETURN || wParam == VK_TAB))
+        if (form && form->hwnd_ && form->HandleKey(control, wParam)) return 0;
+    if (message == WM_CHAR && (wParam == VK_ESCAPE || wParam == '\r' || wParam == '\t'))
+        return 0;  // handled as a key already
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(control, &QXForm::ControlProc, 1);
+    return DefSubclassProc(control, message, wParam, lParam);
+}
+
+LRESULT CALLBACK QXForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        QXForm* form = static_cast<QXForm*>(create->lpCreateParams);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+        if (form) form->hwnd_ = window;
+    }
+    QXForm* form = reinterpret_cast<QXForm*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (!form || form->hwnd_ != window) return DefWindowProcA(window, message, wParam, lParam);
+    return form->Handle(message, wParam, lParam);
+}
+
+LRESULT QXForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    if (OnMessage(message, wParam, lParam, &result)) return result;
+    switch (message) {
+    case WM_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED && lParam) {
+            OnCommand(LOWORD(wParam));
+            return 0;
+        }
+        break;
+    case WM_KEYDOWN:
+        if (HandleKey(hwnd_, wParam)) return 0;
+        break;
+    case WM_CLOSE:
+        OnCloseRequest();
+        return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_CLOSE) {
+            OnCloseRequest();
+            return 0;
+        }
+        break;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            HWND focus = GetFocus();
+            if (focus && GetParent(focus) == hwnd_) lastFocus_ = focus;
+        } else {
+            HWND target = lastFocus_ && IsWindow(lastFocus_) && IsWindowEnabled(lastFocus_)
+                              ? lastFocus_ : nullptr;
+            if (!target && defaultButton_ && IsWindowEnabled(Control(defaultButton_)))
+                target = Control(defaultButton_);
+            if (!target) target = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+            if (target) SetFocus(target);
+            return 0;
+        }
+        break;
+    case DM_GETDEFID:
+        return defaultButton_ ? MAKELRESULT(defaultButton_, DC_HASDEFID) : 0;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT: {
+        auto found = colors_.find(reinterpret_cast<HWND>(lParam));
+        if (found != colors_.end()) {
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            if (found->second.text != CLR_DEFAULT) SetTextColor(dc, found->second.text);
+            if (found->second.brush) {
+                SetBkColor(dc, found->second.back);
+                return reinterpret_cast<LRESULT>(found->second.brush);
+            }
+            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        break;
+    }
+    case WM_DRAWITEM: {
+        auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        for (HWND picture : sidePictures_)
+            if (picture == item->hwndItem) {
+                DrawSidePicture(item);
+                return TRUE;
+            }
+        break;
+    }
+    default:
+        break;
+    }
+    return DefWindowProcA(hwnd_, message, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------
+// QXMainWindow
+
+bool QXMainWindow::Create(const char* className, const char* caption) {
+    return QXForm::Create(className, false, caption, 0, 0, false, nullptr);
+}
+
+bool QXMainWindow::StartOneShotTimer(UINT_PTR id, UINT ms, std::function<void()> action) {
+    if (!Handle() || !SetTimer(Handle(), id, ms, nullptr)) return false;
+    timers_[id] = std::move(action);
+    return true;
+}
+
+int QXMainWindow::Run() {
+    MSG msg;
+    BOOL got;
+    while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return got == 0 ? static_cast<int>(msg.wParam) : -1;
+}
+
+void QXMainWindow::Close() { Destroy(); }
+
+bool QXMainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) {
+    if (message == WM_TIMER) {
+        KillTimer(Handle(), wParam);
+        auto found = timers_.find(wParam);
+        if (found != timers_.end()) {
+            std::function<void()> action = std::move(found->second);
+            timers_.erase(found);
+            if (action) action();
+        }
+        *result = 0;
+        return true;
+    }
+    if (message == WM_CLOSE) {
+        Destroy();
+        *result = 0;
+        return true;
+    }
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        *result = 0;
+        return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// System dialogs
+
+bool QXAskSaveFileName(HWND owner, const char* filter, const char* initialDir,
+                       const char* fileName, char* result) {
+    if (!result) return false;
+    // "Name (*.x)|*.x" -> "Name (*.x)\0*.x\0\0"
+    std::string pairs = filter ? filter : "";
+    for (char& c : pairs)
+        if (c == '|') c = '\0';
+    pairs.push_back('\0');
+    pairs.push_back('\0');
+    // Room for far more than a path holds, so that a long choice is seen, not cut.
+    char chosen[4096] = "";
+    if (fileName && !CopyText(chosen, sizeof(chosen), fileName)) chosen[0] = '\0';
+    OPENFILENAMEA ofn = {};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = pairs.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = chosen;
+    ofn.nMaxFile = sizeof(chosen);
+    ofn.lpstrInitialDir = initialDir && *initialDir ? initialDir : nullptr;
+    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+    std::vector<HWND> disabled = owner ? std::vector<HWND>() : QXDisableThreadWindows(nullptr);
+    BOOL ok = GetSaveFileNameA(&ofn);
+    QXEnableWindows(disabled);
+    if (!ok) return false;
+    if (strlen(chosen) > 255) return false;  // refused: a path holds 255 characters
+    strcpy(result, chosen);
+    return true;
+}
+
+bool QXBrowseForFolder(HWND owner, const char* prompt, char* result) {
+    if (!result) return false;
+    HRESULT com = CoInitialize(nullptr);
+    char display[MAX_PATH] = "";
+    BROWSEINFOA info = {};
+    info.hwndOwner = owner;
+    info.pidlRoot = nullptr;
+    info.pszDisplayName = display;
+    info.lpszTitle = prompt;
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    std::vector<HWND> disabled = QXDisableThreadWindows(nullptr);
+    LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+    QXEnableWindows(disabled);
+    bool ok = false;
+    if (chosen) {
+        char folder[MAX_PATH + 1] = "";
+        if (SHGetPathFromIDListA(chosen, folder) && strlen(folder) <= 255) {
+            strcpy(result, folder);
+            ok = true;
+        }
+        CoTaskMemFree(chosen);
+    }
+    if (SUCCEEDED(com)) CoUninitialize();
+    return ok;
+}
+
+int QXMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
+    return MessageBoxA(owner, text ? text : "", caption ? caption : "", type);
+}

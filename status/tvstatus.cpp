@@ -1,0 +1,126 @@
+// tvstatus: the dialogs library of a running job. The eight entry points are
+// bound by name; the handle they pass around is the job's progress window.
+#include <windows.h>
+
+#include "DSaveAs.h"
+#include "DSelectDir.h"
+#include "DYesNoAll.h"
+#include "QXForms.h"
+#include "QXProgress.h"
+#include "QXTools.h"
+#include "StatusRecord.h"
+
+#define TVSTATUS_API extern "C" __declspec(dllexport)
+
+namespace {
+
+TQXProgress* Window(QXStatusHandle handle) { return static_cast<TQXProgress*>(handle); }
+
+// Steps 1 and 3 of every question: the animation stops, the window comes
+// forward and the user gets a moment to see it.
+void BeforeQuestion(TQXProgress* progress) {
+    if (progress->aviAvailable) progress->StopAnimation();
+}
+
+void RaiseBeforeQuestion(TQXProgress* progress) {
+    progress->BringForward();
+    Sleep(1000);
+}
+
+uint8_t AskYesNoAll(QXStatusHandle handle, const char* question) {
+    TQXProgress* progress = Window(handle);
+    if (!progress) return AnswerCancel;  // at once: no pause, no window
+    BeforeQuestion(progress);
+    TDYesNoAll* dialog = new TDYesNoAll(nullptr, "Tarvisto 2.11 - Warning!");
+    if (!dialog->Created()) {
+        delete dialog;
+        return AnswerCancel;
+    }
+    RaiseBeforeQuestion(progress);
+    uint8_t answer = dialog->Ask(question);
+    delete dialog;
+    if (progress->aviAvailable) progress->StartAnimation();
+    return answer;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    // Our window classes must not outlive the library: a later loading at
+    // another address would find them pointing into the void.
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) QXFormsUnregisterClasses();
+    return TRUE;
+}
+
+TVSTATUS_API bool WINAPI OpenQXStatus(QXStatusHandle* out) {
+    TQXProgress* progress = new TQXProgress(nullptr);
+    if (!progress->Created()) {
+        delete progress;
+        return false;
+    }
+    progress->ShowModeless();
+    PumpMessages(nullptr, 0, 0);
+    Sleep(200);
+    if (out) *out = progress;
+    return true;
+}
+
+TVSTATUS_API bool WINAPI UpdateQXStatus(QXStatusHandle handle, StatusRecord* record) {
+    if (!handle) return false;
+    return Window(handle)->UpdateStatus(record);
+}
+
+TVSTATUS_API bool WINAPI CloseQXStatus(QXStatusHandle handle) {
+    if (!handle) return false;
+    TQXProgress* progress = Window(handle);
+    progress->FormClose();
+    delete progress;
+    return true;
+}
+
+TVSTATUS_API uint8_t WINAPI QXAskYesNoAllReadOnly(QXStatusHandle handle, StatusRecord* record) {
+    if (!handle || !record) return AnswerCancel;
+    char question[1024];
+    FormatText(question, sizeof(question), "Should the write - protected file '%s' really be %s?",
+               record->fileName, record->doneText ? record->doneText : "");
+    return AskYesNoAll(handle, question);
+}
+
+TVSTATUS_API uint8_t WINAPI QXAskYesNoAllFileExist(QXStatusHandle handle, StatusRecord* record) {
+    if (!handle || !record) return AnswerCancel;
+    char question[1024];
+    FormatText(question, sizeof(question), "Should the file '%s' really be overwritten?",
+               record->fileName);
+    return AskYesNoAll(handle, question);
+}
+
+TVSTATUS_API bool WINAPI QXAskFileSaveAs(QXStatusHandle handle, StatusRecord* record) {
+    TQXProgress* progress = Window(handle);
+    if (!progress || !record) return false;
+    BeforeQuestion(progress);
+    TDSaveAs dialog;
+    RaiseBeforeQuestion(progress);
+    bool chosen = dialog.AskSaveAs(record->path) != nullptr;
+    if (chosen && progress->aviAvailable) progress->StartAnimation();
+    return chosen;
+}
+
+TVSTATUS_API bool WINAPI QXAskSelectDir(QXStatusHandle handle, StatusRecord* record) {
+    TQXProgress* progress = Window(handle);
+    if (!progress || !record) return false;
+    BeforeQuestion(progress);
+    TDSelectDir dialog;
+    RaiseBeforeQuestion(progress);
+    bool chosen = dialog.AskDirectory(record->path) != nullptr;
+    if (chosen && progress->aviAvailable) progress->StartAnimation();
+    return chosen;
+}
+
+TVSTATUS_API bool WINAPI ShowSigInfo(QXStatusHandle handle) {
+    TQXProgress* progress = Window(handle);
+    if (!progress) return false;
+    BeforeQuestion(progress);
+    bool shown = progress->ShowSignatureInfo();
+    if (shown && progress->aviAvailable) progress->StartAnimation();
+    return shown;
+}
