@@ -1,0 +1,593 @@
+// QXCryptDir: the job object's life, its settings and questions, the binding
+// of the dialogs library and the crypt worker.
+#include "QXCryptDir.h"
+
+#include <cstring>
+
+namespace {
+
+std::atomic<int32_t> threadSequence{100};
+
+const char kSettingsKey[] = QX_REG_ROOT QX_REG_SETTINGS;
+const char kOwnCertKey[] = QX_REG_ROOT QX_REG_OWN_CERTIFICATES;
+
+// A switch of the settings key: upper-cased, trimmed, equal to "YES".
+bool ReadFlag(const char* valueName, bool* on) {
+    if (on) *on = false;
+    char value[256];
+    if (!ReadRegString(HKEY_CURRENT_USER, kSettingsKey, valueName, value)) return false;
+    value[255] = 0;
+    CharUpperA(value);
+    Trim(value);
+    char yes[] = "Yes";
+    CharUpperA(yes);
+    if (on) *on = strcmp(value, yes) == 0;
+    return true;
+}
+
+// The next answer of a yes/no/all question, by the kept answer.
+enum class Decision { Go, Declined, Cancelled };
+
+}  // namespace
+
+int32_t NextThreadNumber() { return threadSequence.fetch_add(1, std::memory_order_acq_rel) + 1; }
+
+int32_t CurrentThreadNumber() { return threadSequence.load(std::memory_order_acquire); }
+
+// ---------------------------------------------------------------------------
+// Life
+
+TQXCryptDir::TQXCryptDir()
+    : readOnlyAnswer(AnswerNo),
+      overwriteAnswer(AnswerNo),
+      progress(nullptr),
+      crypt(nullptr),
+      fileHelper(nullptr),
+      savedInfo(nullptr),
+      statusLibrary(nullptr),
+      progressWindow(nullptr),
+      delSecure(0),
+      openQXStatus(nullptr),
+      updateQXStatus(nullptr),
+      showSigInfo(nullptr),
+      closeQXStatus(nullptr),
+      askYesNoAllReadOnly(nullptr),
+      askYesNoAllFileExist(nullptr),
+      askFileSaveAs(nullptr),
+      askSelectDir(nullptr),
+      kind(0),
+      total(0),
+      count(0),
+      done(0),
+      cancel(0),
+      skip(0),
+      windowMayExist(0) {
+    memset(recipient, 0, sizeof recipient);
+    memset(&signer, 0, sizeof signer);
+    memset(&status, 0, sizeof status);
+    memset(unzipFolder, 0, sizeof unzipFolder);
+    memset(messageText, 0, sizeof messageText);
+    crypt = new TQXCrypt;
+    fileHelper = new TQXFile;
+    ClearLastError();
+    bool wipe = false;
+    ReadDelSecureSetting(&wipe);
+    delSecure = wipe ? 1 : 0;
+    OpenStatusWindow();
+}
+
+TQXCryptDir::~TQXCryptDir() {
+    // Anything still moved aside belongs to an operation that never finished.
+    FinishOverwrite(false);
+    CloseStatusWindow();
+    ReleaseSigner();
+    delete crypt;
+    crypt = nullptr;
+    delete fileHelper;
+    fileHelper = nullptr;
+}
+
+void TQXCryptDir::ReleaseSigner() {
+    if (signer.certificate && crypt) crypt->FreeCertificate(signer.certificate);
+    signer.certificate = nullptr;
+}
+
+bool TQXCryptDir::ResetCounters() {
+    kind = 0;
+    total = 0;
+    done = 0;
+    count = 0;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+bool TQXCryptDir::ReadUnzipSetting(bool* on) { return ReadFlag("unzipfile", on); }
+bool TQXCryptDir::ReadAddPubCertSetting(bool* on) { return ReadFlag("addpubliczert", on); }
+bool TQXCryptDir::ReadDeleteSourceSetting(bool* on) { return ReadFlag("loeschequelldatei", on); }
+bool TQXCryptDir::ReadDelSecureSetting(bool* on) { return ReadFlag("delsecure", on); }
+bool TQXCryptDir::ReadOpenFilesOnlySetting(bool* on) { return ReadFlag("openfilesonly", on); }
+bool TQXCryptDir::ReadOpenFilesSaveSetting(bool* on) { return ReadFlag("openfilessave", on); }
+
+bool TQXCryptDir::ReadStoreName(int which, char* name) {
+    if (!name) return false;
+    const char* valueName = which == 1 ? "pubstore" : which == 2 ? "ownstore" : nullptr;
+    if (!valueName) return false;
+    bool ok = ReadRegString(HKEY_CURRENT_USER, kSettingsKey, valueName, name);
+    name[255] = 0;
+    return ok;
+}
+
+bool TQXCryptDir::ReadOwnCertName(char* subject) {
+    if (!subject) return false;
+    char user[64] = {0};
+    if (!GetCurrentUserName(user) || !user[0]) CopyText(user, sizeof user, "DefUsr");
+    bool ok = ReadRegString(HKEY_CURRENT_USER, kOwnCertKey, user, subject);
+    subject[255] = 0;
+    return ok;
+}
+
+bool TQXCryptDir::RecordSignerCertificate(CertificateInfo* signerInfo) {
+    if (!signerInfo || !signerInfo->certificate) return false;
+    bool add = false;
+    if (!ReadAddPubCertSetting(&add)) return false;
+    if (!add) return true;
+
+    PCCERT_CONTEXT certificate = signerInfo->certificate;
+    char pubStore[256] = {0};
+    ReadStoreName(1, pubStore);
+    if (crypt->ContainsCertificate(pubStore, certificate)) {
+        HCRYPTPROV provider = 0;
+        HCERTSTORE store = crypt->OpenStore(pubStore, &provider);
+        bool same = false;
+        if (store) {
+            PCCERT_CONTEXT held = crypt->FindCertificate(store, signerInfo->subject);
+            if (held) {
+                same = crypt->CompareCertificate(held, certificate);
+                crypt->FreeCertificate(held);
+            }
+            crypt->CloseStore(store);
+        }
+        if (provider) crypt->ReleaseContext(provider);
+        return same;
+    }
+
+    char ownStore[256] = {0};
+    if (!ReadStoreName(2, ownStore)) return false;
+    if (crypt->ContainsCertificate(ownStore, certificate)) return true;
+
+    if (!ReadStoreName(1, pubStore)) return false;
+    bool added = crypt->AddCertificate(pubStore, certificate);
+    if (signerInfo == &signer) {
+        ReleaseSigner();
+    } else {
+        crypt->FreeCertificate(certificate);
+        signerInfo->certificate = nullptr;
+    }
+    return added;
+}
+
+// ---------------------------------------------------------------------------
+// Questions
+
+namespace {
+
+// Applies a kept answer: Go for Yes to all, Declined for No to all, Cancelled
+// for Cancel (and anything unknown, which also cancels).
+Decision ApplyKeptAnswer(uint8_t answer, uint8_t* cancelFlag, uint8_t* skipFlag) {
+    switch (answer) {
+    case AnswerYesAll:
+        return Decision::Go;
+    case AnswerNoAll:
+        *skipFlag = 1;
+        return Decision::Declined;
+    case AnswerCancel:
+        *cancelFlag = 1;
+        *skipFlag = 1;
+        return Decision::Cancelled;
+    default:
+        *cancelFlag = 1;
+        return Decision::Cancelled;
+    }
+}
+
+// A fresh answer of a question becomes the kept answer; Yes and No hold for
+// this file only (the next file is asked again).
+uint8_t KeepAnswer(uint8_t answer) {
+    switch (answer) {
+    case AnswerYes:
+    case AnswerYesAll:
+        return AnswerYesAll;
+    case AnswerNo:
+    case AnswerNoAll:
+        return AnswerNoAll;
+    default:
+        return answer;
+    }
+}
+
+}  // namespace
+
+bool TQXCryptDir::ConfirmReadOnly(const char* input) {
+    if (!input) return false;
+    if (!savedInfo) return true;
+    if (savedInfo->attributes == 0xFFFFFFFF || !(savedInfo->attributes & FILE_ATTRIBUTE_READONLY))
+        return true;
+    uint8_t decision = readOnlyAnswer;
+    if (decision == AnswerYes || decision == AnswerNo) {
+        uint8_t answer = AskReadOnly();
+        readOnlyAnswer = answer;
+        decision = KeepAnswer(answer);
+    }
+    switch (ApplyKeptAnswer(decision, &cancel, &skip)) {
+    case Decision::Go:
+        return ClearReadOnly(input);
+    default:
+        return false;
+    }
+}
+
+bool TQXCryptDir::ConfirmOverwrite(const char* output) {
+    if (!output) return true;
+    if (!FileCanRead(output)) return true;
+    uint8_t decision = overwriteAnswer;
+    if (decision == AnswerYes || decision == AnswerNo) {
+        uint8_t answer = AskFileExist();
+        overwriteAnswer = answer;
+        decision = KeepAnswer(answer);
+    }
+    switch (ApplyKeptAnswer(decision, &cancel, &skip)) {
+    case Decision::Go:
+        return MoveAside(output);
+    default:
+        return false;
+    }
+}
+
+bool TQXCryptDir::MoveAside(const char* output) {
+    char folder[256] = {0};
+    char text[1024];
+    FormatText(text, sizeof text, "File / Directory '%s' could not be remove!", output);
+    if (!SplitPath(output, folder, nullptr, nullptr)) return QXReport(false, "FileAPI", 342, text);
+    if (!folder[0]) CopyText(folder, sizeof folder, ".");
+    DWORD attributes = GetFileAttributesA(output);
+    char aside[MAX_PATH + 1] = {0};
+    bool ok = GetTempFileNameA(folder, "~tv", 0, aside) != 0 && strlen(aside) < 256;
+    if (ok) {
+        SetFileAttributesA(output, FILE_ATTRIBUTE_ARCHIVE);
+        ok = MoveFileExA(output, aside, MOVEFILE_REPLACE_EXISTING) != 0;
+        if (!ok) {
+            DWORD code = GetLastError();
+            if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(output, attributes);
+            DeleteFileA(aside);
+            SetLastError(code);
+        }
+    } else if (aside[0]) {
+        DeleteFileA(aside);
+    }
+    if (ok) {
+        SetFileAttributesA(aside, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN);
+        movedAside_.push_back({output, aside, attributes});
+        return true;
+    }
+    return QXReport(false, "FileAPI", 342, text);
+}
+
+bool TQXCryptDir::FinishOverwrite(bool ok) {
+    bool all = true;
+    // Latest first, so that a name moved aside twice ends with its oldest file.
+    for (auto it = movedAside_.rbegin(); it != movedAside_.rend(); ++it) {
+        if (ok) {
+            if (!DeleteFileEx(it->aside.c_str(), delSecure != 0)) all = false;
+            continue;
+        }
+        SetFileAttributesA(it->original.c_str(), FILE_ATTRIBUTE_ARCHIVE);
+        if (MoveFileExA(it->aside.c_str(), it->original.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            if (it->attributes != INVALID_FILE_ATTRIBUTES)
+                SetFileAttributesA(it->original.c_str(), it->attributes);
+        } else {
+            all = false;
+        }
+    }
+    movedAside_.clear();
+    return all;
+}
+
+bool TQXCryptDir::DeleteSourceFile(const char* path) {
+    if (!path || !path[0]) return false;
+    if (!IsInTempDir(path)) {
+        bool remove = false;
+        if (!ReadDeleteSourceSetting(&remove)) return false;
+        if (!remove) return true;
+    }
+    if (IsInSystemDir(path) || IsInWindowsDir(path)) return true;
+    return DeleteFileEx(path, delSecure != 0);
+}
+
+// ---------------------------------------------------------------------------
+// Dialogs library
+
+bool TQXCryptDir::AllBound() const {
+    return openQXStatus && updateQXStatus && showSigInfo && closeQXStatus &&
+           askYesNoAllReadOnly && askYesNoAllFileExist && askFileSaveAs && askSelectDir;
+}
+
+bool TQXCryptDir::IsBound() const { return statusLibrary && AllBound() && progress; }
+
+void TQXCryptDir::UnbindEntryPoints() {
+    openQXStatus = nullptr;
+    updateQXStatus = nullptr;
+    showSigInfo = nullptr;
+    closeQXStatus = nullptr;
+    askYesNoAllReadOnly = nullptr;
+    askYesNoAllFileExist = nullptr;
+    askFileSaveAs = nullptr;
+    askSelectDir = nullptr;
+}
+
+namespace {
+
+struct ThreadWindowSearch {
+    HWND found;
+};
+
+BOOL CALLBACK FindProgressOfThread(HWND window, LPARAM param) {
+    char className[64] = {0};
+    if (GetClassNameA(window, className, sizeof className) && strcmp(className, QX_PROGRESS_CLASS) == 0) {
+        reinterpret_cast<ThreadWindowSearch*>(param)->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+// The progress window was made on this thread: look among this thread's own
+// windows first, so that another job's window is not taken; the desktop-wide
+// search by class name remains for a library whose window lives elsewhere.
+HWND TQXCryptDir::FindProgressWindow() {
+    ThreadWindowSearch search{nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), FindProgressOfThread, reinterpret_cast<LPARAM>(&search));
+    if (search.found) return search.found;
+    return FindWindowA(QX_PROGRESS_CLASS, nullptr);
+}
+
+bool TQXCryptDir::OpenStatusWindow() {
+    char path[256] = {0};
+    bool readable = ReadRegString(HKEY_CURRENT_USER, kSettingsKey, "statusdll", path);
+    path[255] = 0;
+    CharLowerA(path);
+    Trim(path);
+    progressWindow = nullptr;
+
+    bool ok = readable;
+    if (ok) {
+        CloseStatusWindow();
+        statusLibrary = LoadLibraryA(path);
+        ok = statusLibrary != nullptr;
+    }
+    if (ok) {
+        openQXStatus = reinterpret_cast<OpenQXStatusFn>(GetProcAddress(statusLibrary, "OpenQXStatus"));
+        updateQXStatus = reinterpret_cast<UpdateQXStatusFn>(GetProcAddress(statusLibrary, "UpdateQXStatus"));
+        showSigInfo = reinterpret_cast<ShowSigInfoFn>(GetProcAddress(statusLibrary, "ShowSigInfo"));
+        closeQXStatus = reinterpret_cast<CloseQXStatusFn>(GetProcAddress(statusLibrary, "CloseQXStatus"));
+        askYesNoAllReadOnly = reinterpret_cast<QXAskYesNoAllReadOnlyFn>(
+            GetProcAddress(statusLibrary, "QXAskYesNoAllReadOnly"));
+        askYesNoAllFileExist = reinterpret_cast<QXAskYesNoAllFileExistFn>(
+            GetProcAddress(statusLibrary, "QXAskYesNoAllFileExist"));
+        askFileSaveAs = reinterpret_cast<QXAskFileSaveAsFn>(GetProcAddress(statusLibrary, "QXAskFileSaveAs"));
+        askSelectDir = reinterpret_cast<QXAskSelectDirFn>(GetProcAddress(statusLibrary, "QXAskSelectDir"));
+        ok = AllBound();
+    }
+    if (ok) {
+        QXStatusHandle handle = nullptr;
+        bool opened = openQXStatus(&handle);
+        if (opened) windowMayExist = 1;
+        progress = opened ? handle : nullptr;
+        ok = opened && handle != nullptr;
+    }
+    if (ok) {
+        PumpMessages(nullptr, 0, 0);
+        Sleep(100);
+        for (int attempt = 0; attempt < 20 && !progressWindow; ++attempt) {
+            progressWindow = FindProgressWindow();
+            Sleep(100);
+        }
+        if (progressWindow) {
+            SetFocus(progressWindow);
+            SetActiveWindow(progressWindow);
+            SetForegroundWindow(progressWindow);
+            BringWindowToTop(progressWindow);
+        }
+        return true;
+    }
+    cancel = 1;
+    UnbindEntryPoints();
+    progress = nullptr;
+    MessageBoxA(nullptr, QX_STATUS_NOT_FOUND_TEXT, QX_CAPTION_VERSION, MB_ICONERROR);
+    return false;
+}
+
+bool TQXCryptDir::CloseStatusWindow() {
+    if (!statusLibrary) return false;
+    bool closed = false;
+    if (AllBound()) {
+        closed = closeQXStatus(progress);
+        if (closed) {
+            UnbindEntryPoints();
+            progress = nullptr;
+            progressWindow = nullptr;
+            windowMayExist = 0;
+        }
+    }
+    if (windowMayExist) {
+        // A window of the library may still be alive: its window procedure
+        // lives in the library, so unloading it now would crash the process at
+        // the window's next message. The library stays loaded for good.
+        UnbindEntryPoints();
+        progress = nullptr;
+        progressWindow = nullptr;
+        windowMayExist = 0;
+        statusLibrary = nullptr;
+        return closed;
+    }
+    FreeLibrary(statusLibrary);
+    statusLibrary = nullptr;
+    return closed;
+}
+
+bool TQXCryptDir::UpdateStatus(StatusRecord* record) {
+    bool ok = false;
+    if (statusLibrary && AllBound() && record) {
+        record->current = done;
+        ok = updateQXStatus(progress, record);
+    }
+    if (!ok) cancel = 1;
+    return ok;
+}
+
+bool TQXCryptDir::SetStatusKind(uint32_t statusKind) {
+    status.showAnimation = (statusKind == OpCountFiles || statusKind == 0 || statusKind > OpRestore) ? 1 : 0;
+    status.operationText = OperationStatusText(statusKind);
+    status.doneText = OperationDoneText(statusKind);
+    status.displayKind = StatusLine;
+    status.total = 0;
+    status.current = 0;
+    status.fileName[0] = 0;
+    status.detail[0] = 0;
+    bool ok = UpdateStatus(&status);
+    PumpMessages(nullptr, 0, 0);
+    Sleep(200);
+    return ok;
+}
+
+bool TQXCryptDir::SetStatusFileName(const char* path) {
+    if (!path || !path[0]) return false;
+    status.subFolder[0] = 0;
+    char folder[256] = {0};
+    char name[256] = {0};
+    if (!SplitPath(path, folder, name, nullptr)) return false;
+    CopyText(status.fileName, sizeof status.fileName, name);
+    StripTrailingBackslash(folder);
+    if (!folder[0]) return false;
+    char last[256] = {0};
+    if (!SplitPath(folder, nullptr, last, nullptr)) return false;
+    CopyText(status.subFolder, sizeof status.subFolder, last);
+    return true;
+}
+
+bool TQXCryptDir::CountFile() {
+    bool ok = true;
+    if (count == 0) {
+        ok = SetStatusKind(OpCountFiles);
+        if (ok) ok = UpdateStatus(&status);
+    }
+    ++count;
+    PumpMessages(nullptr, 0, 0);
+    return ok;
+}
+
+uint8_t TQXCryptDir::AskReadOnly() {
+    if (!statusLibrary || !AllBound()) return AnswerCancel;
+    return askYesNoAllReadOnly(progress, &status);
+}
+
+uint8_t TQXCryptDir::AskFileExist() {
+    if (!statusLibrary || !AllBound()) return AnswerCancel;
+    return askYesNoAllFileExist(progress, &status);
+}
+
+char* TQXCryptDir::AskFileSaveAs() {
+    if (!statusLibrary || !AllBound()) return nullptr;
+    return askFileSaveAs(progress, &status) ? status.path : nullptr;
+}
+
+char* TQXCryptDir::AskSelectDir() {
+    if (!statusLibrary || !AllBound()) return nullptr;
+    return askSelectDir(progress, &status) ? status.path : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Crypt worker
+
+bool TQXCryptDir::RunCryptOp(int32_t op, CryptRequest* request) {
+    if (!request) return false;
+    int32_t number = NextThreadNumber();
+    request->result.store(0, std::memory_order_relaxed);
+    request->op = op;
+    request->busy.store(1, std::memory_order_release);
+    if (!StartCryptThread(number, request)) {
+        request->result.store(0, std::memory_order_relaxed);
+        request->busy.store(0, std::memory_order_release);
+        return false;
+    }
+    return true;
+}
+
+CThr* TQXCryptDir::StartCryptThread(int32_t number, CryptRequest* request) {
+    if (number <= 0 || !request) return nullptr;
+    ThreadParams params;
+    memset(&params, 0, sizeof params);
+    FormatText(params.name, sizeof params.name, "QXCryptProzessThr%4.4d", number);
+    params.reserved = 0;
+    params.number = number;
+    params.routine = &TQXCryptDir::CryptThreadProc;
+    params.argument = request;
+    params.priority = 0;
+    CThr* thread = new CThr;
+    if (!thread->Init(params)) {
+        delete thread;
+        return nullptr;
+    }
+    request->thread = thread;
+    if (!thread->Start()) {
+        request->thread = nullptr;
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
+DWORD WINAPI TQXCryptDir::CryptThreadProc(void* start) {
+    TThrPrm* prm = static_cast<TThrPrm*>(start);
+    CryptRequest* request =
+        (prm && prm->params) ? static_cast<CryptRequest*>(prm->params->argument) : nullptr;
+    TQXCrypt* worker = new TQXCrypt;
+    bool result = false;
+    Sleep(50);
+    if (request) {
+        switch (request->op) {
+        case OpSign:
+            result = worker->SignFile(request->storeName, request->subject, request->input,
+                                      request->output);
+            break;
+        case OpVerify:
+            result = worker->VerifyFile(request->input, request->output, request->signer);
+            break;
+        case OpEncrypt:
+            result = worker->EncryptFile(request->storeName, request->subject, request->input,
+                                         request->output);
+            break;
+        case OpDecrypt:
+            result = worker->DecryptFile(request->storeName, request->input, request->output);
+            break;
+        default:
+            result = false;
+            break;
+        }
+        if (request->op >= static_cast<int32_t>(OpSign) && request->op <= static_cast<int32_t>(OpDecrypt) &&
+            request->thread) {
+            CThr* thread = request->thread;
+            thread->End();
+            delete thread;
+            request->thread = nullptr;
+        }
+    }
+    delete worker;
+    if (request) {
+        request->result.store(result ? 1 : 0, std::memory_order_relaxed);
+        request->busy.store(0, std::memory_order_release);
+    }
+    return 0;
+}

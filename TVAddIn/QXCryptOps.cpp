@@ -1,0 +1,399 @@
+// QXCryptOps: the six file operations of a job and the tree drivers that run
+// them on every file below a folder.
+#include <cstring>
+
+#include "QXCryptDir.h"
+
+namespace {
+
+// What distinguishes the six operations in the common frame.
+struct OperationSpec {
+    uint32_t kind;
+    const char* extension;     // the extension the operation looks at
+    bool worksOnExtension;     // true: works only on it; false: on everything else
+    const char* failure;       // the operation's failure message
+    int location;
+};
+
+const OperationSpec kOperations[] = {
+    {OpSign, ".sgn", false, "This file(s) could not be signed!", 2248},
+    {OpVerify, ".sgn", true, "This file(s) could not be verified!", 2481},
+    {OpEncrypt, ".crp", false, "This file(s) could not be encrypted!", 2703},
+    {OpDecrypt, ".crp", true, "This file(s) could not be decrypted!", 2927},
+    {OpUnpackEnvelope, ".sme", true, "This file(s) could not be verified!", 3231},
+    {OpPackEnvelope, ".sme", false, "This file(s) could not be enveloped!", 3539},
+};
+
+const OperationSpec* FindOperation(uint32_t kind) {
+    for (const OperationSpec& spec : kOperations)
+        if (spec.kind == kind) return &spec;
+    return nullptr;
+}
+
+constexpr uint64_t kFourGiB = 0x100000000ull;
+
+// input + suffix into 256 characters; a name that does not fit is refused,
+// never cut.
+bool AppendName(char* destination, const char* input, const char* suffix, int location) {
+    char joined[600];
+    FormatText(joined, sizeof joined, "%s%s", input, suffix);
+    if (strlen(input) + strlen(suffix) > 255 || !CopyText(destination, 256, joined)) {
+        char text[1024];
+        FormatText(text, sizeof text, "The name '%s%s' is too long!", input, suffix);
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return QXReport(false, "tvCryptIF", location, text);
+    }
+    return true;
+}
+
+// input less its last four characters (the extension the operation takes off).
+bool StripName(char* destination, const char* input) {
+    size_t length = strlen(input);
+    if (length < 4 || length > 255) return false;
+    memcpy(destination, input, length - 4);
+    destination[length - 4] = 0;
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// File operations
+
+bool TQXCryptDir::SignFile(int32_t fileCount, const char* path) {
+    return RunFileOperation(OpSign, fileCount, path, nullptr);
+}
+
+bool TQXCryptDir::VerifyFile(int32_t fileCount, const char* path) {
+    return RunFileOperation(OpVerify, fileCount, path, nullptr);
+}
+
+bool TQXCryptDir::EncryptFile(int32_t fileCount, const char* path) {
+    return RunFileOperation(OpEncrypt, fileCount, path, nullptr);
+}
+
+bool TQXCryptDir::DecryptFile(int32_t fileCount, const char* path) {
+    return RunFileOperation(OpDecrypt, fileCount, path, nullptr);
+}
+
+bool TQXCryptDir::UnpackEnvelopeFile(int32_t fileCount, const char* path) {
+    return RunFileOperation(OpUnpackEnvelope, fileCount, path, nullptr);
+}
+
+bool TQXCryptDir::PackEnvelopeFile(int32_t fileCount, const char* path, const char* recipientSubject) {
+    return RunFileOperation(OpPackEnvelope, fileCount, path, recipientSubject);
+}
+
+bool TQXCryptDir::RunFileOperation(uint32_t opKind, int32_t fileCount, const char* path,
+                                   const char* recipientSubject) {
+    const OperationSpec* spec = FindOperation(opKind);
+    if (!spec) return false;
+    bool pack = opKind == OpPackEnvelope;
+
+    bool ok = false;
+    if (path && !cancel && (!pack || recipientSubject)) {
+        ok = path[0] && (!pack || recipientSubject[0]);
+        if (ok) ok = FileOperationBody(opKind, fileCount, path, recipientSubject);
+    }
+    // Old outputs the user agreed to replace go only now that the new ones
+    // are safe; after a failure they come back.
+    FinishOverwrite(ok);
+
+    FormatText(messageText, sizeof messageText, "%s", spec->failure);
+    QXReport(ok, "tvCryptIF", spec->location, messageText);
+    if (!ok && !cancel) {
+        ErrorRecord held;
+        memset(&held, 0, sizeof held);
+        GetLastErrorInfo(&held);
+        status.showAnimation = 0;
+        status.displayKind = StatusError;
+        status.operationText = OperationErrorText(opKind);
+        status.doneText = OperationDoneText(opKind);
+        FormatText(status.detail, sizeof status.detail, "%s %s", held.set ? held.text : "",
+                   messageText);
+        if (skip) {
+            skip = 0;
+        } else if (!UpdateStatus(&status)) {
+            cancel = 1;
+        }
+    }
+    return ok;
+}
+
+bool TQXCryptDir::RunMessageStep(int32_t op, const char* storeName, const char* subject,
+                                 const char* input, const char* output) {
+    if (op == OpVerify) {
+        ReleaseSigner();
+        memset(&signer, 0, sizeof signer);
+    }
+    if (QueryFileSize(input) <= QX_WORKER_THRESHOLD) {
+        switch (op) {
+        case OpSign: return crypt->SignFile(storeName, subject, input, output);
+        case OpVerify: return crypt->VerifyFile(input, output, &signer);
+        case OpEncrypt: return crypt->EncryptFile(storeName, subject, input, output);
+        case OpDecrypt: return crypt->DecryptFile(storeName, input, output);
+        default: return false;
+        }
+    }
+    CryptRequest request{};
+    request.storeName = storeName;
+    request.subject = subject;
+    request.input = input;
+    request.output = output;
+    request.signer = op == OpVerify ? &signer : nullptr;
+    if (!RunCryptOp(op, &request)) return false;
+    while (request.busy.load(std::memory_order_acquire)) {
+        PumpMessages(nullptr, 0, 0);
+        Sleep(50);
+    }
+    return request.result.load(std::memory_order_relaxed) != 0;
+}
+
+bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const char* path,
+                                    const char* recipientSubject) {
+    const OperationSpec* spec = FindOperation(opKind);
+    char input[256];
+    if (!CopyText(input, sizeof input, path)) return false;
+
+    // Size, from the directory entry. An empty (or vanished) input is done.
+    uint64_t size = QueryFileSize(input);
+    if (size == 0) {
+        DeleteSourceFile(input);
+        ErrorRecord scratch;
+        GetLastErrorInfo(&scratch);
+        return true;
+    }
+
+    // Status.
+    ++done;
+    status.total = static_cast<uint32_t>(fileCount);
+    status.displayKind = StatusFileProgress;
+    status.operationText = OperationStatusText(opKind);
+    status.doneText = OperationDoneText(opKind);
+    status.detail[0] = 0;
+    status.showAnimation = (fileCount == 1 && size > QX_ANIMATION_THRESHOLD) ? 1 : 0;
+    if (!SetStatusFileName(input)) return false;
+    if (!UpdateStatus(&status)) return false;
+
+    // A file the whole-file helpers cannot hold is refused (and never deleted).
+    if (size >= kFourGiB) {
+        char text[1024];
+        FormatText(text, sizeof text, "This file '%s' is too large! - (4 GB or more)", input);
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return QXReport(false, "tvCryptIF", spec->location, text);
+    }
+
+    // Extension.
+    char extension[256] = {0};
+    SplitPath(input, nullptr, nullptr, extension);
+    CharLowerA(extension);
+    char wanted[8];
+    CopyText(wanted, sizeof wanted, spec->extension);
+    CharLowerA(wanted);
+    bool matches = strcmp(extension, wanted) == 0;
+    if (matches != spec->worksOnExtension) return true;  // passed over
+
+    char output[256] = {0};
+    char intermediate[256] = {0};
+    char subject[256] = {0};
+    char storeName[256] = {0};
+
+    switch (opKind) {
+    case OpSign:
+    case OpEncrypt: {
+        if (!ReadOwnCertName(subject)) return false;
+        if (!ReadStoreName(2, storeName)) return false;
+        if (!AppendName(output, input, opKind == OpSign ? ".sgn" : ".crp", spec->location)) return false;
+        if (!ConfirmOverwrite(output)) return false;
+        savedInfo = fileHelper->GetFileInfo(input);
+        if (!savedInfo) return false;
+        if (!ConfirmReadOnly(input)) return false;
+        if (!RunMessageStep(opKind, storeName, subject, input, output)) {
+            DeleteFileEx(output, delSecure != 0);
+            return false;
+        }
+        if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
+        return DeleteSourceFile(input);
+    }
+    case OpDecrypt: {
+        if (!StripName(output, input)) return false;
+        // The store is read before the question: a missing setting must not
+        // cost the user an old output.
+        if (!ReadStoreName(2, storeName)) return false;
+        if (!ConfirmOverwrite(output)) return false;
+        savedInfo = fileHelper->GetFileInfo(input);
+        if (!savedInfo) return false;
+        if (!ConfirmReadOnly(input)) return false;
+        if (!RunMessageStep(OpDecrypt, storeName, nullptr, input, output)) {
+            DeleteFileEx(output, delSecure != 0);
+            return false;
+        }
+        if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
+        return HandleResult(input, output, static_cast<uint32_t>(fileCount), OpDecrypt);
+    }
+    case OpVerify: {
+        if (!StripName(output, input)) return false;
+        if (!ConfirmOverwrite(output)) return false;
+        savedInfo = fileHelper->GetFileInfo(input);
+        if (!savedInfo) return false;
+        if (!ConfirmReadOnly(input)) return false;
+        if (!RunMessageStep(OpVerify, nullptr, nullptr, input, output)) return false;
+        status.displayKind = StatusSignatureValid;
+        CopyText(status.detail, sizeof status.detail, signer.subject);
+        if (!UpdateStatus(&status)) return false;
+        if (!RecordSignerCertificate(&signer)) {
+            DeleteFileEx(output, delSecure != 0);
+            return false;
+        }
+        if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
+        return HandleResult(input, output, static_cast<uint32_t>(fileCount), OpVerify);
+    }
+    case OpUnpackEnvelope: {
+        if (!StripName(output, input)) return false;
+        if (!AppendName(intermediate, output, ".crp", spec->location)) return false;
+        if (!ConfirmOverwrite(output)) return false;
+        savedInfo = fileHelper->GetFileInfo(input);
+        if (!savedInfo) return false;
+        if (!ConfirmReadOnly(input)) return false;
+        if (!RunMessageStep(OpVerify, nullptr, nullptr, input, intermediate)) {
+            DeleteFileEx(intermediate, delSecure != 0);
+            return false;
+        }
+        status.displayKind = StatusSignatureValid;
+        CopyText(status.detail, sizeof status.detail, signer.subject);
+        if (!UpdateStatus(&status)) return false;
+        if (!RecordSignerCertificate(&signer)) return false;
+        if (!ReadStoreName(2, storeName)) return false;
+        if (!RunMessageStep(OpDecrypt, storeName, nullptr, intermediate, output)) {
+            DeleteFileEx(output, delSecure != 0);
+            DeleteFileEx(intermediate, delSecure != 0);
+            return false;
+        }
+        if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
+        DeleteFileEx(intermediate, delSecure != 0);
+        return HandleResult(input, output, static_cast<uint32_t>(fileCount), OpUnpackEnvelope);
+    }
+    case OpPackEnvelope: {
+        char recipientCopy[256] = {0};
+        if (!CopyText(recipientCopy, sizeof recipientCopy, recipientSubject)) return false;
+        if (!ReadStoreName(1, storeName)) return false;
+        if (!AppendName(intermediate, input, ".crp", spec->location)) return false;
+        if (!AppendName(output, input, ".sme", spec->location)) return false;
+        if (!ConfirmOverwrite(intermediate)) return false;
+        savedInfo = fileHelper->GetFileInfo(input);
+        if (!savedInfo) return false;
+        if (!ConfirmReadOnly(input)) return false;
+        if (!RunMessageStep(OpEncrypt, storeName, recipientCopy, input, intermediate)) {
+            DeleteFileEx(intermediate, delSecure != 0);
+            return false;
+        }
+        if (!ReadOwnCertName(subject)) return false;
+        if (!ReadStoreName(2, storeName)) return false;
+        if (!RunMessageStep(OpSign, storeName, subject, intermediate, output)) {
+            DeleteFileEx(output, delSecure != 0);
+            DeleteFileEx(intermediate, delSecure != 0);
+            return false;
+        }
+        if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
+        DeleteFileEx(intermediate, delSecure != 0);
+        return DeleteSourceFile(input);
+    }
+    default:
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Tree walk
+
+void TQXCryptDir::In(const char*) {}
+
+void TQXCryptDir::Out(const char*) {}
+
+void TQXCryptDir::At(const char* path) {
+    if (!path || !path[0]) {
+        cancel = 1;
+        return;
+    }
+    bool ok = false;
+    switch (kind) {
+    case OpUnpackEnvelope: ok = UnpackEnvelopeFile(static_cast<int32_t>(total), path); break;
+    case OpSign: ok = SignFile(static_cast<int32_t>(total), path); break;
+    case OpVerify: ok = VerifyFile(static_cast<int32_t>(total), path); break;
+    case OpEncrypt: ok = EncryptFile(static_cast<int32_t>(total), path); break;
+    case OpDecrypt: ok = DecryptFile(static_cast<int32_t>(total), path); break;
+    case OpCountFiles: ok = CountFile(); break;
+    case OpPackEnvelope: ok = PackEnvelopeFile(static_cast<int32_t>(total), path, recipient); break;
+    default:
+        cancel = 1;
+        return;
+    }
+    if (!ok) cancel = 1;
+}
+
+bool TQXCryptDir::RunTree(uint32_t opKind, int32_t fileCount, const char* folder,
+                          const char* recipientSubject, int location) {
+    bool pack = opKind == OpPackEnvelope;
+    bool ok = false;
+    if (folder && !cancel && (!pack || recipientSubject)) {
+        ok = folder[0] && (!pack || recipientSubject[0]);
+        if (ok) {
+            WalkRecord record;
+            memset(&record, 0, sizeof record);
+            ok = CopyText(record.folder, sizeof record.folder, folder);
+            CopyText(record.mask, sizeof record.mask, "*.*");
+            if (ok && pack) ok = CopyText(recipient, sizeof recipient, recipientSubject);
+            if (ok) {
+                total = static_cast<uint32_t>(fileCount);
+                kind = opKind;
+                ok = CDirX1::WalkTree(record);
+            }
+        }
+    }
+    FormatText(messageText, sizeof messageText, "%s", QX_TREE_ERROR_TEXT);
+    QXReport(ok, "tvCryptIF", location, messageText);
+    return ok;
+}
+
+bool TQXCryptDir::SignTree(int32_t fileCount, const char* folder) {
+    return RunTree(OpSign, fileCount, folder, nullptr, 3598);
+}
+
+bool TQXCryptDir::VerifyTree(int32_t fileCount, const char* folder) {
+    return RunTree(OpVerify, fileCount, folder, nullptr, 3632);
+}
+
+bool TQXCryptDir::DecryptTree(int32_t fileCount, const char* folder) {
+    return RunTree(OpDecrypt, fileCount, folder, nullptr, 3668);
+}
+
+bool TQXCryptDir::EncryptTree(int32_t fileCount, const char* folder) {
+    return RunTree(OpEncrypt, fileCount, folder, nullptr, 3704);
+}
+
+bool TQXCryptDir::UnpackEnvelopeTree(int32_t fileCount, const char* folder) {
+    return RunTree(OpUnpackEnvelope, fileCount, folder, nullptr, 3740);
+}
+
+bool TQXCryptDir::PackEnvelopeTree(int32_t fileCount, const char* folder,
+                                   const char* recipientSubject) {
+    return RunTree(OpPackEnvelope, fileCount, folder, recipientSubject, 3778);
+}
+
+bool TQXCryptDir::CountTree(const char* folder, int32_t* counter) {
+    bool ok = folder && !cancel && folder[0];
+    if (ok) {
+        WalkRecord record;
+        memset(&record, 0, sizeof record);
+        ok = CopyText(record.folder, sizeof record.folder, folder);
+        CopyText(record.mask, sizeof record.mask, "*.*");
+        if (ok) {
+            kind = OpCountFiles;
+            int32_t before = count;
+            ok = CDirX1::WalkTree(record);
+            if (counter) *counter += count - before;
+        }
+    }
+    count = 0;
+    return ok;
+}

@@ -1,0 +1,36 @@
+// tvCryptIF: the operation front through which the job runner drives the
+// crypt engine. A folder goes to the job's tree driver, a file to its file
+// operation. Creating the front creates the job object (and with it the
+// progress window, on the calling thread); deleting it closes the window.
+#pragma once
+
+#include <cstdint>
+
+#include "FileAPI.h"
+#include "QXCryptDir.h"
+#include "QXTools.h"
+
+class TQXCryptIF {
+public:
+    TQXCryptIF();
+    ~TQXCryptIF();
+    TQXCryptIF(const TQXCryptIF&) = delete;
+    TQXCryptIF& operator=(const TQXCryptIF&) = delete;
+
+    bool Sign(int32_t fileCount, const char* path);
+    bool Verify(int32_t fileCount, const char* path);
+    bool Decrypt(int32_t fileCount, const char* path);
+    bool Encrypt(int32_t fileCount, const char* path);
+    bool UnpackEnvelope(int32_t fileCount, const char* path);
+    bool PackEnvelope(int32_t fileCount, const char* path, const char* recipientSubject);
+    bool SetStatusKind(uint32_t kind);
+    // Adds the number of files the path holds (1 for a file) to *counter.
+    bool Count(const char* path, int32_t* counter);
+
+    TQXTools* tools;
+    TQXFile* fileHelper;
+    TQXCryptDir* job;
+
+private:
+    bool Dispatch(uint32_t kind, int32_t fileCount, const char* path, const char* recipientSubject);
+};
