@@ -1,1 +1,374 @@
+// PKCS#7 messages: round trips of signed, enveloped and envelope messages and
+// how bad input, missing keys and missing arguments fail.
+#include "CertFixture.h"
+#include "CryptAPI.h"
+#include "QXTools.h"
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string TakeErrorText()
+{
+    ErrorRecord r;
+    GetLastErrorInfo(&r);
+    return r.set ? r.text : "";
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+const BYTE* Bytes(const std::string& s) { return reinterpret_cast<const BYTE*>(s.data()); }
+
+std::string Take(TQXCrypt& crypt, BYTE* buffer, uint32_t length)
+{
+    std::string s(reinterpret_cast<const char*>(buffer), length);
+    crypt.FreeBuffer(buffer);
+    return s;
+}
+
+// Alice signs and keeps her own key; Bob's public certificate is in Alice's
+// store of other people; Bob keeps his own key in a store of his own.
+class MessageTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        certs = new tvtest::CertFixture;
+        alice = certs->NewStore("alice");
+        others = certs->NewStore("others");
+        bob = certs->NewStore("bob");
+        ASSERT_TRUE(certs->MakePerson("Alice Test", alice));
+        ASSERT_TRUE(certs->MakePerson("Bob Test", bob));
+        ASSERT_TRUE(certs->CopyPublic("Bob Test", bob, others));
+        ASSERT_TRUE(certs->CopyPublic("Alice Test", alice, others));
+    }
+    static void TearDownTestSuite()
+    {
+        delete certs;
+        certs = nullptr;
+    }
+    void SetUp() override { ClearLastError(); }
+    void TearDown() override { ClearLastError(); }
+
+    static tvtest::CertFixture* certs;
+    static std::string alice, others, bob;
+    tvtest::TempDir dir{"crypt"};
+};
+
+tvtest::CertFixture* MessageTest::certs = nullptr;
+std::string MessageTest::alice, MessageTest::others, MessageTest::bob;
+
+class MessageSizeTest : public MessageTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(MessageSizeTest, SignedEncryptedAndEnvelopeFilesComeBackUnchanged)
+{
+    const std::string input = tvtest::PatternBytes(GetParam(), 7);
+    const std::string in = dir / "data.bin";
+    tvtest::WriteFileBytes(in, input);
+    TQXCrypt crypt;
+
+    // Signed: verification gives the bytes and the signer back.
+    ASSERT_TRUE(crypt.SignFile(alice.c_str(), "Alice Test", in.c_str(), (in + ".sgn").c_str()));
+    CertificateInfo signer = {};
+    ASSERT_TRUE(crypt.VerifyFile((in + ".sgn").c_str(), (dir / "verified").c_str(), &signer));
+    EXPECT_TRUE(input == tvtest::ReadFileBytes(dir / "verified"));
+    EXPECT_STREQ("Alice Test", signer.subject);
+    ASSERT_NE(nullptr, signer.certificate);
+    crypt.FreeCertificate(signer.certificate);
+
+    // Encrypted for oneself.
+    ASSERT_TRUE(
+        crypt.EncryptFile(alice.c_str(), "Alice Test", in.c_str(), (in + ".crp").c_str()));
+    EXPECT_NE(input.size(), tvtest::ReadFileBytes(in + ".crp").find(input.substr(0, 64)));
+    ASSERT_TRUE(crypt.DecryptFile(alice.c_str(), (in + ".crp").c_str(), (dir / "decrypted").c_str()));
+    EXPECT_TRUE(input == tvtest::ReadFileBytes(dir / "decrypted"));
+
+    // Envelope: enveloped for Bob from Alice's store of others, signed by Alice.
+    BYTE* enveloped = nullptr;
+    uint32_t envelopedLength = 0;
+    ASSERT_TRUE(crypt.EncryptBuffer(others.c_str(), "Bob Test", Bytes(input),
+                                    static_cast<uint32_t>(input.size()), &enveloped,
+                                    &envelopedLength));
+    BYTE* sme = nullptr;
+    uint32_t smeLength = 0;
+    ASSERT_TRUE(crypt.SignBuffer(alice.c_str(), "Alice Test", enveloped, envelopedLength, &sme,
+                                 &smeLength));
+    const std::string inner = Take(crypt, enveloped, envelopedLength);
+    tvtest::WriteFileBytes(in + ".sme", Take(crypt, sme, smeLength));
+
+    TQXCrypt bobs;
+    CertificateInfo sender = {};
+    ASSERT_TRUE(bobs.VerifyFile((in + ".sme").c_str(), (dir / "inner.crp").c_str(), &sender));
+    EXPECT_STREQ("Alice Test", sender.subject);
+    bobs.FreeCertificate(sender.certificate);
+    EXPECT_TRUE(inner == tvtest::ReadFileBytes(dir / "inner.crp"));
+    ASSERT_TRUE(bobs.DecryptFile(bob.c_str(), (dir / "inner.crp").c_str(),
+                                 (dir / "unpacked").c_str()));
+    EXPECT_TRUE(input == tvtest::ReadFileBytes(dir / "unpacked"));
+    // Alice cannot open what she packed for Bob.
+    EXPECT_FALSE(crypt.DecryptFile(alice.c_str(), (dir / "inner.crp").c_str(),
+                                   (dir / "nope").c_str()));
+    EXPECT_FALSE(tvtest::Exists(dir / "nope"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, MessageSizeTest,
+                         ::testing::Values(size_t{1}, size_t{2000001}, size_t{30000000}));
+
+TEST_F(MessageTest, VerifyOnlyHandsOutTheSignerButNoContent)
+{
+    TQXCrypt crypt;
+    const std::string input = "short text";
+    BYTE* signedMsg = nullptr;
+    uint32_t signedLength = 0;
+    ASSERT_TRUE(crypt.SignBuffer(alice.c_str(), "Alice Test", Bytes(input),
+                                 static_cast<uint32_t>(input.size()), &signedMsg, &signedLength));
+    EXPECT_EQ(0, signedMsg[signedLength]);  // room for one more byte
+
+    BYTE* content = reinterpret_cast<BYTE*>(1);
+    uint32_t contentLength = 9;
+    PCCERT_CONTEXT signer = nullptr;
+    EXPECT_TRUE(crypt.VerifyBuffer(signedMsg, signedLength, &content, &contentLength, &signer, true));
+    EXPECT_EQ(nullptr, content);
+    EXPECT_EQ(0u, contentLength);
+    ASSERT_NE(nullptr, signer);
+    CertificateInfo info;
+    ASSERT_TRUE(crypt.GetCertificateInfo(signer, &info));
+    EXPECT_STREQ("Alice Test", info.subject);
+    crypt.FreeCertificate(signer);
+
+    EXPECT_TRUE(crypt.VerifyBuffer(signedMsg, signedLength, &content, &contentLength, nullptr, false));
+    EXPECT_EQ(input, Take(crypt, content, contentLength));
+    crypt.FreeBuffer(signedMsg);
+    EXPECT_EQ("", TakeErrorText());
+}
+
+TEST_F(MessageTest, AFlippedByteFailsVerificationAndWritesNothing)
+{
+    const std::string input = tvtest::PatternBytes(5000, 3);
+    const std::string in = dir / "data.bin";
+    tvtest::WriteFileBytes(in, input);
+    TQXCrypt crypt;
+    ASSERT_TRUE(crypt.SignFile(alice.c_str(), "Alice Test", in.c_str(), (in + ".sgn").c_str()));
+    std::string message = tvtest::ReadFileBytes(in + ".sgn");
+    size_t at = message.find(input);
+    ASSERT_NE(std::string::npos, at);
+
+    struct Row {
+        const char* what;
+        size_t offset;
+    } rows[] = {
+        {"first content byte", at},
+        {"middle content byte", at + 2500},
+        {"last byte (signature)", message.size() - 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string damaged = message;
+        damaged[row.offset] = static_cast<char>(damaged[row.offset] ^ 0x01);
+        tvtest::WriteFileBytes(dir / "bad.sgn", damaged);
+        CertificateInfo signer = {};
+        ClearLastError();
+        EXPECT_FALSE(crypt.VerifyFile((dir / "bad.sgn").c_str(), (dir / "out").c_str(), &signer));
+        EXPECT_FALSE(tvtest::Exists(dir / "out"));
+        std::string error = TakeErrorText();
+        EXPECT_TRUE(StartsWith(error, "Verification failed! ")) << error;
+        EXPECT_NE(std::string::npos, error.find(" CryptAPI 2525]"));
+        if (signer.certificate)
+            crypt.FreeCertificate(signer.certificate);
+    }
+}
+
+TEST_F(MessageTest, DecryptingWithoutTheRecipientsKeyFailsAndWritesNothing)
+{
+    const std::string in = dir / "data.bin";
+    tvtest::WriteFileBytes(in, tvtest::PatternBytes(1000, 4));
+    TQXCrypt crypt;
+    ASSERT_TRUE(crypt.EncryptFile(others.c_str(), "Bob Test", in.c_str(), (in + ".crp").c_str()));
+
+    // Alice's own store lacks Bob; her store of others has his certificate
+    // but not his key.
+    for (const std::string& store : {alice, others}) {
+        SCOPED_TRACE(store);
+        ClearLastError();
+        EXPECT_FALSE(crypt.DecryptFile(store.c_str(), (in + ".crp").c_str(), (dir / "out").c_str()));
+        EXPECT_FALSE(tvtest::Exists(dir / "out"));
+        std::string error = TakeErrorText();
+        EXPECT_TRUE(StartsWith(error, "Decryption failed! ")) << error;
+        EXPECT_NE(std::string::npos, error.find(" CryptAPI 2888]"));
+    }
+    EXPECT_TRUE(crypt.DecryptFile(bob.c_str(), (in + ".crp").c_str(), (dir / "out").c_str()));
+}
+
+TEST_F(MessageTest, MissingArgumentsFailWithoutAPlatformCall)
+{
+    TQXCrypt crypt;
+    const BYTE data[4] = {1, 2, 3, 4};
+    BYTE* out = nullptr;
+    uint32_t length = 0;
+    PCCERT_CONTEXT signer = nullptr;
+    const char* a = alice.c_str();
+    struct Row {
+        const char* what;
+        bool (*call)(TQXCrypt&, const char*, const BYTE*, BYTE**, uint32_t*, PCCERT_CONTEXT*);
+    } rows[] = {
+        {"sign, zero length", [](TQXCrypt& c, const char* s, const BYTE* d, BYTE** o, uint32_t* l, PCCERT_CONTEXT*) { return c.SignBuffer(s, "Alice Test", d, 0, o, l); }},
+        {"sign, no data", [](TQXCrypt& c, const char* s, const BYTE*, BYTE** o, uint32_t* l, PCCERT_CONTEXT*) { return c.SignBuffer(s, "Alice Test", nullptr, 4, o, l); }},
+        {"sign, no store", [](TQXCrypt& c, const char*, const BYTE* d, BYTE** o, uint32_t* l, PCCERT_CONTEXT*) { return c.SignBuffer(nullptr, "Alice Test", d, 4, o, l); }},
+        {"sign, no subject", [](TQXCrypt& c, const char* s, const BYTE* d, BYTE** o, uint32_t* l, PCCERT_CONTEXT*) { return c.SignBuffer(s, nullptr, d, 4, o, l); }},
+        {"verify, zero length", [](TQXCrypt& c, const char*, const BYTE* d, BYTE** o, uint32_t* l, PCCERT_CONTEXT* p) { return c.VerifyBuffer(d, 0, o, l, p, false); }},
+        {"verify, no data", [](TQXCrypt& c, const char*, const BYTE*, BYTE** o, uint32_t* l, PCCERT_CONTEXT* p) { return c.VerifyBuffer(nullptr, 4, o, l, p, false); }},
+        {"encrypt, zero length", [](TQXCrypt& c, const char* s, const BYTE* d, BYTE** o, uint32_t* l, PCCERT_CONTEXT*) { return c.EncryptBuffer(s, "Alice Test", d, 0, o, l); }},
+        {"encrypt, no subject", [](TQXCrypt& c, const char* s, const BYTE* d, BYTE** o, uint32_t* l, PCCERT_CONTEXT*) { return c.EncryptBuffer(s, nullptr, d, 4, o, l); }},
+        {"encrypt, no store", [](TQXCrypt& c, const char*, const BYTE* d, BYTE** o, uint32_t* l, PCCERT_CONTEXT*) { return c.EncryptBuffer(nullptr, "Alice Test", d, 4, o, l); }},
+        {"decrypt, zero length", [](TQXCrypt& c, const char* s, const BYTE* d, BYTE** o, uint32_t* l, PCCERT_CONTEXT*) { return c.DecryptBuffer(s, d, 0, o, l); }},
+        {"decrypt, empty store name", [](TQXCrypt& c, const char*, const BYTE* d, BYTE** o, uint32_t* l, PCCERT_CONTEXT*) { return c.DecryptBuffer("", d, 4, o, l); }},
+        {"decrypt, no store", [](TQXCrypt& c, const char*, const BYTE* d, BYTE** o, uint32_t* l, PCCERT_CONTEXT*) { return c.DecryptBuffer(nullptr, d, 4, o, l); }},
+        {"sign file, no output", [](TQXCrypt& c, const char* s, const BYTE*, BYTE**, uint32_t*, PCCERT_CONTEXT*) { return c.SignFile(s, "Alice Test", "C:\\x", nullptr); }},
+        {"verify file, no input", [](TQXCrypt& c, const char*, const BYTE*, BYTE**, uint32_t*, PCCERT_CONTEXT*) { return c.VerifyFile(nullptr, "C:\\x", nullptr); }},
+        {"encrypt file, no subject", [](TQXCrypt& c, const char* s, const BYTE*, BYTE**, uint32_t*, PCCERT_CONTEXT*) { return c.EncryptFile(s, nullptr, "C:\\x", "C:\\y"); }},
+        {"decrypt file, no output", [](TQXCrypt& c, const char* s, const BYTE*, BYTE**, uint32_t*, PCCERT_CONTEXT*) { return c.DecryptFile(s, "C:\\x", nullptr); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ClearLastError();
+        out = reinterpret_cast<BYTE*>(1);
+        length = 7;
+        // A platform call would replace this code; the early refusal keeps it.
+        SetLastError(12345);
+        bool buffered = StartsWith(row.what, "sign,") || StartsWith(row.what, "verify,") ||
+                        StartsWith(row.what, "encrypt,") || StartsWith(row.what, "decrypt,");
+        EXPECT_FALSE(row.call(crypt, a, data, &out, &length, &signer));
+        if (buffered) {
+            EXPECT_EQ(12345u, GetLastError());
+            EXPECT_EQ("", TakeErrorText());
+            EXPECT_EQ(nullptr, out);
+            EXPECT_EQ(0u, length);
+        }
+    }
+    EXPECT_EQ(nullptr, signer);
+}
+
+TEST_F(MessageTest, GarbageAndTruncatedMessagesFailCleanly)
+{
+    TQXCrypt crypt;
+    const std::string input = tvtest::PatternBytes(3000, 5);
+    BYTE* buffer = nullptr;
+    uint32_t length = 0;
+    ASSERT_TRUE(crypt.SignBuffer(alice.c_str(), "Alice Test", Bytes(input), 3000, &buffer, &length));
+    const std::string signedMsg = Take(crypt, buffer, length);
+    ASSERT_TRUE(crypt.EncryptBuffer(alice.c_str(), "Alice Test", Bytes(input), 3000, &buffer, &length));
+    const std::string envelopedMsg = Take(crypt, buffer, length);
+
+    struct Row {
+        const char* what;
+        std::string bytes;
+    } rows[] = {
+        {"random bytes", tvtest::PatternBytes(4096, 99)},
+        {"one byte", std::string(1, '\x30')},
+        {"signed, cut in half", signedMsg.substr(0, signedMsg.size() / 2)},
+        {"signed, last byte missing", signedMsg.substr(0, signedMsg.size() - 1)},
+        {"enveloped, cut in half", envelopedMsg.substr(0, envelopedMsg.size() / 2)},
+        {"enveloped, last byte missing", envelopedMsg.substr(0, envelopedMsg.size() - 1)},
+        {"enveloped given to verify", envelopedMsg},
+        {"signed given to decrypt", signedMsg},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const BYTE* data = Bytes(row.bytes);
+        uint32_t size = static_cast<uint32_t>(row.bytes.size());
+        bool isSigned = row.bytes == signedMsg;
+        bool isEnveloped = row.bytes == envelopedMsg;
+        PCCERT_CONTEXT signer = nullptr;
+
+        ClearLastError();
+        bool verified = crypt.VerifyBuffer(data, size, &buffer, &length, &signer, false);
+        EXPECT_EQ(isSigned, verified);
+        if (!verified) {
+            EXPECT_EQ(nullptr, buffer);
+            EXPECT_EQ(0u, length);
+            EXPECT_TRUE(StartsWith(TakeErrorText(), "Verification failed! "));
+        }
+        crypt.FreeBuffer(buffer);
+        if (signer)
+            crypt.FreeCertificate(signer);
+
+        ClearLastError();
+        bool decrypted = crypt.DecryptBuffer(alice.c_str(), data, size, &buffer, &length);
+        EXPECT_EQ(isEnveloped, decrypted);
+        if (!decrypted) {
+            EXPECT_EQ(nullptr, buffer);
+            EXPECT_EQ(0u, length);
+            EXPECT_TRUE(StartsWith(TakeErrorText(), "Decryption failed! "));
+        }
+        crypt.FreeBuffer(buffer);
+    }
+}
+
+TEST_F(MessageTest, FailuresNameTheInnermostStep)
+{
+    const std::string in = dir / "data.bin";
+    tvtest::WriteFileBytes(in, "abc");
+    struct Row {
+        const char* what;
+        std::string store;
+        const char* subject;
+        const char* input;
+        const char* expected;
+    } rows[] = {
+        {"unknown signer", alice, "Nobody", "data.bin", "No certificate could be found in database! "},
+        {"signer without key", others, "Bob Test", "data.bin", "No signature certicate could be found! "},
+        {"missing input", alice, "Alice Test", "missing.bin", "This file '"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TQXCrypt crypt;
+        std::string input = dir / row.input;
+        EXPECT_FALSE(crypt.SignFile(row.store.c_str(), row.subject, input.c_str(),
+                                    (dir / "out.sgn").c_str()));
+        EXPECT_FALSE(tvtest::Exists(dir / "out.sgn"));
+        EXPECT_STREQ("This file could not be signed!", crypt.message);
+        std::string error = TakeErrorText();
+        EXPECT_TRUE(StartsWith(error, row.expected)) << error;
+    }
+    TQXCrypt crypt;
+    EXPECT_FALSE(crypt.EncryptFile(alice.c_str(), "Nobody", in.c_str(), (dir / "out.crp").c_str()));
+    EXPECT_FALSE(tvtest::Exists(dir / "out.crp"));
+    EXPECT_TRUE(StartsWith(TakeErrorText(), "No certificate could be found in database! "));
+}
+
+// Keys of several imported PKCS#12 files, modern and legacy, stay usable side
+// by side.
+TEST_F(MessageTest, ImportedIdentitiesEachKeepTheirKey)
+{
+    tvtest::CertFixture local;
+    std::string store = local.NewStore("imported");
+    ASSERT_TRUE(local.ImportPfx(tvtest::CertFixture::DataDir() + "\\carol-modern.p12", "test", store));
+    ASSERT_TRUE(local.ImportPfx(tvtest::CertFixture::DataDir() + "\\dave-legacy.p12", "test", store));
+    TQXCrypt crypt;
+    const std::string input = "for the imported";
+    for (const char* who : {"Carol Interop", "Dave Legacy"}) {
+        SCOPED_TRACE(who);
+        BYTE* msg = nullptr;
+        uint32_t msgLength = 0;
+        ASSERT_TRUE(crypt.EncryptBuffer(store.c_str(), who, Bytes(input), 16, &msg, &msgLength));
+        BYTE* plain = nullptr;
+        uint32_t plainLength = 0;
+        EXPECT_TRUE(crypt.DecryptBuffer(store.c_str(), msg, msgLength, &plain, &plainLength));
+        EXPECT_EQ(input, Take(crypt, plain, plainLength));
+        crypt.FreeBuffer(msg);
+
+        ASSERT_TRUE(crypt.SignBuffer(store.c_str(), who, Bytes(input), 16, &msg, &msgLength));
+        PCCERT_CONTEXT signer = nullptr;
+        EXPECT_TRUE(crypt.VerifyBuffer(msg, msgLength, nullptr, nullptr, &signer, true));
+        crypt.FreeCertificate(signer);
+        crypt.FreeBuffer(msg);
+    }
+}
+
+}  // namespace
