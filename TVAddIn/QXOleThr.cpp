@@ -5,11 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "QXCryptDir.h"  // NextThreadNumber, shared with the crypt worker
 #include "QXOleAPI.h"
-
-// The process-wide thread sequence number shared with the crypt worker
-// (QXCryptDir): starts at 100, each start takes the next number.
-int32_t NextThreadNumber();
 
 namespace {
 
