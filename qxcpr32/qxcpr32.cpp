@@ -1,6 +1,8 @@
 // The exported entry points of qxcpr32: thin C wrappers over the zip core.
 // No exception leaves the library; a failed allocation becomes an error code.
+#ifndef QXCPR32_BUILD
 #define QXCPR32_BUILD
+#endif
 #include "qxcpr32.h"
 
 #include "ZipCore.h"

@@ -1,0 +1,583 @@
+// ZipAPI: the zip class TQXZip over qxcpr32.
+#include "ZipAPI.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace {
+
+const char* const kUnit = "ZipAPI";
+
+const char* const kTreeError = "Error in directory tree!";
+const char* const kFileTimeError = "Unable to get filetime to zip! (zip)";
+const char* const kOpenError = "This ZIP - file could not be opened! (zip)";
+const char* const kCloseError = "This ZIP - file could not be closed! (zip)";
+const char* const kUnzipError = "This file(s) could not be uncompressed! (unzip)";
+const char* const kFolderError = "This directory zo unzip files could not be created! (zip)";
+const char* const kReadError = "This ZIP - file could not be read! (zip)";
+const char* const kRemoveError = "This file in zipfile could not be deleted! (zip)";
+const char* const kAddError = "Add to ZIP - file failed! (zip)";
+
+// Closes a file handle on every path.
+struct HandleGuard {
+    HANDLE h;
+    explicit HandleGuard(HANDLE handle) : h(handle) {}
+    ~HandleGuard() { Close(); }
+    bool valid() const { return h != INVALID_HANDLE_VALUE; }
+    bool Close()
+    {
+        bool ok = true;
+        if (h != INVALID_HANDLE_VALUE)
+            ok = CloseHandle(h) != 0;
+        h = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+};
+
+// An entry name may only name something below the target folder: no leading
+// separator, no drive or stream (no ':'), and no component made only of dots
+// and blanks ("." and ".." and what Windows would shorten to them). Separators
+// are already '\' here.
+bool IsSafeEntryName(const char* name)
+{
+    if (!name || !*name || name[0] == '\\' || strchr(name, ':'))
+        return false;
+    const char* p = name;
+    while (*p) {
+        const char* end = strchr(p, '\\');
+        size_t len = end ? (size_t)(end - p) : strlen(p);
+        if (len > 0) {
+            bool dotsOnly = true;
+            bool anyDot = false;
+            for (size_t i = 0; i < len; ++i) {
+                if (p[i] == '.')
+                    anyDot = true;
+                else if (p[i] != ' ')
+                    dotsOnly = false;
+            }
+            if (dotsOnly && anyDot)
+                return false;
+        }
+        if (!end)
+            break;
+        p = end + 1;
+    }
+    return true;
+}
+
+// DOS dates run from 1980 to 2107; a time outside gives the nearest one.
+uint32_t DosFromSystemTime(const SYSTEMTIME& st)
+{
+    if (st.wYear < 1980)
+        return (uint32_t)((0 << 9) | (1 << 5) | 1) << 16;  // 1980-01-01 00:00:00
+    if (st.wYear > 2107)
+        return ((uint32_t)((127 << 9) | (12 << 5) | 31) << 16) |
+               ((23 << 11) | (59 << 5) | 29);  // 2107-12-31 23:59:58
+    uint32_t date = (uint32_t)(((st.wYear - 1980) << 9) | (st.wMonth << 5) | st.wDay);
+    uint32_t time = (uint32_t)((st.wHour << 11) | (st.wMinute << 5) | (st.wSecond / 2));
+    return (date << 16) | time;
+}
+
+}  // namespace
+
+TQXZip::TQXZip()
+    : files(new TQXFile()),
+      zipHandle(nullptr),
+      level(-1),
+      progressTotal(0),
+      savedInfo(new FileInfo()),
+      deleteSource(false),
+      wipe(false),
+      abort(false),
+      entryComment(nullptr),
+      entryCount(0),
+      entryWritten(false)
+{
+    unzipTarget[0] = zipPath[0] = message[0] = 0;
+    archivePath[0] = baseDir[0] = currentDir[0] = 0;
+    memset(savedInfo, 0, sizeof *savedInfo);
+    ClearLastError();
+}
+
+TQXZip::~TQXZip()
+{
+    if (zipHandle)
+        zipClose(zipHandle, nullptr);
+    delete savedInfo;
+    delete files;
+}
+
+bool TQXZip::Report(bool ok, int line, const char* text)
+{
+    FormatText(message, sizeof message, "%s", text);
+    return QXReport(ok, kUnit, line, message);
+}
+
+// ------------------------------------------------------------------ hooks
+
+bool TQXZip::OnZipProgress(const char* path, uint32_t, uint32_t) { return path != nullptr; }
+
+bool TQXZip::CheckProgress(const void* first, uint32_t, uint32_t, const void* fourth, uint32_t,
+                           uint32_t sixth, uint32_t seventh, const void* eighth)
+{
+    return first && fourth && eighth && seventh >= sixth;
+}
+
+bool TQXZip::OnUnzipProgress(const char* name, uint32_t, uint32_t) { return name != nullptr; }
+bool TQXZip::OnUnzipOverwrite(const char* target) { return target != nullptr; }
+bool TQXZip::OnEntryExists(const char* path) { return path != nullptr; }
+bool TQXZip::OnReserved(const void* argument) { return argument != nullptr; }
+bool TQXZip::OnDeleteSource(const char* path) { return path != nullptr; }
+
+// ---------------------------------------------------------------- packing
+
+bool TQXZip::OpenArchive(const char* base, const char* archive, bool create, int newLevel)
+{
+    if (!base || !archive)
+        return false;
+    if (zipHandle)
+        CloseArchive(nullptr);
+    bool ok = CopyText(baseDir, sizeof baseDir, base);
+    StripTrailingBackslash(baseDir);
+    currentDir[0] = archivePath[0] = 0;
+    entryCount = 0;
+    level = newLevel;
+    if (ok && strlen(archive) < sizeof archivePath) {
+        zipHandle = zipOpen(archive, create ? 0 : 1, nullptr);
+        if (zipHandle)
+            CopyText(archivePath, sizeof archivePath, archive);
+    }
+    return Report(zipHandle != nullptr, 1570, kOpenError);
+}
+
+bool TQXZip::CloseArchive(const char* comment)
+{
+    bool ok = false;
+    if (zipHandle) {
+        // A failed write of the directory leaves a broken archive: that is a failure.
+        ok = zipClose(zipHandle, comment) == ZIP_OK;
+        baseDir[0] = currentDir[0] = archivePath[0] = 0;
+        entryCount = 0;
+        zipHandle = nullptr;
+    }
+    return Report(ok, 1597, kCloseError);
+}
+
+bool TQXZip::Zip(const char* archive, const char* source, const char* comment, uint32_t total,
+                 bool removeSources, bool wipeSources)
+{
+    if (!source || !archive || total == 0)
+        return false;
+    deleteSource = removeSources;
+    wipe = wipeSources;
+    if (!CopyText(zipPath, sizeof zipPath, archive))
+        return false;
+    progressTotal = total;
+    if (IsDirectory(source)) {
+        char folder[256];
+        if (!CopyText(folder, sizeof folder, source))
+            return false;
+        StripTrailingBackslash(folder);
+        return AddTree(folder, comment, total);
+    }
+    return AddFile(source, comment, total);
+}
+
+bool TQXZip::AddTree(const char* folder, const char* comment, uint32_t total)
+{
+    if (!folder || abort)
+        return false;
+    entryComment = comment;
+    WalkRecord record;
+    memset(&record, 0, sizeof record);
+    bool ok = CopyText(record.folder, sizeof record.folder, folder) &&
+              CopyText(currentDir, sizeof currentDir, folder);
+    if (ok) {
+        strcpy(record.mask, "*.*");
+        StripTrailingBackslash(currentDir);
+        ok = WalkTree(record);
+        if (ok && deleteSource) {
+            if (!IsInSystemDir(currentDir) && !IsInWindowsDir(currentDir))
+                RemoveDirectoryEx(currentDir);
+        }
+        char* cut = strrchr(currentDir, '\\');
+        if (cut)
+            *cut = 0;
+    }
+    return Report(ok, 376, kTreeError);
+}
+
+void TQXZip::In(const char* name)
+{
+    if (!name || !*name || abort)
+        return;
+    if (strlen(currentDir) + 1 + strlen(name) >= sizeof currentDir) {
+        abort = true;
+        return;
+    }
+    strcat(currentDir, "\\");
+    strcat(currentDir, name);
+    AddFile(currentDir, entryComment, progressTotal);
+}
+
+void TQXZip::Out(const char* name)
+{
+    if (!name || !*name || abort)
+        return;
+    StripTrailingBackslash(currentDir);
+    if (deleteSource && !IsInSystemDir(currentDir) && !IsInWindowsDir(currentDir))
+        RemoveDirectoryEx(currentDir);
+    char* cut = strrchr(currentDir, '\\');
+    if (cut)
+        *cut = 0;
+}
+
+void TQXZip::At(const char* path)
+{
+    if (!path || abort)
+        return;
+    if (!*path || !AddFile(path, entryComment, progressTotal))
+        abort = true;
+}
+
+bool TQXZip::AddFile(const char* path, const char* comment, uint32_t total)
+{
+    if (!path || !*path || abort)
+        return false;
+    char upperPath[256], upperZip[256];
+    if (CopyText(upperPath, sizeof upperPath, path) &&
+        CopyText(upperZip, sizeof upperZip, zipPath)) {
+        CharUpperA(upperPath);
+        CharUpperA(upperZip);
+        if (strcmp(upperPath, upperZip) == 0) {
+            ClearLastError();  // the archive being built is never added to itself
+            return true;
+        }
+    }
+    if (!AddEntry(path, nullptr, comment, entryCount, total))
+        return false;
+    ++entryCount;
+    // Only a source whose entry was written may go; a skipped one (empty, or
+    // kept by OnEntryExists) stays.
+    if (deleteSource && entryWritten && !IsInSystemDir(path) && !IsInWindowsDir(path)) {
+        FileInfo* info = files->GetFileInfo(path);
+        if (!info)
+            return false;
+        *savedInfo = *info;
+        if (OnDeleteSource(path))
+            DeleteFileEx(path, wipe);
+    }
+    return true;
+}
+
+bool TQXZip::AddEntry(const char* path, const char* name, const char* comment, uint32_t done,
+                      uint32_t total)
+{
+    entryWritten = false;
+    if (!path || !zipHandle)
+        return false;
+    bool folder = IsDirectory(path);
+    if (!folder && QueryFileSize(path) == 0)
+        return true;  // an empty or missing file gets no entry
+
+    bool ok = false;
+    uint32_t dos = 0;
+    WIN32_FIND_DATAA record;
+    char entry[256];
+    if (!GetDosFileTime(path, &record, &dos))
+        return Report(false, 1786, kAddError);
+    if (name) {
+        ok = CopyText(entry, sizeof entry, name);
+    } else {
+        ok = CopyText(entry, sizeof entry, path) && RelativeToBase(baseDir, entry);
+        if (ok && folder) {
+            size_t n = strlen(entry);
+            ok = n + 1 < sizeof entry && n > 0;
+            if (ok)
+                strcat(entry, "\\");
+        }
+    }
+    if (!ok || !*entry)
+        return Report(false, 1786, kAddError);
+    BackslashToSlash(entry);
+
+    int found = 0;
+    if (IsInZipFileInZip(zipHandle, entry, 0, &found) != ZIP_OK)
+        return Report(false, 1786, kAddError);
+    if (found) {
+        if (!OnEntryExists(path))
+            return true;  // kept: the source is neither added nor deleted
+        if (!RemoveEntry(archivePath, entry) || !zipHandle)
+            return Report(false, 1786, kAddError);
+    }
+
+    zip_fileinfo info;
+    memset(&info, 0, sizeof info);
+    info.dosDate = dos;
+    int method = level != 0 ? 8 : 0;
+    if (zipOpenNewFileInZip(zipHandle, entry, &info, nullptr, 0, nullptr, 0, comment, method,
+                            level) != ZIP_OK)
+        return Report(false, 1786, kAddError);
+    ok = true;
+    if (!folder) {
+        unsigned char* buffer = nullptr;
+        DWORD length = 0;
+        ok = files->ReadWholeFile(path, &buffer, &length) &&
+             zipWriteInFileInZip(zipHandle, buffer, length) >= 0 &&
+             OnZipProgress(path, done + 1, total);
+        files->FreeBuffer(buffer);
+    }
+    // An entry that failed is left open: the library discards it when the
+    // next one starts or the archive is closed.
+    if (ok)
+        ok = zipCloseFileInZip(zipHandle) == ZIP_OK;
+    entryWritten = ok;
+    return Report(ok, 1786, kAddError);
+}
+
+bool TQXZip::RemoveEntry(const char* archive, const char* name)
+{
+    if (!archive || !name || abort)
+        return false;
+    char entry[256], archiveCopy[256];
+    if (!CopyText(entry, sizeof entry, name) || !CopyText(archiveCopy, sizeof archiveCopy, archive))
+        return Report(false, 1430, kRemoveError);
+    BackslashToSlash(entry);
+
+    bool wasOpen = zipHandle != nullptr;
+    char savedBase[256], savedCurrent[256];
+    uint32_t savedCount = entryCount;
+    strcpy(savedBase, baseDir);
+    strcpy(savedCurrent, currentDir);
+    if (wasOpen) {
+        baseDir[0] = currentDir[0] = 0;
+        entryCount = 0;
+        CloseArchive(nullptr);
+    }
+    zipFile handle = zipOpen(archiveCopy, 1, entry);
+    bool ok = handle != nullptr;
+    if (ok)
+        zipClose(handle, nullptr);
+    if (wasOpen && ok && OpenArchive(savedBase, archiveCopy, false, -1)) {
+        strcpy(currentDir, savedCurrent);
+        entryCount = savedCount;
+    }
+    return Report(ok, 1430, kRemoveError);
+}
+
+// -------------------------------------------------------------- unpacking
+
+bool TQXZip::Unzip(const char* archive, const char* target, bool dropFolders)
+{
+    if (!archive || !target || !FileCanRead(archive) || !FileExists(target))
+        return false;
+    unzFile handle = UnzOpen(archive, target);
+    if (!handle)
+        return false;
+    bool ok = ExtractAll(handle, dropFolders);
+    UnzClose(handle);
+    return ok;
+}
+
+unzFile TQXZip::UnzOpen(const char* archive, const char* target)
+{
+    if (!archive) {
+        Report(false, 549, kOpenError);
+        return nullptr;
+    }
+    if (!target || !CopyText(unzipTarget, sizeof unzipTarget, target))
+        return nullptr;
+    return unzOpen(archive);
+}
+
+bool TQXZip::UnzClose(unzFile handle)
+{
+    bool ok = handle != nullptr;
+    if (ok)
+        unzClose(handle);
+    return Report(ok, 569, kCloseError);
+}
+
+bool TQXZip::ExtractAll(unzFile handle, bool dropFolders)
+{
+    unz_global_info global;
+    bool ok = handle && unzGetGlobalInfo(handle, &global) == UNZ_OK;
+    if (ok) {
+        uint32_t count = (uint32_t)global.number_entry;
+        for (uint32_t i = 0; i < count && ok && !abort; ++i) {
+            ok = ExtractCurrentFile(handle, i, count, dropFolders);
+            if (ok && i + 1 < count) {
+                int r = unzGoToNextFile(handle);
+                ok = r == UNZ_OK || r == UNZ_END_OF_LIST_OF_FILE;
+            }
+        }
+    }
+    return Report(ok, 1046, kReadError);
+}
+
+bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, bool dropFolders)
+{
+    unz_file_info info;
+    char name[256];
+    if (!handle || unzGetCurrentFileInfo(handle, &info, name, sizeof name, nullptr, 0, nullptr,
+                                         0) != UNZ_OK)
+        return Report(false, 992, kReadError);
+    SlashToBackslash(name);
+    // Nothing may land outside the target folder, with or without folders.
+    if (!IsSafeEntryName(name))
+        return Report(false, 992, kReadError);
+
+    char* buffer = new (std::nothrow) char[QX_UNZIP_CHUNK + 1];
+    if (!buffer)
+        return Report(false, 992, kReadError);
+    struct BufferGuard {
+        char* p;
+        ~BufferGuard() { delete[] p; }
+    } bufferGuard{buffer};
+
+    StripTrailingBackslash(unzipTarget);
+    char target[512];
+    if (dropFolders) {
+        char fileName[256];
+        if (!SplitPath(name, nullptr, fileName, nullptr))
+            return Report(false, 992, kReadError);
+        snprintf(target, sizeof target, "%s\\%s", unzipTarget, fileName);
+    } else {
+        snprintf(target, sizeof target, "%s\\%s", unzipTarget, name);
+    }
+    if (strlen(target) > 255)
+        return Report(false, 992, kReadError);  // refused, never cut
+
+    if (!OnUnzipProgress(target, index + 1, total))
+        return false;
+
+    const char* last = strrchr(target, '\\');
+    if (!last || last[1] == 0) {
+        StripTrailingBackslash(target);
+        return CreateDirectoryTree(target);
+    }
+
+    if (unzOpenCurrentFile(handle) != UNZ_OK)
+        return Report(false, 992, kReadError);
+    struct EntryGuard {
+        unzFile h;
+        ~EntryGuard() { unzCloseCurrentFile(h); }
+    } entryGuard{handle};
+
+    // An existing file is replaced only once the new one is complete: it is
+    // written beside under a temporary name and moved over it at the end.
+    bool exists = FileCanRead(target);
+    if (exists && !OnUnzipOverwrite(target))
+        return false;
+    char folder[256];
+    size_t folderLen = (size_t)(last - target);
+    memcpy(folder, target, folderLen);
+    folder[folderLen] = 0;
+    char writePath[256];
+    if (exists) {
+        int n = snprintf(writePath, sizeof writePath, "%s\\~qx%08lx.tmp", folder,
+                         (unsigned long)(GetTickCount() ^ GetCurrentThreadId()));
+        if (n < 0 || (size_t)n >= sizeof writePath)
+            return Report(false, 992, kReadError);
+    } else {
+        strcpy(writePath, target);
+    }
+
+    HandleGuard out(CreateFileA(writePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out.valid() && folderLen > 0) {
+        CreateDirectoryPath(folder);
+        out.h = CreateFileA(writePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (!out.valid())
+        return Report(false, 992, kReadError);
+
+    int got;
+    bool written = true;
+    do {
+        got = unzReadCurrentFile(handle, buffer, QX_UNZIP_CHUNK);
+        if (got > 0) {
+            DWORD done = 0;
+            written = WriteFile(out.h, buffer, (DWORD)got, &done, nullptr) && done == (DWORD)got;
+        }
+    } while (got > 0 && written && !abort);
+    bool ok = got == 0 && written && !abort;
+    ok = out.Close() && ok;
+    if (ok && exists)
+        ok = MoveFileExA(writePath, target, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!ok) {
+        // Nothing partial stays: a failed entry leaves no file of its own.
+        DWORD code = GetLastError();
+        DeleteFileA(writePath);
+        SetLastError(code);
+        return Report(false, 992, kReadError);
+    }
+    return SetFileTimeFromDos(target, (uint32_t)info.dosDate);
+}
+
+// ------------------------------------------------------- times and folders
+
+bool TQXZip::GetDosFileTime(const char* path, WIN32_FIND_DATAA* record, uint32_t* dosDateTime)
+{
+    bool ok = false;
+    if (path && record && dosDateTime) {
+        HANDLE find = FindFirstFileA(path, record);
+        if (find != INVALID_HANDLE_VALUE) {
+            FindClose(find);
+            FILETIME local;
+            SYSTEMTIME st;
+            ok = FileTimeToLocalFileTime(&record->ftLastWriteTime, &local) &&
+                 FileTimeToSystemTime(&local, &st);
+            if (ok)
+                *dosDateTime = DosFromSystemTime(st);
+        }
+    }
+    return Report(ok, 518, kFileTimeError);
+}
+
+bool TQXZip::SetFileTimeFromDos(const char* path, uint32_t dosDateTime)
+{
+    bool ok = false;
+    if (path) {
+        HandleGuard file(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        FILETIME creation, access, write, local, utc;
+        ok = file.valid() && GetFileTime(file.h, &creation, &access, &write) &&
+             DosDateTimeToFileTime((WORD)(dosDateTime >> 16), (WORD)(dosDateTime & 0xFFFF),
+                                   &local) &&
+             LocalFileTimeToFileTime(&local, &utc) && SetFileTime(file.h, &utc, &access, &utc);
+    }
+    return Report(ok, 611, kUnzipError);
+}
+
+bool TQXZip::CreateDirectoryPath(const char* path)
+{
+    if (!path || !*path)
+        return Report(false, 688, kFolderError);
+    char copy[256];
+    if (!CopyText(copy, sizeof copy, path))
+        return Report(false, 688, kFolderError);
+    size_t n = strlen(copy);
+    if (n && copy[n - 1] == '/')
+        copy[n - 1] = 0;
+    bool ok = CreateDirectoryTree(copy);
+    if (!ok) {
+        ok = true;
+        char prefix[256];
+        for (size_t i = 0; copy[i] && ok && !abort; ++i) {
+            if (copy[i] != '\\' && copy[i] != '/')
+                continue;
+            memcpy(prefix, copy, i);
+            prefix[i] = 0;
+            if (i > 0 && prefix[i - 1] != ':')
+                ok = CreateDirectoryTree(prefix);
+        }
+        if (ok)
+            ok = CreateDirectoryTree(copy);
+        if (!ok)
+            return false;  // reported by CreateDirectoryTree
+    }
+    return Report(ok, 688, kFolderError);
+}

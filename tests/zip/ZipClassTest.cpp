@@ -1,0 +1,456 @@
+// TQXZip: packing trees and files, entry replacement, deleting sources,
+// unpacking with and without folders, and hostile or damaged archives.
+#include "TestFiles.h"
+#include "ZipAPI.h"
+#include "ZipTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+using tvtest::Exists;
+using tvtest::MakeDir;
+using tvtest::ReadFileBytes;
+using tvtest::TempDir;
+using tvtest::WriteFileBytes;
+using ziptest::Item;
+using ziptest::ReadItem;
+
+namespace {
+
+// Exposes the state and records the hooks; answers come from the test.
+class ProbeZip : public TQXZip {
+public:
+    uint32_t Count() const { return entryCount; }
+    bool Aborted() const { return abort; }
+    const char* Message() const { return message; }
+
+    bool OnEntryExists(const char* path) override
+    {
+        existsAsked.push_back(path);
+        return replaceExisting;
+    }
+    bool OnDeleteSource(const char* path) override
+    {
+        deleteAsked.push_back(path);
+        return keepSuffix.empty() || std::string(path).find(keepSuffix) == std::string::npos;
+    }
+    bool OnUnzipProgress(const char* name, uint32_t number, uint32_t total) override
+    {
+        progress.push_back(name);
+        return number != stopAt;
+    }
+    bool OnUnzipOverwrite(const char* target) override
+    {
+        overwriteAsked.push_back(target);
+        return overwrite;
+    }
+
+    bool replaceExisting = true;
+    bool overwrite = true;
+    uint32_t stopAt = 0;
+    std::string keepSuffix;
+    std::vector<std::string> existsAsked, deleteAsked, progress, overwriteAsked;
+};
+
+std::vector<ReadItem> ReadBack(const std::string& archive)
+{
+    std::vector<ReadItem> items;
+    EXPECT_TRUE(ziptest::ReadArchive(archive, &items)) << archive;
+    return items;
+}
+
+std::string HeldError()
+{
+    ErrorRecord r;
+    GetLastErrorInfo(&r);
+    return r.set ? r.text : "";
+}
+
+// Every file and folder below a folder, relative, sorted.
+void ListTree(const std::string& root, const std::string& rel, std::vector<std::string>* out)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((root + (rel.empty() ? "" : "\\" + rel) + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string n = fd.cFileName;
+        if (n == "." || n == "..")
+            continue;
+        std::string r = rel.empty() ? n : rel + "\\" + n;
+        out->push_back(r);
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListTree(root, r, out);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    std::sort(out->begin(), out->end());
+}
+
+std::vector<std::string> Tree(const std::string& root)
+{
+    std::vector<std::string> out;
+    ListTree(root, "", &out);
+    return out;
+}
+
+bool ZipPaths(TQXZip& zip, const std::string& base, const std::string& archive,
+              const std::vector<std::string>& sources, bool deleteSource = false,
+              const char* comment = "entry comment", bool create = true)
+{
+    if (!zip.OpenArchive(base.c_str(), archive.c_str(), create, -1))
+        return false;
+    bool ok = true;
+    for (const std::string& s : sources)
+        ok = zip.Zip(archive.c_str(), s.c_str(), comment, 10, deleteSource, false) && ok;
+    return zip.CloseArchive("global comment") && ok;
+}
+
+class ZipClass : public ::testing::Test {
+protected:
+    void SetUp() override { ClearLastError(); }
+    void TearDown() override { ClearLastError(); }
+    TempDir dir{"zc"};
+};
+
+TEST_F(ZipClass, TreeGivesSubfolderEntriesAndSkipsTheArchiveInside)
+{
+    // a\b\c.txt zipped with the parent of a as base; the archive lies in a itself.
+    MakeDir(dir / "a\\b");
+    WriteFileBytes(dir / "a\\b\\c.txt", "hello");
+    std::string archive = dir / "a\\out.zip";
+    ProbeZip zip;
+    ASSERT_TRUE(ZipPaths(zip, dir.path(), archive, {dir / "a"}));
+    std::vector<ReadItem> items = ReadBack(archive);
+    EXPECT_EQ((std::vector<std::string>{"a/b/", "a/b/c.txt"}), ziptest::Names(items));
+    ASSERT_EQ(2u, items.size());
+    EXPECT_EQ("hello", items[1].data);
+    EXPECT_EQ("entry comment", items[1].comment);
+    EXPECT_EQ(8u, items[1].method);
+    EXPECT_EQ("", HeldError());
+}
+
+TEST_F(ZipClass, SingleFilesEmptyFilesAndStoredLevel)
+{
+    WriteFileBytes(dir / "one.txt", "one");
+    WriteFileBytes(dir / "empty.txt", "");
+    std::string archive = dir / "f.zip";
+    ProbeZip zip;
+    ASSERT_TRUE(zip.OpenArchive((dir.path() + "\\").c_str(), archive.c_str(), true, 0));
+    ASSERT_TRUE(zip.Zip(archive.c_str(), (dir / "one.txt").c_str(), nullptr, 2, false, false));
+    ASSERT_TRUE(zip.Zip(archive.c_str(), (dir / "empty.txt").c_str(), nullptr, 2, false, false));
+    EXPECT_EQ(2u, zip.Count());  // the skipped empty file counts too
+    ASSERT_TRUE(zip.CloseArchive(nullptr));
+    std::vector<ReadItem> items = ReadBack(archive);
+    EXPECT_EQ(std::vector<std::string>{"one.txt"}, ziptest::Names(items));
+    EXPECT_EQ(0u, items[0].method);
+
+    // Closing again: nothing is open.
+    EXPECT_FALSE(zip.CloseArchive(nullptr));
+    EXPECT_NE(std::string::npos, HeldError().find("This ZIP - file could not be closed! (zip)"));
+}
+
+TEST_F(ZipClass, AnExistingEntryIsReplacedOrKeptAsTheHookSays)
+{
+    WriteFileBytes(dir / "x.txt", "old");
+    WriteFileBytes(dir / "y.txt", "y");
+    std::string archive = dir / "r.zip";
+    {
+        ProbeZip zip;
+        ASSERT_TRUE(ZipPaths(zip, dir.path(), archive, {dir / "x.txt", dir / "y.txt"}));
+    }
+    WriteFileBytes(dir / "x.txt", "new");
+    {
+        ProbeZip zip;  // default answer: replace
+        ASSERT_TRUE(ZipPaths(zip, dir.path(), archive, {dir / "x.txt"}, false, nullptr, false));
+        EXPECT_EQ(1u, zip.existsAsked.size());
+    }
+    std::vector<ReadItem> items = ReadBack(archive);
+    ASSERT_EQ((std::vector<std::string>{"y.txt", "x.txt"}), ziptest::Names(items));
+    EXPECT_EQ("new", items[1].data);
+
+    WriteFileBytes(dir / "x.txt", "newest");
+    {
+        ProbeZip zip;
+        zip.replaceExisting = false;
+        ASSERT_TRUE(ZipPaths(zip, dir.path(), archive, {dir / "x.txt"}, true, nullptr, false));
+        EXPECT_TRUE(zip.deleteAsked.empty());
+    }
+    items = ReadBack(archive);
+    EXPECT_EQ("new", items[1].data);
+    // A kept entry's source is never deleted.
+    EXPECT_EQ("newest", ReadFileBytes(dir / "x.txt"));
+}
+
+TEST_F(ZipClass, OnlySourcesWhoseEntryWasWrittenAreDeleted)
+{
+    MakeDir(dir / "src\\sub");
+    MakeDir(dir / "src\\keep");
+    WriteFileBytes(dir / "src\\a.txt", "a");
+    WriteFileBytes(dir / "src\\empty.txt", "");
+    WriteFileBytes(dir / "src\\sub\\b.txt", "b");
+    WriteFileBytes(dir / "src\\keep\\c.keep", "c");
+    std::string archive = dir / "d.zip";
+    ProbeZip zip;
+    zip.keepSuffix = ".keep";
+    ASSERT_TRUE(ZipPaths(zip, dir.path(), archive, {dir / "src"}, true));
+    std::vector<ReadItem> items = ReadBack(archive);
+    EXPECT_EQ((std::vector<std::string>{"src/a.txt", "src/keep/", "src/keep/c.keep", "src/sub/",
+                                        "src/sub/b.txt"}),
+              [&] {
+                  auto n = ziptest::Names(items);
+                  std::sort(n.begin(), n.end());
+                  return n;
+              }());
+    // Written and allowed: gone. The empty file and the refused one stay, with their folders.
+    EXPECT_EQ((std::vector<std::string>{"empty.txt", "keep", "keep\\c.keep"}), Tree(dir / "src"));
+}
+
+TEST_F(ZipClass, TimesOutsideTheDosRangeGetTheNearestDosTime)
+{
+    struct Row {
+        const char* name;
+        WORD year;
+        uint32_t expected;
+    } rows[] = {
+        {"old.txt", 1970, 0x00210000u},                                  // 1980-01-01 00:00:00
+        {"future.txt", 2150, (((127u << 9) | (12u << 5) | 31u) << 16) |  // 2107-12-31 23:59:58
+                                 ((23u << 11) | (59u << 5) | 29u)},
+        {"now.txt", 2024, 0},
+    };
+    for (const Row& row : rows) {
+        WriteFileBytes(dir / row.name, "t");
+        SYSTEMTIME st{};
+        st.wYear = row.year;
+        st.wMonth = 6;
+        st.wDay = 15;
+        st.wHour = 10;
+        FILETIME local, utc;
+        ASSERT_TRUE(SystemTimeToFileTime(&st, &local));
+        LocalFileTimeToFileTime(&local, &utc);
+        HANDLE h = CreateFileA((dir / row.name).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &utc));
+        CloseHandle(h);
+    }
+    std::string archive = dir / "t.zip";
+    ProbeZip zip;
+    ASSERT_TRUE(ZipPaths(zip, dir.path(), archive,
+                         {dir / "old.txt", dir / "future.txt", dir / "now.txt"}));
+    std::vector<ReadItem> items = ReadBack(archive);
+    ASSERT_EQ(3u, items.size());
+    EXPECT_EQ(rows[0].expected, items[0].dosDate);
+    EXPECT_EQ(rows[1].expected, items[1].dosDate);
+    EXPECT_EQ((((2024u - 1980u) << 9) | (6u << 5) | 15u) << 16 | (10u << 11), items[2].dosDate);
+}
+
+TEST_F(ZipClass, UnzipRebuildsFoldersOrDropsThemAndRestoresTimes)
+{
+    std::string archive = dir / "u.zip";
+    std::string big = tvtest::PatternBytes(100000, 4);
+    ASSERT_TRUE(ziptest::WriteArchive(archive,
+                                      {Item{"top/", "", "", 0}, Item{"top/sub/big.bin", big, "", 8},
+                                       Item{"top/small.txt", "small", "", 0}, Item{"root.txt", "r", "", 8}},
+                                      nullptr));
+    MakeDir(dir / "full");
+    ProbeZip zip;
+    ASSERT_TRUE(zip.Unzip(archive.c_str(), (dir / "full\\").c_str(), false));
+    EXPECT_EQ((std::vector<std::string>{"root.txt", "top", "top\\small.txt", "top\\sub",
+                                        "top\\sub\\big.bin"}),
+              Tree(dir / "full"));
+    EXPECT_EQ(big, ReadFileBytes(dir / "full\\top\\sub\\big.bin"));
+    EXPECT_EQ(4u, zip.progress.size());
+
+    // The entry's DOS time (local) is the file's last-write time.
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir / "full\\root.txt").c_str(), &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    FindClose(h);
+    FILETIME local;
+    WORD date, time;
+    FileTimeToLocalFileTime(&fd.ftLastWriteTime, &local);
+    FileTimeToDosDateTime(&local, &date, &time);
+    EXPECT_EQ(0x58A16000u, ((uint32_t)date << 16) | time);
+
+    MakeDir(dir / "flat");
+    ProbeZip flat;
+    ASSERT_TRUE(flat.Unzip(archive.c_str(), (dir / "flat").c_str(), true));
+    EXPECT_EQ((std::vector<std::string>{"big.bin", "root.txt", "small.txt"}), Tree(dir / "flat"));
+}
+
+TEST_F(ZipClass, RefusedOverwriteOrCancelStopsTheExtraction)
+{
+    std::string archive = dir / "o.zip";
+    ASSERT_TRUE(ziptest::WriteArchive(
+        archive, {Item{"a.txt", "new a"}, Item{"b.txt", "new b"}, Item{"c.txt", "new c"}}, nullptr));
+    MakeDir(dir / "t");
+    WriteFileBytes(dir / "t\\b.txt", "old b");
+    ProbeZip refuse;
+    refuse.overwrite = false;
+    EXPECT_FALSE(refuse.Unzip(archive.c_str(), (dir / "t").c_str(), false));
+    EXPECT_EQ("old b", ReadFileBytes(dir / "t\\b.txt"));
+    EXPECT_EQ("new a", ReadFileBytes(dir / "t\\a.txt"));
+    EXPECT_FALSE(Exists(dir / "t\\c.txt"));
+
+    ProbeZip allow;
+    ASSERT_TRUE(allow.Unzip(archive.c_str(), (dir / "t").c_str(), false));
+    EXPECT_EQ("new b", ReadFileBytes(dir / "t\\b.txt"));
+    EXPECT_EQ((std::vector<std::string>{"a.txt", "b.txt", "c.txt"}), Tree(dir / "t"));
+
+    MakeDir(dir / "cancel");
+    ProbeZip cancel;
+    cancel.stopAt = 2;
+    EXPECT_FALSE(cancel.Unzip(archive.c_str(), (dir / "cancel").c_str(), false));
+    EXPECT_EQ(std::vector<std::string>{"a.txt"}, Tree(dir / "cancel"));
+}
+
+TEST_F(ZipClass, HostileOrDamagedArchivesFailAndLeaveNothingBehind)
+{
+    std::string big = tvtest::PatternBytes(150000, 8);
+    auto flip = [](const std::string& path, const std::string& name) {
+        std::string bytes = ReadFileBytes(path);
+        size_t at = ziptest::DataOffset(bytes, name);
+        bytes[at + 40000] ^= 0x01;
+        WriteFileBytes(path, bytes);
+    };
+    auto cut = [](const std::string& path, const std::string&) {
+        std::string bytes = ReadFileBytes(path);
+        WriteFileBytes(path, bytes.substr(0, bytes.size() - 200));
+    };
+    struct Row {
+        const char* what;
+        std::string name;
+        std::function<void(const std::string&, const std::string&)> damage;
+    } rows[] = {
+        {"parent", "../evil.txt", nullptr},
+        {"parent inside", "ok/../../evil.txt", nullptr},
+        {"drive", "C:\\evil.txt", nullptr},
+        {"drive slash", "C:/evil.txt", nullptr},
+        {"backslash root", "\\evil.txt", nullptr},
+        {"slash root", "/evil.txt", nullptr},
+        {"stream", "evil.txt:hidden", nullptr},
+        {"dot", "./evil.txt", nullptr},
+        {"dots and blank", "sub/.. /evil.txt", nullptr},
+        {"long name", std::string(300, 'L'), nullptr},
+        {"crc", "data.bin", flip},
+        {"stored crc", "stored.bin", flip},
+        {"truncated", "data.bin", cut},
+    };
+    for (bool dropFolders : {false, true}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.what) + (dropFolders ? " (flat)" : ""));
+            std::string root = dir / tvtest::UniqueName("h");
+            MakeDir(root + "\\target");
+            std::string archive = root + "\\h.zip";
+            int method = std::string(row.what) == "stored crc" ? 0 : 8;
+            ASSERT_TRUE(ziptest::WriteArchive(
+                archive, {Item{"first.txt", "first"}, Item{row.name, big, "", method}}, nullptr));
+            if (row.damage)
+                row.damage(archive, row.name);
+
+            ClearLastError();
+            ProbeZip zip;
+            EXPECT_FALSE(zip.Unzip(archive.c_str(), (root + "\\target").c_str(), dropFolders));
+            // Only the good first entry may have been written (a cut archive opens not at all).
+            std::vector<std::string> left = Tree(root + "\\target");
+            EXPECT_TRUE(left.empty() || left == std::vector<std::string>{"first.txt"});
+            EXPECT_EQ((std::vector<std::string>{"h.zip", "target"}), [&] {
+                auto t = Tree(root);
+                t.erase(std::remove_if(t.begin(), t.end(),
+                                       [](const std::string& s) { return s.rfind("target\\", 0) == 0; }),
+                        t.end());
+                return t;
+            }());
+            EXPECT_FALSE(Exists("C:\\evil.txt"));
+            EXPECT_FALSE(Exists(dir / "evil.txt"));
+            if (std::string(row.what) != "truncated") {
+                EXPECT_NE(std::string::npos,
+                          HeldError().find("This ZIP - file could not be read! (zip)"));
+            }
+        }
+    }
+}
+
+TEST_F(ZipClass, AFailedOverwriteKeepsTheOldFile)
+{
+    std::string archive = dir / "k.zip";
+    std::string big = tvtest::PatternBytes(150000, 2);
+    ASSERT_TRUE(ziptest::WriteArchive(archive, {Item{"f.bin", big}}, nullptr));
+    std::string bytes = ReadFileBytes(archive);
+    bytes[ziptest::DataOffset(bytes, "f.bin") + 60000] ^= 0x04;
+    WriteFileBytes(archive, bytes);
+    MakeDir(dir / "t");
+    WriteFileBytes(dir / "t\\f.bin", "precious");
+    ProbeZip zip;
+    EXPECT_FALSE(zip.Unzip(archive.c_str(), (dir / "t").c_str(), false));
+    EXPECT_EQ(1u, zip.overwriteAsked.size());
+    EXPECT_EQ(std::vector<std::string>{"f.bin"}, Tree(dir / "t"));
+    EXPECT_EQ("precious", ReadFileBytes(dir / "t\\f.bin"));
+}
+
+TEST_F(ZipClass, TargetPathsLongerThan255AreRefused)
+{
+    // 240 characters of target folder and a name that makes the path longer than 255.
+    std::string target = dir.path();
+    while (target.size() < 230)
+        target += "\\" + std::string(std::min<size_t>(40, 229 - target.size()), 'd');
+    MakeDir(target);
+    ASSERT_TRUE(Exists(target));
+    std::string archive = dir / "l.zip";
+    std::string name(255 - target.size(), 'n');  // target + "\" + name = 256 characters
+    ASSERT_TRUE(ziptest::WriteArchive(archive, {Item{name, "x"}}, nullptr));
+    ProbeZip zip;
+    EXPECT_FALSE(zip.Unzip(archive.c_str(), target.c_str(), false));
+    EXPECT_TRUE(Tree(target).empty());
+    ASSERT_TRUE(ziptest::WriteArchive(archive, {Item{name.substr(1), "x"}}, nullptr));
+    ProbeZip fits;
+    EXPECT_TRUE(fits.Unzip(archive.c_str(), target.c_str(), false));
+    EXPECT_EQ(1u, Tree(target).size());
+}
+
+TEST_F(ZipClass, RemoveEntryKeepsTheOthersAndReopensTheArchive)
+{
+    WriteFileBytes(dir / "a.txt", "a");
+    WriteFileBytes(dir / "b.txt", "b");
+    WriteFileBytes(dir / "c.txt", "c");
+    std::string archive = dir / "rm.zip";
+    ProbeZip zip;
+    ASSERT_TRUE(zip.OpenArchive(dir.path().c_str(), archive.c_str(), true, -1));
+    ASSERT_TRUE(zip.Zip(archive.c_str(), (dir / "a.txt").c_str(), "ca", 3, false, false));
+    ASSERT_TRUE(zip.Zip(archive.c_str(), (dir / "b.txt").c_str(), "cb", 3, false, false));
+    ASSERT_TRUE(zip.RemoveEntry(archive.c_str(), "a.txt"));
+    EXPECT_EQ(2u, zip.Count());
+    ASSERT_TRUE(zip.Zip(archive.c_str(), (dir / "c.txt").c_str(), "cc", 3, false, false));
+    ASSERT_TRUE(zip.CloseArchive("the archive"));
+    std::vector<ReadItem> items = ReadBack(archive);
+    ASSERT_EQ((std::vector<std::string>{"b.txt", "c.txt"}), ziptest::Names(items));
+    EXPECT_EQ("cb", items[0].comment);
+    EXPECT_EQ("cc", items[1].comment);
+}
+
+TEST_F(ZipClass, AFailedCloseIsReported)
+{
+    const char* full = "Z:\\dev\\full";
+    FILE* probe = fopen(full, "wb");
+    if (!probe)
+        GTEST_SKIP() << "no full device";
+    fclose(probe);
+    WriteFileBytes(dir / "a.txt", "a");
+    ProbeZip zip;
+    ASSERT_TRUE(zip.OpenArchive(dir.path().c_str(), full, true, -1));
+    zip.Zip(full, (dir / "a.txt").c_str(), nullptr, 1, false, false);
+    ClearLastError();
+    EXPECT_FALSE(zip.CloseArchive("comment"));
+    EXPECT_NE(std::string::npos, HeldError().find("This ZIP - file could not be closed! (zip)"));
+    EXPECT_EQ("a", ReadFileBytes(dir / "a.txt"));
+}
+
+}  // namespace
