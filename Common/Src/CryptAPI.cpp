@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -445,6 +446,123 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
     return Report(ok, 2525, "Verification failed!");
 }
 
+// ---------------------------------------------------------------------------
+// DER editing for the RC4 parameters of an enveloped message.
+//
+// CryptoAPI encodes the "no parameters" of the RC4 content encryption as an
+// ASN.1 NULL. Readers that take RC4 parameters as an initial value (openssl
+// among them) refuse a NULL there, while every reader takes absent parameters.
+// So the NULL is dropped and the enclosing lengths are encoded anew.
+
+namespace {
+
+struct Der {
+    size_t start = 0;   // offset of the tag
+    size_t header = 0;  // tag and length bytes
+    size_t length = 0;  // content bytes
+    size_t end() const { return start + header + length; }
+};
+
+// One element with a definite length at `at`, lying within `limit`.
+bool ReadDer(const BYTE* data, size_t at, size_t limit, Der& der)
+{
+    if (at + 2 > limit || (data[at] & 0x1F) == 0x1F)
+        return false;
+    size_t length = data[at + 1];
+    size_t header = 2;
+    if (length & 0x80) {
+        size_t count = length & 0x7F;
+        if (count == 0 || count > 4 || at + 2 + count > limit)
+            return false;
+        length = 0;
+        for (size_t i = 0; i < count; ++i)
+            length = (length << 8) | data[at + 2 + i];
+        header += count;
+    }
+    if (length > limit - at - header)
+        return false;
+    der.start = at;
+    der.header = header;
+    der.length = length;
+    return true;
+}
+
+// The index-th child (0 = first) of a constructed element.
+bool ChildDer(const BYTE* data, const Der& parent, size_t index, Der& child)
+{
+    size_t at = parent.start + parent.header;
+    for (size_t i = 0;; ++i) {
+        if (!ReadDer(data, at, parent.end(), child))
+            return false;
+        if (i == index)
+            return true;
+        at = child.end();
+    }
+}
+
+void AppendDer(std::vector<BYTE>& out, BYTE tag, const std::vector<BYTE>& content)
+{
+    out.push_back(tag);
+    size_t length = content.size();
+    if (length < 0x80) {
+        out.push_back(static_cast<BYTE>(length));
+    } else {
+        BYTE bytes[4];
+        int count = 0;
+        for (size_t l = length; l; l >>= 8)
+            bytes[count++] = static_cast<BYTE>(l & 0xFF);
+        out.push_back(static_cast<BYTE>(0x80 | count));
+        while (count)
+            out.push_back(bytes[--count]);
+    }
+    out.insert(out.end(), content.begin(), content.end());
+}
+
+// Re-encodes `element` with `cut` (one of its descendants, reached through
+// `path`) left out.
+void EncodeWithout(const BYTE* data, const std::vector<Der>& path, size_t depth,
+                   std::vector<BYTE>& out)
+{
+    const Der& element = path[depth];
+    const Der& inner = path[depth + 1];
+    std::vector<BYTE> content(data + element.start + element.header, data + inner.start);
+    if (depth + 2 < path.size())
+        EncodeWithout(data, path, depth + 1, content);
+    content.insert(content.end(), data + inner.end(), data + element.end());
+    AppendDer(out, data[element.start], content);
+}
+
+// Drops the NULL parameters of the RC4 content encryption algorithm of an
+// enveloped message; anything else is left as it is.
+void DropRc4NullParameters(BYTE*& message, DWORD& length)
+{
+    static const BYTE rc4Oid[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x04};
+    std::vector<Der> path(6);
+    // ContentInfo / [0] / EnvelopedData / EncryptedContentInfo / algorithm / NULL
+    if (!ReadDer(message, 0, length, path[0]) || path[0].end() != length ||
+        !ChildDer(message, path[0], 1, path[1]) || !ChildDer(message, path[1], 0, path[2]) ||
+        !ChildDer(message, path[2], 2, path[3]) || !ChildDer(message, path[3], 1, path[4]))
+        return;
+    Der oid;
+    if (!ChildDer(message, path[4], 0, oid) || oid.header + oid.length != sizeof rc4Oid ||
+        memcmp(message + oid.start, rc4Oid, sizeof rc4Oid) != 0 ||
+        !ChildDer(message, path[4], 1, path[5]) || message[path[5].start] != 0x05 ||
+        path[5].length != 0 || path[5].end() != path[4].end())
+        return;
+
+    std::vector<BYTE> edited;
+    EncodeWithout(message, path, 0, edited);
+    BYTE* replacement = AllocateOutput(static_cast<DWORD>(edited.size()));
+    if (!replacement)
+        return;  // the platform's form is kept
+    memcpy(replacement, edited.data(), edited.size());
+    free(message);
+    message = replacement;
+    length = static_cast<DWORD>(edited.size());
+}
+
+}  // namespace
+
 bool TQXCrypt::EncryptBuffer(const char* storeName, const char* subject, const BYTE* data,
                              uint32_t length, BYTE** output, uint32_t* outputLength)
 {
@@ -476,6 +594,11 @@ bool TQXCrypt::EncryptBuffer(const char* storeName, const char* subject, const B
         ok = result && CryptEncryptMessage(&para, 1, recipients, data, length, result.get(), &size);
         if (!result)
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    if (ok) {
+        BYTE* edited = result.release();
+        DropRc4NullParameters(edited, size);
+        result.reset(edited);
     }
     SavedError error;
     error.Take();

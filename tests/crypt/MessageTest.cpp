@@ -342,6 +342,48 @@ TEST_F(MessageTest, FailuresNameTheInnermostStep)
     EXPECT_TRUE(StartsWith(TakeErrorText(), "No certificate could be found in database! "));
 }
 
+// Our enveloped messages carry RC4 without parameters; messages in the
+// platform's own form (an ASN.1 NULL there) are read as well.
+TEST_F(MessageTest, Rc4ParametersAreAbsentAndTheNullFormIsReadToo)
+{
+    static const BYTE rc4[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x04};
+    const std::string rc4Oid(reinterpret_cast<const char*>(rc4), sizeof rc4);
+    const std::string input = tvtest::PatternBytes(300, 8);
+    TQXCrypt crypt;
+    BYTE* msg = nullptr;
+    uint32_t msgLength = 0;
+    ASSERT_TRUE(crypt.EncryptBuffer(alice.c_str(), "Alice Test", Bytes(input), 300, &msg, &msgLength));
+    const std::string ours = Take(crypt, msg, msgLength);
+    size_t at = ours.find(rc4Oid);
+    ASSERT_NE(std::string::npos, at);
+    // The algorithm sequence holds the identifier alone; the content follows.
+    EXPECT_EQ(static_cast<char>(sizeof rc4), ours[at - 1]);
+    EXPECT_EQ('\x80', ours[at + sizeof rc4]);
+
+    PCCERT_CONTEXT recipient = certs->Certificate("Alice Test", alice);
+    ASSERT_NE(nullptr, recipient);
+    CRYPT_ENCRYPT_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+    char oid[] = szOID_RSA_RC4;
+    para.ContentEncryptionAlgorithm.pszObjId = oid;
+    DWORD size = 0;
+    ASSERT_TRUE(CryptEncryptMessage(&para, 1, &recipient, Bytes(input), 300, nullptr, &size));
+    std::string platform(size, '\0');
+    ASSERT_TRUE(CryptEncryptMessage(&para, 1, &recipient, Bytes(input), 300,
+                                    reinterpret_cast<BYTE*>(&platform[0]), &size));
+    platform.resize(size);
+    CertFreeCertificateContext(recipient);
+    at = platform.find(rc4Oid);
+    ASSERT_NE(std::string::npos, at);
+    ASSERT_EQ(std::string("\x05\x00", 2), platform.substr(at + sizeof rc4, 2));
+
+    BYTE* plain = nullptr;
+    uint32_t plainLength = 0;
+    ASSERT_TRUE(crypt.DecryptBuffer(alice.c_str(), Bytes(platform), size, &plain, &plainLength));
+    EXPECT_EQ(input, Take(crypt, plain, plainLength));
+}
+
 // Keys of several imported PKCS#12 files, modern and legacy, stay usable side
 // by side.
 TEST_F(MessageTest, ImportedIdentitiesEachKeepTheirKey)

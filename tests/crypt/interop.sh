@@ -52,21 +52,31 @@ for n in 1 2; do
 done
 
 # The format of our messages, as openssl reads it.
+expect() {  # what text pattern [count]
+  local n; n=$(grep -c -- "$3" <<<"$2" || true)
+  if [ "$n" -eq "${4:-1}" ]; then echo "ok: $1"; else echo "FAILED: $1 ($n)"; fail=1; fi
+}
 d="$work/data-1"
-sgn=$(openssl cms -cmsout -print -inform DER -in "$d.sgn")
-grep -q "algorithm: md5" <<<"$sgn" && echo "ok: digest MD5" || { echo "FAILED: digest"; fail=1; }
-grep -q "signedAttrs:.*<ABSENT>\|signedAttrs:\s*<EMPTY>" <<<"$sgn" ||
-  grep -A1 "signedAttrs:" <<<"$sgn" | grep -q "<ABSENT>\|<EMPTY>" &&
-  echo "ok: no signed attributes" || { echo "FAILED: signed attributes"; fail=1; }
-[ "$(grep -c 'signerInfos\|sid:' <<<"$sgn")" -ge 1 ] || fail=1
-crp=$(openssl cms -cmsout -print -inform DER -in "$d.crp")
-grep -q "algorithm: rc4" <<<"$crp" && echo "ok: content encryption RC4" ||
-  { echo "FAILED: cipher"; fail=1; }
+sgn=$(openssl cms -cmsout -print -inform DER -in "$d.sgn" | grep -v '^ *[0-9a-f]\{4\} - ')
+expect ".sgn is signed data" "$sgn" "contentType: pkcs7-signedData"
+expect ".sgn carries data, attached" "$sgn" "eContentType: pkcs7-data"
+expect ".sgn content present" "$sgn" "eContent: *$"
+expect ".sgn digest MD5 (set and signer)" "$sgn" "algorithm: md5 (1.2.840.113549.2.5)" 2
+expect ".sgn one certificate" "$sgn" "d.certificate:"
+expect ".sgn one signer" "$sgn" "d.issuerAndSerialNumber:"
+expect ".sgn no CRLs, no attributes" "$(grep -A1 -E 'crls:|signedAttrs:|unsignedAttrs:' <<<"$sgn")" "<ABSENT>" 3
+crp=$(openssl cms -cmsout -print -inform DER -in "$d.crp" | grep -v '^ *[0-9a-f]\{4\} - ')
+expect ".crp is enveloped data" "$crp" "contentType: pkcs7-envelopedData"
+expect ".crp one recipient" "$crp" "d.ktri:"
+expect ".crp RC4 without parameters" "$(grep -A1 'algorithm: rc4' <<<"$crp")" "parameter: <ABSENT>"
+sme=$(openssl cms -cmsout -print -inform DER -in "$d.sme" | grep -v '^ *[0-9a-f]\{4\} - ')
+expect ".sme is signed data of data" "$sme" "eContentType: pkcs7-data"
+
 # The RC4 key length: the recipient's encrypted key, opened with its RSA key.
-ek_offset=$(openssl asn1parse -inform DER -in "$d.crp" | awk '/OCTET STRING/ && /l= *256 prim/ {print $1; exit}' | tr -d ':')
-if [ -n "$ek_offset" ]; then
-  openssl asn1parse -inform DER -in "$d.crp" -strparse "$ek_offset" -noout -out "$work/ek" 2>/dev/null ||
-    openssl asn1parse -inform DER -in "$d.crp" -offset "$ek_offset" -noout -out "$work/ek"
+read -r ek_at ek_hl ek_len < <(openssl asn1parse -inform DER -in "$d.crp" |
+  awk -F'[:=]' '/OCTET STRING/ && /l= *256 prim/ {gsub(/ /,""); print $1, $4+0, $5+0; exit}')
+if [ -n "${ek_at:-}" ]; then
+  dd if="$d.crp" of="$work/ek" bs=1 skip=$((ek_at + ek_hl)) count="$ek_len" status=none
   openssl pkeyutl -decrypt -inkey "$certs/carol.key.pem" -in "$work/ek" -out "$work/cek" &&
     echo "RC4 key length of our .crp: $(( $(stat -c %s "$work/cek") * 8 )) bits"
 fi
