@@ -71,6 +71,9 @@ void TQXCryptEForm::Timer1Timer() {
 
     Sleep(kEndDelayMs);
     Close();
+    // The message loop ends with the form, whether or not the window layer
+    // posts the quit message on destruction.
+    PostQuitMessage(0);
 }
 
 bool ExecuteFile(const char* currentFolder, const char* file) {

@@ -129,6 +129,23 @@ bool Answer(HWND window, const Policy& policy) {
     return false;
 }
 
+BOOL CALLBACK DumpWindow(HWND window, LPARAM param) {
+    DWORD owner = 0;
+    DWORD thread = GetWindowThreadProcessId(window, &owner);
+    if (owner == static_cast<DWORD>(param)) {
+        fprintf(stderr, "  window %p thread %lu class '%s' caption '%s'%s%s\n",
+                static_cast<void*>(window), thread, ClassOf(window).c_str(),
+                TextOf(window).c_str(), IsWindowVisible(window) ? " visible" : "",
+                IsWindowEnabled(window) ? " enabled" : "");
+    }
+    return TRUE;
+}
+
+// What the program still shows when it has to be ended.
+void DumpWindows(DWORD processId) {
+    EnumWindows(DumpWindow, static_cast<LPARAM>(processId));
+}
+
 std::string QuoteArgument(const std::string& argument) {
     if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
     return "\"" + argument + "\"";
@@ -193,6 +210,7 @@ int main(int argc, char** argv) {
         }
         if (GetTickCount() - start > timeoutMs) {
             fprintf(stderr, "tvdrive: %s did not end within the time limit\n", argv[i]);
+            DumpWindows(process.dwProcessId);
             TerminateProcess(process.hProcess, 1);
             exitCode = 1;
             break;

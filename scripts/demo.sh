@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# The tool's main job on a sample file, from the command line of the transfer
+# program, in a private Wine prefix and a virtual display. As root on a fresh
+# Debian 12 it first installs what is missing and builds.
+#
+# Alice signs, verifies, encrypts and decrypts a sample and packs a digital
+# envelope for Bob; Bob, in a prefix of his own that holds his key and
+# Alice's certificate, unpacks it. Every round trip must give the original
+# bytes back. The questions of the jobs (the signature information) are
+# answered by tvdrive, which prints them.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+export BUILD_DIR=$build
+
+bash "$root/scripts/install-deps.sh"
+echo "== Building into $build"
+bash "$root/scripts/build.sh"
+
+. "$root/scripts/wine-env.sh"
+trap wine_env_stop EXIT
+
+demo=$build/demo
+rm -rf "$demo"
+mkdir -p "$demo/alice" "$demo/bob"
+certs=$demo/certs
+tvcrypte=$build/bin/tvcrypte.exe
+tvdrive=$build/tools/tvdrive.exe
+failed=0
+
+# Runs tvcrypte with the arguments in the current folder, answering its dialogs.
+tvcrypte() {
+  echo "\$ tvcrypte $*"
+  wine "$tvdrive" --timeout 120 -- "$tvcrypte" "$@" </dev/null
+}
+
+# The switches for a quiet run: keep the originals, no zipping, no mail.
+quiet_settings() {
+  for setting in "zipfile No" "unzipfile No" "loeschequelldatei No" "smeviaemail No"; do
+    # shellcheck disable=SC2086
+    wine "$build/tools/tvprep.exe" set $setting </dev/null
+  done
+}
+
+show() {  # file
+  if [ -f "$1" ]; then
+    printf '   %-22s %7d bytes  %s\n' "$(basename "$1")" "$(stat -c %s "$1")" \
+      "$(head -c 16 "$1" | od -An -tx1 | tr -s ' ' | sed 's/^ //')"
+  else
+    echo "   $(basename "$1") is missing"
+    failed=1
+  fi
+}
+
+same() {  # label file
+  if cmp -s "$2" "$demo/original.txt"; then
+    echo "   OK: $1 gives the original bytes back"
+  else
+    echo "   FAILED: $1 does not give the original bytes back"
+    failed=1
+  fi
+}
+
+{
+  echo "Tarvisto sample report"
+  date -u
+  head -c 4096 /dev/urandom | base64
+} >"$demo/original.txt"
+
+echo "== Alice's prefix"
+wine_env_start "$demo/alice-prefix"
+bash "$root/scripts/prepare-prefix.sh" "Alice Demo" "Bob Demo" "$certs"
+quiet_settings
+echo "   .sgn/.crp/.sme open with: $(wine reg query 'HKCR\Tarvisto\shell\open\command' /ve \
+  </dev/null 2>/dev/null | tr -d '\r' | awk -F'REG_SZ' 'NF>1{gsub(/^ +/,"",$2); print $2}')"
+
+cd "$demo/alice"
+cp "$demo/original.txt" report.txt
+
+echo "== Sign"
+tvcrypte report.txt /SGN
+show report.txt.sgn
+if openssl cms -verify -inform DER -noverify -in report.txt.sgn -out "$demo/openssl-content" \
+     2>/dev/null; then
+  same "openssl's reading of the signed message" "$demo/openssl-content"
+fi
+
+echo "== Verify (as a double-click on report.txt.sgn would)"
+rm report.txt
+tvcrypte report.txt.sgn
+show report.txt
+same "sign and verify" report.txt
+
+echo "== Encrypt"
+tvcrypte report.txt /CRP
+show report.txt.crp
+echo "== Decrypt"
+rm report.txt
+tvcrypte report.txt.crp
+show report.txt
+same "encrypt and decrypt" report.txt
+
+echo "== Pack a digital envelope for Bob"
+tvcrypte report.txt /SME "\"Bob Demo\""
+show report.txt.sme
+cp report.txt.sme "$demo/bob/"
+wine_env_stop
+
+echo "== Bob's prefix: unpack the envelope"
+wine_env_start "$demo/bob-prefix"
+bash "$root/scripts/prepare-prefix.sh" "Bob Demo" "Alice Demo" "$certs"
+quiet_settings
+cd "$demo/bob"
+tvcrypte report.txt.sme
+show report.txt
+same "the envelope unpacked by Bob" report.txt
+wine_env_stop
+
+if [ "$failed" -ne 0 ]; then
+  echo "== The demo FAILED"
+  exit 1
+fi
+echo "== All round trips gave the original bytes back"
