@@ -31,6 +31,7 @@ protected:
         ASSERT_TRUE(certs->MakePerson("Alice Test", own));
         ASSERT_TRUE(certs->MakePerson("Bob", own));
         ASSERT_TRUE(certs->MakePerson("Bobby", own));
+        ASSERT_TRUE(certs->MakePerson("Bob Junior", own));
         ASSERT_TRUE(certs->CopyPublic("Bob", own, pub));
         ASSERT_TRUE(certs->ImportPfx(tvtest::CertFixture::DataDir() + "\\carol-modern.p12",
                                      "test", own));
@@ -94,6 +95,7 @@ TEST_F(CertStoreTest, FindCertificatePrefersTheExactNameOverLongerOnes)
         {"Bob", "Bob"},            // also in "Bobby": the exact name wins
         {"BOB", "Bob"},            // letter case does not matter
         {"bobby", "Bobby"},
+        {"Bob Jun", "Bob Junior"},
         {"alice test", "Alice Test"},
         {"ice Te", "Alice Test"},  // a part of the subject
         {"Carol Interop", "Carol Interop"},

@@ -6,7 +6,8 @@
 //       reads  WORK_DIR\ossl-N.sgn -> ossl-N.sgn.out, ossl-N.crp -> ossl-N.crp.out
 //     for every WORK_DIR\data-N (N = 1, 2, ...), and removes its store and keys.
 //   crypt_interop_peer measure MiB...
-//     signs, verifies, encrypts and decrypts messages of each size in memory
+//     signs, verifies, encrypts and decrypts messages of each size (MiB, or bytes
+//     when above 100,000) in memory
 //     and prints what worked (for finding the platform's size limit by hand).
 #include "CertFixture.h"
 #include "CryptAPI.h"
@@ -71,8 +72,10 @@ int Measure(int argc, char** argv)
     if (!certs.MakePerson("Size Test", store))
         return Fail("make person");
     for (int i = 0; i < argc; ++i) {
-        double mib = std::atof(argv[i]);
-        uint32_t size = static_cast<uint32_t>(mib * 1024 * 1024);
+        // A number above 100,000 is a byte count, else MiB.
+        double value = std::atof(argv[i]);
+        uint32_t size = static_cast<uint32_t>(value > 100000 ? value : value * 1024 * 1024);
+        double mib = size / 1048576.0;
         std::string input = tvtest::PatternBytes(size, 11);
         const BYTE* data = reinterpret_cast<const BYTE*>(input.data());
         TQXCrypt crypt;
