@@ -19,6 +19,13 @@ bash "$root/scripts/build.sh"
 
 . "$root/scripts/wine-env.sh"
 trap wine_env_stop EXIT
+# wine_env_stop ends the display that wine_env_start made; the next start
+# must then make a new one rather than use the ended one.
+outer_display=${DISPLAY:-}
+end_prefix() {
+  wine_env_stop
+  if [ -n "$outer_display" ]; then export DISPLAY=$outer_display; else unset DISPLAY; fi
+}
 
 demo=$build/demo
 rm -rf "$demo"
@@ -101,10 +108,11 @@ show report.txt
 same "encrypt and decrypt" report.txt
 
 echo "== Pack a digital envelope for Bob"
+rm -f report.txt.crp  # the intermediate of the envelope takes this name
 tvcrypte report.txt /SME "\"Bob Demo\""
 show report.txt.sme
 cp report.txt.sme "$demo/bob/"
-wine_env_stop
+end_prefix
 
 echo "== Bob's prefix: unpack the envelope"
 wine_env_start "$demo/bob-prefix"
@@ -114,7 +122,7 @@ cd "$demo/bob"
 tvcrypte report.txt.sme
 show report.txt
 same "the envelope unpacked by Bob" report.txt
-wine_env_stop
+end_prefix
 
 if [ "$failed" -ne 0 ]; then
   echo "== The demo FAILED"
