@@ -250,6 +250,16 @@ TEST_F(CertStoreTest, AddAndDeleteAreKeptWhileContextsAreStillHeld)
     EXPECT_FALSE(crypt.DeleteCertificate(nullptr));
     EXPECT_EQ("", TakeErrorText());
 
+    // A store in memory has nothing to commit: deleting from it succeeds.
+    HCERTSTORE memory = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+    ASSERT_NE(nullptr, memory);
+    PCCERT_CONTEXT copy = nullptr;
+    ASSERT_TRUE(CertAddCertificateContextToStore(memory, alice, CERT_STORE_ADD_ALWAYS, &copy));
+    EXPECT_TRUE(crypt.DeleteCertificate(copy));
+    EXPECT_EQ(nullptr, CertEnumCertificatesInStore(memory, nullptr));
+    CertCloseStore(memory, 0);
+    EXPECT_EQ("", TakeErrorText());
+
     crypt.FreeCertificate(alice);
     crypt.FreeCertificate(bob);
 }
