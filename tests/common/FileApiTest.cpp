@@ -1,0 +1,487 @@
+#include "FileAPI.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "TestCommon.h"
+#include "TestFiles.h"
+
+using tvtest::Contains;
+using tvtest::TakeError;
+
+namespace {
+
+// Replaceable queries: a fixed free memory, a fixed free disk space that
+// remembers what it was asked about.
+uint64_t g_fakeVirtual = 0;
+uint64_t FakeVirtual() { return g_fakeVirtual; }
+
+uint64_t g_fakeDisk = 0;
+bool g_fakeDiskFails = false;
+std::string g_diskAsked;
+BOOL WINAPI FakeDisk(LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER total,
+                     PULARGE_INTEGER free)
+{
+    g_diskAsked = path ? path : "(null)";
+    if (g_fakeDiskFails)
+        return FALSE;
+    available->QuadPart = g_fakeDisk;
+    total->QuadPart = g_fakeDisk;
+    free->QuadPart = g_fakeDisk;
+    return TRUE;
+}
+
+class FileApiTest : public ::testing::Test {
+protected:
+    void SetUp() override { ClearLastError(); }
+    void TearDown() override
+    {
+        SetAvailVirtualQuery(nullptr);
+        SetDiskFreeQuery(nullptr);
+        g_fakeDiskFails = false;
+        ClearLastError();
+    }
+    tvtest::TempDir dir{"fileapi"};
+    std::string LongPath() const { return dir.path() + "\\" + std::string(260, 'x'); }
+};
+
+TEST_F(FileApiTest, ExistenceTests)
+{
+    std::string file = dir / "f.txt";
+    tvtest::WriteFileBytes(file, "abc");
+    std::string missing = dir / "missing.txt";
+    std::string longPath = LongPath();
+    struct Row {
+        const char* path;
+        bool exists, canRead, isDir;
+    } rows[] = {
+        {file.c_str(), true, true, false},
+        {dir.path().c_str(), true, false, true},
+        {missing.c_str(), false, false, false},
+        {"", false, false, false},
+        {nullptr, false, false, false},
+        {longPath.c_str(), false, false, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.path ? r.path : "(null)");
+        EXPECT_EQ(r.exists, FileExists(r.path));
+        EXPECT_EQ(r.canRead, FileCanRead(r.path));
+        EXPECT_EQ(r.isDir, IsDirectory(r.path));
+    }
+}
+
+TEST_F(FileApiTest, IsDriveRoot)
+{
+    struct Row {
+        const char* path;
+        bool root;
+    } rows[] = {{"D:", true},   {"D:\\", true}, {"?:", true},     {"D:\\x", false},
+                {"D", false},   {"", false},    {nullptr, false}, {"D:/", false},
+                {"DD:", false}, {"D:\\\\", false}};
+    for (const Row& r : rows)
+        EXPECT_EQ(r.root, IsDriveRoot(r.path)) << (r.path ? r.path : "(null)");
+}
+
+TEST_F(FileApiTest, ClearReadOnlyAndSize)
+{
+    std::string file = dir / "ro.txt";
+    tvtest::WriteFileBytes(file, std::string(1234, 'r'));
+    EXPECT_EQ(1234u, QueryFileSize(file.c_str()));
+    EXPECT_EQ(0u, QueryFileSize((dir / "none").c_str()));
+    EXPECT_EQ(0u, QueryFileSize(nullptr));
+
+    EXPECT_FALSE(ClearReadOnly(file.c_str())) << "not read-only";
+    SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(ClearReadOnly(file.c_str()));
+    EXPECT_FALSE(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST_F(FileApiTest, ReadWholeFileReadsEverythingAndTerminates)
+{
+    std::string file = dir / "big.bin";
+    std::string data = tvtest::PatternBytes(5000000, 7);
+    tvtest::WriteFileBytes(file, data);
+    TQXFile f;
+    unsigned char* buffer = nullptr;
+    DWORD length = 0;
+    ASSERT_TRUE(f.ReadWholeFile(file.c_str(), &buffer, &length));
+    ASSERT_EQ(5000000u, length);
+    EXPECT_EQ(0, memcmp(buffer, data.data(), length));
+    EXPECT_EQ(0, buffer[length]);
+    EXPECT_TRUE(f.FreeBuffer(buffer));
+    EXPECT_TRUE(f.FreeBuffer(nullptr));
+    EXPECT_EQ("", TakeError());
+}
+
+TEST_F(FileApiTest, ReadWholeFileRefusals)
+{
+    std::string empty = dir / "empty.bin";
+    tvtest::WriteFileBytes(empty, "");
+    std::string missing = dir / "missing.bin";
+    std::string longPath = LongPath();
+    struct Row {
+        const char* path;
+        const char* reason;
+    } rows[] = {
+        {empty.c_str(), "Insufficient physical memory (RAM)!"},
+        {missing.c_str(), "This file does not exist!"},
+        {"", "Invalid parameter (file name)!"},
+        {nullptr, "Invalid parameter (file name)!"},
+        {longPath.c_str(), "Invalid parameter (file name)!"},
+    };
+    TQXFile f;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.path ? r.path : "(null)");
+        unsigned char* buffer = reinterpret_cast<unsigned char*>(1);
+        DWORD length = 99;
+        EXPECT_FALSE(f.ReadWholeFile(r.path, &buffer, &length));
+        EXPECT_EQ(nullptr, buffer);
+        EXPECT_EQ(0u, length);
+        std::string error = TakeError();
+        EXPECT_TRUE(Contains(error, std::string("could not be read! - (") + r.reason + ")"))
+            << error;
+        EXPECT_TRUE(Contains(error, "FileAPI 1046]")) << error;
+    }
+}
+
+TEST_F(FileApiTest, ReadWholeFileTakesAtMostAThirdOfFreeMemory)
+{
+    std::string file = dir / "hundred.bin";
+    tvtest::WriteFileBytes(file, std::string(100, 'h'));
+    TQXFile f;
+    unsigned char* buffer = nullptr;
+    DWORD length = 0;
+
+    g_fakeVirtual = 300;  // limit 100: the file fits exactly
+    SetAvailVirtualQuery(&FakeVirtual);
+    ASSERT_TRUE(f.ReadWholeFile(file.c_str(), &buffer, &length));
+    f.FreeBuffer(buffer);
+
+    g_fakeVirtual = 299;  // limit 99
+    EXPECT_FALSE(f.ReadWholeFile(file.c_str(), &buffer, &length));
+    EXPECT_TRUE(Contains(TakeError(), "Insufficient physical memory (RAM)!"));
+}
+
+TEST_F(FileApiTest, SizesOf4GiBAndMoreAreNotCut)
+{
+    // A sparse file of 4 GiB + 10 bytes: its low 32 bits alone would read as 10.
+    std::string file = dir / "huge.bin";
+    HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    LARGE_INTEGER end;
+    end.QuadPart = 0x10000000Aull;
+    bool sized = SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+    CloseHandle(h);
+    if (!sized)
+        GTEST_SKIP() << "no sparse file of 4 GiB here";
+    EXPECT_EQ(0x10000000Aull, QueryFileSize(file.c_str()));
+
+    g_fakeVirtual = 1ull << 46;  // plenty: only the 4 GiB rule refuses it
+    SetAvailVirtualQuery(&FakeVirtual);
+    TQXFile f;
+    unsigned char* buffer = nullptr;
+    DWORD length = 0;
+    EXPECT_FALSE(f.ReadWholeFile(file.c_str(), &buffer, &length));
+    EXPECT_EQ(nullptr, buffer);
+    EXPECT_EQ(0u, length);
+    EXPECT_TRUE(Contains(TakeError(), "Insufficient physical memory (RAM)!"));
+}
+
+TEST_F(FileApiTest, GetAvailVirtualIsMeasuredIn64Bits)
+{
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    ASSERT_TRUE(GlobalMemoryStatusEx(&status));
+    uint64_t avail = GetAvailVirtual();
+    EXPECT_GT(avail, 0u);
+    if (status.ullAvailVirtual > 0xFFFFFFFFull) {
+        EXPECT_GT(avail, 0xFFFFFFFFull) << "x64: far more than 4 GiB of address space";
+    }
+}
+
+TEST_F(FileApiTest, WriteWholeFileWritesAndTruncates)
+{
+    std::string file = dir / "out.bin";
+    tvtest::WriteFileBytes(file, std::string(10000, 'o'));
+    std::string data = tvtest::PatternBytes(4500000, 3);
+    ASSERT_TRUE(WriteWholeFile(file.c_str(), data.data(), static_cast<DWORD>(data.size())));
+    EXPECT_EQ(data, tvtest::ReadFileBytes(file));
+    ASSERT_TRUE(WriteWholeFile(file.c_str(), "xy", 2));
+    EXPECT_EQ("xy", tvtest::ReadFileBytes(file));
+    EXPECT_EQ("", TakeError());
+}
+
+TEST_F(FileApiTest, WriteWholeFileRefusals)
+{
+    std::string file = dir / "w.bin";
+    std::string inMissingFolder = dir / "no\\such\\w.bin";
+    std::string longPath = LongPath();
+    struct Row {
+        const char* path;
+        const void* data;
+        DWORD length;
+        const char* reason;
+    } rows[] = {
+        {nullptr, "a", 1, "Invalid parameter (file name)!"},
+        {file.c_str(), nullptr, 1, "Invalid parameter (file name)!"},
+        {"", "a", 1, "Invalid parameter (file name)!"},
+        {file.c_str(), "a", 0, "Invalid parameter (file name)!"},
+        {longPath.c_str(), "a", 1, "Invalid parameter (file name)!"},
+        {inMissingFolder.c_str(), "a", 1, "Create or open file failed!"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.path ? r.path : "(null)");
+        EXPECT_FALSE(WriteWholeFile(r.path, r.data, r.length));
+        std::string error = TakeError();
+        EXPECT_TRUE(Contains(error, std::string("could not be written! - (") + r.reason + ")"))
+            << error;
+        EXPECT_TRUE(Contains(error, "FileAPI 911]")) << error;
+    }
+    EXPECT_FALSE(FileExists(file.c_str()));
+}
+
+TEST_F(FileApiTest, WriteWholeFileNeedsRoomOnTheDrive)
+{
+    std::string file = dir / "room.bin";
+    SetDiskFreeQuery(&FakeDisk);
+    g_fakeDisk = 10;
+    EXPECT_FALSE(WriteWholeFile(file.c_str(), "0123456789", 10)) << "equal to free space";
+    EXPECT_TRUE(Contains(TakeError(), "Storage capacity destination drive exeeded!"));
+    EXPECT_FALSE(FileExists(file.c_str()));
+    EXPECT_TRUE(WriteWholeFile(file.c_str(), "012345678", 9));
+    EXPECT_EQ("012345678", tvtest::ReadFileBytes(file));
+}
+
+TEST_F(FileApiTest, GetDiskFreeAsksTheDriveOrTheFolder)
+{
+    SetDiskFreeQuery(&FakeDisk);
+    g_fakeDisk = 5000;
+    struct Row {
+        const char* path;
+        const char* asked;
+    } rows[] = {
+        {"C:\\dir\\file.txt", "C:"},
+        {"Z:", "Z:"},
+        {"\\\\server\\share\\dir\\file.txt", "\\\\server\\share\\dir\\"},
+        {"\\\\server\\share\\f.txt", "\\\\server\\share\\"},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(5000u, GetDiskFree(r.path)) << r.path;
+        EXPECT_EQ(r.asked, g_diskAsked) << r.path;
+    }
+    g_fakeDisk = 0x100000000ull;
+    EXPECT_EQ(0x7FFFFFF8u, GetDiskFree("C:\\x"));
+    g_fakeDisk = 0x7FFFFFF9ull;
+    EXPECT_EQ(0x7FFFFFF8u, GetDiskFree("C:\\x"));
+    g_fakeDiskFails = true;
+    EXPECT_EQ(0u, GetDiskFree("C:\\x"));
+    EXPECT_EQ(0u, GetDiskFree(""));
+    EXPECT_EQ(0u, GetDiskFree(nullptr));
+
+    SetDiskFreeQuery(nullptr);
+    EXPECT_GT(GetDiskFree(dir.path().c_str()), 0u);
+}
+
+TEST_F(FileApiTest, WipeFileOverwritesInPlace)
+{
+    std::string file = dir / "secret.txt";
+    std::string link = dir / "secret-link.txt";
+    tvtest::WriteFileBytes(file, tvtest::PatternBytes(3000000, 9));
+    // A second name of the same file shows whether its own data were overwritten.
+    bool linked = CreateHardLinkA(link.c_str(), file.c_str(), nullptr) != FALSE;
+    ASSERT_TRUE(WipeFile(file.c_str()));
+    EXPECT_EQ(std::string(3000000, '\xAA'), tvtest::ReadFileBytes(file));
+    if (linked) {
+        EXPECT_EQ(std::string(3000000, '\xAA'), tvtest::ReadFileBytes(link));
+    }
+
+    std::string empty = dir / "empty.txt";
+    tvtest::WriteFileBytes(empty, "");
+    EXPECT_TRUE(WipeFile(empty.c_str()));
+    EXPECT_EQ("", tvtest::ReadFileBytes(empty));
+    std::string missing = dir / "missing.txt";
+    EXPECT_TRUE(WipeFile(missing.c_str()));
+    EXPECT_FALSE(FileExists(missing.c_str())) << "a missing file is not created";
+    EXPECT_FALSE(WipeFile(nullptr));
+}
+
+TEST_F(FileApiTest, DeleteFileEx)
+{
+    std::string plain = dir / "plain.txt";
+    std::string readOnly = dir / "ro.txt";
+    std::string wiped = dir / "wiped.txt";
+    tvtest::WriteFileBytes(plain, "p");
+    tvtest::WriteFileBytes(readOnly, "r");
+    tvtest::WriteFileBytes(wiped, "w");
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+
+    EXPECT_TRUE(DeleteFileEx(plain.c_str(), false));
+    EXPECT_TRUE(DeleteFileEx(readOnly.c_str(), false));
+    EXPECT_TRUE(DeleteFileEx(wiped.c_str(), true));
+    EXPECT_TRUE(DeleteFileEx((dir / "missing.txt").c_str(), true));
+    EXPECT_TRUE(DeleteFileEx((dir / "no\\such\\file.txt").c_str(), false));
+    for (const std::string& p : {plain, readOnly, wiped})
+        EXPECT_FALSE(FileExists(p.c_str())) << p;
+    EXPECT_EQ("", TakeError());
+
+    SetLastError(0);
+    EXPECT_FALSE(DeleteFileEx(nullptr, false));
+    EXPECT_EQ("  [0 FileAPI 342]", TakeError()) << "an empty message";
+    EXPECT_FALSE(DeleteFileEx("", false));
+    EXPECT_TRUE(Contains(TakeError(), "File / Directory '' could not be remove!"));
+}
+
+TEST_F(FileApiTest, DeleteFileExFailsOnALockedFileAndKeepsIt)
+{
+    std::string file = dir / "locked.txt";
+    tvtest::WriteFileBytes(file, "keep me");
+    HANDLE lock = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    EXPECT_FALSE(DeleteFileEx(file.c_str(), false));
+    std::string error = TakeError();
+    EXPECT_TRUE(Contains(error, "File / Directory '" + file + "' could not be remove!")) << error;
+    EXPECT_TRUE(Contains(error, "[32 FileAPI 342]")) << error;
+    // With wiping, the wipe's own failure is the first one held.
+    EXPECT_FALSE(DeleteFileEx(file.c_str(), true));
+    error = TakeError();
+    EXPECT_TRUE(Contains(error, "This file '" + file + "' could not be written!")) << error;
+    EXPECT_TRUE(Contains(error, "[32 FileAPI 911]")) << error;
+    CloseHandle(lock);
+    EXPECT_EQ("keep me", tvtest::ReadFileBytes(file));
+}
+
+TEST_F(FileApiTest, RemoveDirectoryEx)
+{
+    std::string x = dir / "x";
+    tvtest::MakeDir(x);
+    EXPECT_TRUE(RemoveDirectoryEx((x + "\\").c_str()));
+    EXPECT_FALSE(FileExists(x.c_str()));
+    EXPECT_TRUE(RemoveDirectoryEx(x.c_str())) << "already gone";
+    EXPECT_TRUE(RemoveDirectoryEx(""));
+
+    std::string full = dir / "full";
+    tvtest::MakeDir(full);
+    tvtest::WriteFileBytes(full + "\\f", "f");
+    EXPECT_FALSE(RemoveDirectoryEx(full.c_str()));
+    EXPECT_TRUE(Contains(TakeError(), "FileAPI 374]"));
+    EXPECT_TRUE(FileExists((full + "\\f").c_str()));
+    EXPECT_FALSE(RemoveDirectoryEx(nullptr));
+}
+
+TEST_F(FileApiTest, CreateDirectoryTree)
+{
+    std::string blocker = dir / "blocker";
+    tvtest::WriteFileBytes(blocker, "a file in the way");
+    std::string longPath = LongPath();
+    struct Row {
+        std::string path;
+        bool ok;
+        std::string check;  // must be a folder afterwards
+    } rows[] = {
+        {dir.path(), true, dir.path()},
+        {dir / "a\\b\\c", true, dir / "a\\b\\c"},
+        {dir / "a\\b\\d\\", true, dir / "a\\b\\d"},
+        {"a\\b", false, ""},
+        {blocker, false, ""},
+        {blocker + "\\sub", false, ""},
+        {dir / "bad|name\\x", false, ""},
+        {longPath, false, ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.path);
+        EXPECT_EQ(r.ok, CreateDirectoryTree(r.path.c_str()));
+        std::string error = TakeError();
+        if (r.ok) {
+            EXPECT_TRUE(IsDirectory(r.check.c_str()));
+            EXPECT_EQ("", error);
+        } else {
+            EXPECT_TRUE(Contains(error, "This directory '" + r.path + "' could not be created!"))
+                << error;
+            EXPECT_TRUE(Contains(error, "FileAPI 460]")) << error;
+        }
+    }
+    EXPECT_FALSE(IsDirectory(blocker.c_str()));
+    EXPECT_FALSE(CreateDirectoryTree(nullptr));
+}
+
+TEST_F(FileApiTest, RelativeToBase)
+{
+    struct Row {
+        const char* base;
+        const char* path;
+        bool ok;
+        const char* result;
+    } rows[] = {
+        {"D:\\a", "D:\\a\\b\\c.txt", true, "b\\c.txt"},
+        {"D:\\a\\", "D:\\a\\b\\c.txt", true, "b\\c.txt"},
+        {"d:\\A", "D:\\a\\x", true, "x"},
+        {"D:", "D:\\x\\y", true, "x\\y"},
+        {"D:\\", "D:\\x", true, "x"},
+        {"D:\\a", "D:\\a", true, ""},
+        {"D:\\a", "D:\\ab\\c", false, "D:\\ab\\c"},
+        {"D:\\a\\b", "D:\\a", false, "D:\\a"},
+        {"E:\\a", "D:\\a\\b", false, "D:\\a\\b"},
+    };
+    for (const Row& r : rows) {
+        char path[256];
+        strcpy(path, r.path);
+        EXPECT_EQ(r.ok, RelativeToBase(r.base, path)) << r.base << " " << r.path;
+        EXPECT_STREQ(r.result, path) << r.base << " " << r.path;
+    }
+    char path[256] = "x";
+    EXPECT_FALSE(RelativeToBase(nullptr, path));
+    EXPECT_FALSE(RelativeToBase("D:", nullptr));
+}
+
+TEST_F(FileApiTest, GetTempDir)
+{
+    char temp[256];
+    ASSERT_TRUE(GetTempDir(temp));
+    size_t len = strlen(temp);
+    ASSERT_GT(len, 0u);
+    EXPECT_NE('\\', temp[len - 1]);
+    EXPECT_TRUE(IsDirectory(temp));
+    EXPECT_FALSE(GetTempDir(nullptr));
+    EXPECT_TRUE(Contains(TakeError(), "Get temporary file or directory failed!"));
+}
+
+TEST_F(FileApiTest, FileInfoIsSavedAndRestored)
+{
+    TQXFile f;
+    EXPECT_EQ(nullptr, f.GetFileInfo((dir / "missing").c_str()));
+    EXPECT_EQ(nullptr, f.GetFileInfo(nullptr));
+    std::string source = dir / "source.txt";
+    tvtest::WriteFileBytes(source, "s");
+    HANDLE h = CreateFileA(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    FILETIME old;
+    old.dwLowDateTime = 0x12345600;
+    old.dwHighDateTime = 0x01C00000;
+    SetFileTime(h, nullptr, &old, &old);
+    CloseHandle(h);
+    SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_READONLY);
+
+    FileInfo* info = f.GetFileInfo(source.c_str());
+    ASSERT_NE(nullptr, info);
+    EXPECT_TRUE(info->attributes & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(0, CompareFileTime(&old, &info->lastWriteTime));
+    EXPECT_FALSE(info->compressed);
+    FileInfo saved = *info;
+
+    std::string target = dir / "target.txt";
+    tvtest::WriteFileBytes(target, "t");
+    ASSERT_TRUE(f.SetFileInfo(target.c_str(), &saved));
+    FileInfo* back = f.GetFileInfo(target.c_str());
+    ASSERT_NE(nullptr, back);
+    EXPECT_EQ(0, CompareFileTime(&old, &back->lastWriteTime));
+    EXPECT_TRUE(back->attributes & FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(f.SetFileInfo(target.c_str(), nullptr));
+    EXPECT_FALSE(f.SetFileInfo("", &saved));
+    SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+}  // namespace
