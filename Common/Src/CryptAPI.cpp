@@ -121,8 +121,12 @@ bool TQXCrypt::AcquireContext(HCRYPTPROV* provider)
     bool ok = false;
     if (provider) {
         *provider = 0;
+        // The default container is made when missing; when another process
+        // made it in between, it is opened after all.
         ok = CryptAcquireContextA(provider, nullptr, nullptr, PROV_RSA_FULL, 0) ||
-             CryptAcquireContextA(provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET);
+             CryptAcquireContextA(provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET) ||
+             (GetLastError() == static_cast<DWORD>(NTE_EXISTS) &&
+              CryptAcquireContextA(provider, nullptr, nullptr, PROV_RSA_FULL, 0));
         if (!ok)
             *provider = 0;
     }

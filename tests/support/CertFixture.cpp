@@ -245,7 +245,23 @@ bool CertFixture::ImportPfx(const std::string& path, const std::string& password
     CRYPT_DATA_BLOB pfx = {static_cast<DWORD>(bytes.size()),
                            reinterpret_cast<BYTE*>(&bytes[0])};
     std::wstring widePassword = Widen(password);
-    HCERTSTORE imported = PFXImportCertStore(&pfx, widePassword.c_str(), CRYPT_EXPORTABLE);
+    // The import may put the key into the one default container: imports of
+    // concurrent test programs wait for each other until the key has moved.
+    HANDLE lock = CreateMutexA(nullptr, FALSE, "Local\\tvtest-pkcs12-import");
+    if (lock)
+        WaitForSingleObject(lock, 60000);
+    bool ok = ImportPfxLocked(pfx, widePassword, storeName);
+    if (lock) {
+        ReleaseMutex(lock);
+        CloseHandle(lock);
+    }
+    return ok;
+}
+
+bool CertFixture::ImportPfxLocked(CRYPT_DATA_BLOB& pfx, const std::wstring& password,
+                                  const std::string& storeName)
+{
+    HCERTSTORE imported = PFXImportCertStore(&pfx, password.c_str(), CRYPT_EXPORTABLE);
     if (!imported)
         return false;
 

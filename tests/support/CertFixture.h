@@ -87,6 +87,8 @@ private:
     // Moves the private key of an imported certificate into a new container
     // and points the certificate at it.
     bool MoveKeyToOwnContainer(PCCERT_CONTEXT certificate);
+    bool ImportPfxLocked(CRYPT_DATA_BLOB& pfx, const std::wstring& password,
+                         const std::string& store);
 };
 
 // Opens the current user's system store without a provider (null on failure).
