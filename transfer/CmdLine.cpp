@@ -28,7 +28,7 @@ void StoreToken(TQXArgTable* table, const char* from, size_t length, bool closeQ
 }
 
 // The entry's text with its quotes stripped, when it fits 255 characters and
-// is not empty.
+// holds more than white space.
 bool TakeArgument(const TQXArgTable& table, int index, char* destination) {
     destination[0] = 0;
     if (index >= table.argc || table.overlong[index]) return false;
@@ -36,7 +36,8 @@ bool TakeArgument(const TQXArgTable& table, int index, char* destination) {
     memcpy(work, table.entries[index], sizeof(work));
     work[sizeof(work) - 1] = 0;
     StripQuotes(work);
-    if (work[0] == 0) return false;
+    // Blanks alone inside the quotes count as empty as well.
+    if (work[strspn(work, " \t\r\n\v\f")] == 0) return false;
     return CopyText(destination, 256, work);
 }
 
