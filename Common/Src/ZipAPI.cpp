@@ -388,7 +388,12 @@ unzFile TQXZip::UnzOpen(const char* archive, const char* target)
     }
     if (!target || !CopyText(unzipTarget, sizeof unzipTarget, target))
         return nullptr;
-    return unzOpen(archive);
+    // An archive that cannot be read as one (truncated, not a zip) is a
+    // failure the user gets to see.
+    unzFile handle = unzOpen(archive);
+    if (!handle)
+        Report(false, 549, kOpenError);
+    return handle;
 }
 
 bool TQXZip::UnzClose(unzFile handle)
