@@ -172,14 +172,35 @@ bool WriteWholeFile(const char* path, const void* data, DWORD length)
     if (static_cast<uint64_t>(length) >= GetDiskFree(path))
         return ReportFileFailure(911, kWriteMessage, path,
                                  "Storage capacity destination drive exeeded!");
-    FileHandle file(OpenShared(path, GENERIC_WRITE, CREATE_ALWAYS));
-    if (!file.Valid())
+    // The data go to a new file beside the target first; only a complete
+    // file replaces what was there, so a failed write loses nothing.
+    char folder[256];
+    char temp[MAX_PATH];
+    SplitPath(path, folder, nullptr, nullptr);
+    if (!GetTempFileNameA(folder[0] ? folder : ".", "tvw", 0, temp))
         return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
-    bool ok = WriteChunks(file.Get(), static_cast<const unsigned char*>(data), length);
-    if (!file.Close())
-        ok = false;
-    if (!ok)
+    bool ok;
+    {
+        FileHandle file(OpenShared(temp, GENERIC_WRITE, CREATE_ALWAYS));
+        if (!file.Valid()) {
+            DWORD code = GetLastError();
+            DeleteFileA(temp);
+            SetLastError(code);
+            return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
+        }
+        ok = WriteChunks(file.Get(), static_cast<const unsigned char*>(data), length) &&
+             FlushFileBuffers(file.Get());
+        if (!file.Close())
+            ok = false;
+    }
+    if (ok)
+        ok = MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    if (!ok) {
+        DWORD code = GetLastError();
+        DeleteFileA(temp);
+        SetLastError(code);
         return ReportFileFailure(911, kWriteMessage, path, kIoReason);
+    }
     char message[1024];
     FormatText(message, sizeof message, kWriteMessage, path, "");
     return QXReport(true, kUnit, 911, message);
@@ -241,6 +262,11 @@ bool DeleteFileEx(const char* path, bool wipe)
             SetLastError(0);
             return QXReport(true, kUnit, 342, message);
         }
+        return QXReport(false, kUnit, 342, message);
+    }
+    if (attr & FILE_ATTRIBUTE_DIRECTORY) {
+        // A folder is not a file: left as it is (RemoveDirectoryEx removes folders).
+        SetLastError(ERROR_ACCESS_DENIED);
         return QXReport(false, kUnit, 342, message);
     }
     SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);

@@ -21,16 +21,12 @@ bool ReadRegString(HKEY root, const char* path, const char* name, char* buffer)
             // Data that fill all 256 bytes without a terminator would be read
             // past their end: such a value is not a text of this system.
             ok = rc == ERROR_SUCCESS && memchr(buffer, 0, 256) != nullptr;
-            if (rc == ERROR_SUCCESS && !ok)
-                rc = ERROR_MORE_DATA;
         }
-        if (!ok) {
+        if (!ok)
             memset(buffer, 0, 256);
-            SetLastError(static_cast<DWORD>(rc));
-        }
-    } else {
-        SetLastError(ERROR_INVALID_PARAMETER);
     }
+    // The report carries the thread's last error, as every report does; the
+    // registry calls return their codes without setting it.
     return QXReport(ok, "QXReg", 143, message);
 }
 

@@ -278,7 +278,9 @@ char* Trim(char* text, int length)
 {
     if (!text)
         return text;
-    size_t len = length < 0 ? strlen(text) : static_cast<size_t>(length);
+    size_t len = strlen(text);
+    if (length >= 0 && static_cast<size_t>(length) < len)
+        len = static_cast<size_t>(length);
     text[len] = 0;
     while (len > 0 && IsWhite(text[len - 1]))
         text[--len] = 0;

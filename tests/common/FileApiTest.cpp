@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "TestCommon.h"
 #include "TestFiles.h"
@@ -31,6 +32,23 @@ BOOL WINAPI FakeDisk(LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER tot
     total->QuadPart = g_fakeDisk;
     free->QuadPart = g_fakeDisk;
     return TRUE;
+}
+
+// The names in a folder, "." and ".." left out.
+std::vector<std::string> Listing(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string n = fd.cFileName;
+        if (n != "." && n != "..")
+            names.push_back(n);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return names;
 }
 
 class FileApiTest : public ::testing::Test {
@@ -210,7 +228,27 @@ TEST_F(FileApiTest, WriteWholeFileWritesAndTruncates)
     EXPECT_EQ(data, tvtest::ReadFileBytes(file));
     ASSERT_TRUE(WriteWholeFile(file.c_str(), "xy", 2));
     EXPECT_EQ("xy", tvtest::ReadFileBytes(file));
+    EXPECT_EQ(std::vector<std::string>{"out.bin"}, Listing(dir.path()));
     EXPECT_EQ("", TakeError());
+}
+
+TEST_F(FileApiTest, AFailedWriteKeepsTheOldFile)
+{
+    std::string file = dir / "keep.bin";
+    tvtest::WriteFileBytes(file, "old contents");
+    // Another program reads the file and does not allow it to be replaced.
+    HANDLE reader = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    bool written = WriteWholeFile(file.c_str(), "new", 3);
+    CloseHandle(reader);
+    if (written) {
+        EXPECT_EQ("new", tvtest::ReadFileBytes(file)) << "replaced whole or not at all";
+    } else {
+        EXPECT_EQ("old contents", tvtest::ReadFileBytes(file));
+        EXPECT_TRUE(Contains(TakeError(), "File could not be write or read!"));
+    }
+    EXPECT_EQ(std::vector<std::string>{"keep.bin"}, Listing(dir.path())) << "no stray file";
 }
 
 TEST_F(FileApiTest, WriteWholeFileRefusals)
@@ -325,6 +363,12 @@ TEST_F(FileApiTest, DeleteFileEx)
     for (const std::string& p : {plain, readOnly, wiped})
         EXPECT_FALSE(FileExists(p.c_str())) << p;
     EXPECT_EQ("", TakeError());
+
+    std::string folder = dir / "folder";
+    tvtest::MakeDir(folder);
+    EXPECT_FALSE(DeleteFileEx(folder.c_str(), true)) << "a folder is not a file";
+    EXPECT_TRUE(Contains(TakeError(), "FileAPI 342]"));
+    EXPECT_TRUE(IsDirectory(folder.c_str()));
 
     SetLastError(0);
     EXPECT_FALSE(DeleteFileEx(nullptr, false));

@@ -62,6 +62,8 @@ TEST_F(ToolsTest, Trim)
     }
     char text[] = "  ab  cd";
     EXPECT_STREQ("ab", Trim(text, 6)) << "a given length bounds the text";
+    char shortText[] = " q ";
+    EXPECT_STREQ("q", Trim(shortText, 200)) << "never past the terminator";
     EXPECT_EQ(nullptr, Trim(nullptr));
 }
 
