@@ -173,18 +173,22 @@ bool WriteWholeFile(const char* path, const void* data, DWORD length)
         return ReportFileFailure(911, kWriteMessage, path,
                                  "Storage capacity destination drive exeeded!");
     // The data go to a new file beside the target first; only a complete
-    // file replaces what was there, so a failed write loses nothing.
+    // file replaces what was there, so a failed write loses nothing. A folder
+    // too long for a temporary name beside it is written directly.
     char folder[256];
     char temp[MAX_PATH];
     SplitPath(path, folder, nullptr, nullptr);
-    if (!GetTempFileNameA(folder[0] ? folder : ".", "tvw", 0, temp))
+    bool direct = strlen(folder) > MAX_PATH - 14;
+    if (!direct && !GetTempFileNameA(folder[0] ? folder : ".", "tvw", 0, temp))
         return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
+    const char* target = direct ? path : temp;
     bool ok;
     {
-        FileHandle file(OpenShared(temp, GENERIC_WRITE, CREATE_ALWAYS));
+        FileHandle file(OpenShared(target, GENERIC_WRITE, CREATE_ALWAYS));
         if (!file.Valid()) {
             DWORD code = GetLastError();
-            DeleteFileA(temp);
+            if (!direct)
+                DeleteFileA(temp);
             SetLastError(code);
             return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
         }
@@ -193,11 +197,12 @@ bool WriteWholeFile(const char* path, const void* data, DWORD length)
         if (!file.Close())
             ok = false;
     }
-    if (ok)
+    if (ok && !direct)
         ok = MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
     if (!ok) {
         DWORD code = GetLastError();
-        DeleteFileA(temp);
+        if (!direct)
+            DeleteFileA(temp);
         SetLastError(code);
         return ReportFileFailure(911, kWriteMessage, path, kIoReason);
     }

@@ -251,6 +251,17 @@ TEST_F(FileApiTest, AFailedWriteKeepsTheOldFile)
     EXPECT_EQ(std::vector<std::string>{"keep.bin"}, Listing(dir.path())) << "no stray file";
 }
 
+TEST_F(FileApiTest, WriteWholeFileInAFolderOfNearlyFullLength)
+{
+    // No room for a temporary name beside the target: written directly.
+    std::string folder = dir.path() + "\\" + std::string(250 - dir.path().size(), 'l');
+    if (!CreateDirectoryA(folder.c_str(), nullptr))
+        GTEST_SKIP() << "no folder of 250 characters here";
+    std::string file = folder + "\\x.b";
+    EXPECT_TRUE(WriteWholeFile(file.c_str(), "long", 4)) << TakeError();
+    EXPECT_EQ("long", tvtest::ReadFileBytes(file));
+}
+
 TEST_F(FileApiTest, WriteWholeFileRefusals)
 {
     std::string file = dir / "w.bin";
