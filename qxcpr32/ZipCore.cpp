@@ -337,9 +337,18 @@ bool Writer::Put(const void* data, size_t len)
 {
     if (len == 0)
         return true;
-    if (!SeekTo(f_, pos_) || fwrite(data, 1, len, f_) != len)
+    // A seek empties the stdio buffer: only when the position changes.
+    if (filePos_ != pos_) {
+        if (!SeekTo(f_, pos_))
+            return false;
+        filePos_ = pos_;
+    }
+    if (fwrite(data, 1, len, f_) != len) {
+        filePos_ = UINT64_MAX;
         return false;
+    }
     pos_ += len;
+    filePos_ = pos_;
     if (pos_ > high_)
         high_ = pos_;
     return true;

@@ -91,6 +91,7 @@ private:
     std::string comment_;
     uint64_t pos_ = 0;       // where the next entry or the directory starts
     uint64_t high_ = 0;      // the highest position written so far
+    uint64_t filePos_ = UINT64_MAX;  // where the stream stands; unknown at first
     bool changed_ = false;   // something to write when closing
     bool failed_ = false;    // a write of the archive failed
 
