@@ -101,14 +101,13 @@ std::string DirectoryBytes(const std::vector<Entry>& entries, const std::string&
     return d;
 }
 
-bool FitsClassic(const std::vector<Entry>& entries, uint64_t start, size_t extra)
+bool FitsClassic(const std::vector<Entry>& entries, uint64_t start)
 {
     if (entries.size() > kMaxEntries || start > kMax32)
         return false;
     uint64_t size = 0;
     for (const Entry& e : entries)
         size += 46 + e.name.size() + e.extra.size() + e.comment.size();
-    (void)extra;
     return size <= kMax32;
 }
 
@@ -566,7 +565,7 @@ int Writer::Close(const char* comment)
     }
     bool ok = !failed_;
     if (ok && changed_) {
-        if (!FitsClassic(entries_, pos_, 0)) {
+        if (!FitsClassic(entries_, pos_)) {
             ok = false;
         } else {
             std::string d = DirectoryBytes(entries_, comment_, pos_);
@@ -607,13 +606,6 @@ Reader* Reader::Open(const char* path)
 const Entry* Reader::Current() const
 {
     return index_ < dir_.entries.size() ? &dir_.entries[index_] : nullptr;
-}
-
-int Reader::GoToFirst()
-{
-    CloseCurrent();
-    index_ = 0;
-    return dir_.entries.empty() ? kEndOfList : kOk;
 }
 
 int Reader::GoToNext()

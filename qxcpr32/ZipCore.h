@@ -113,8 +113,6 @@ public:
     static Reader* Open(const char* path);
 
     const Directory& directory() const { return dir_; }
-    size_t index() const { return index_; }
-    int GoToFirst();
     int GoToNext();
     const Entry* Current() const;
     int OpenCurrent();
