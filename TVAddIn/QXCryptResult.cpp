@@ -259,7 +259,9 @@ bool TQXCryptDir::IsAutoUnzip(const char* path) {
 
 bool TQXCryptDir::UnzipTo(const char* archive, const char* folder) {
     if (!archive || !folder) return false;
-    if (!CopyText(unzipFolder, sizeof unzipFolder, folder)) return false;
+    char chosen[256];  // folder may be unzipFolder itself
+    if (!CopyText(chosen, sizeof chosen, folder)) return false;
+    CopyText(unzipFolder, sizeof unzipFolder, chosen);
     if (!FileCanRead(archive) || !FileExists(unzipFolder)) return false;
     bool ok = Unzip(archive, unzipFolder, false);
     // Files replaced at the user's word go for good only after a complete

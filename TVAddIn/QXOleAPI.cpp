@@ -312,7 +312,10 @@ bool TQXOleAPI::OfferMail(uint32_t count, const char* path, const char* recipien
             return true;
         }
         // Cancelled in the mail program: the envelope stays, nothing to report.
-        if (code == MAPI_USER_ABORT) return true;
+        if (code == MAPI_USER_ABORT) {
+            ClearLastError();
+            return true;
+        }
     }
     ErrorRecord error{};
     GetLastErrorInfo(&error);
