@@ -227,11 +227,18 @@ bool TQXOleThr::DoExecuteTarvistoViaThr(TDoExecuteThrRec* request) {
         request->files == nullptr || request->recipient == nullptr) {
         return false;
     }
-    TQXOleAPI* runner = new (std::nothrow) TQXOleAPI();
-    if (runner == nullptr) return false;
-    request->runner = runner;
-    bool result = runner->Run(request->op, request->count, request->files, request->recipient);
-    delete runner;
+    // Nothing may escape the worker: the waiting caller must see it end.
+    TQXOleAPI* runner = nullptr;
+    bool result = false;
+    try {
+        runner = new (std::nothrow) TQXOleAPI();
+        if (runner == nullptr) return false;
+        request->runner = runner;
+        result = runner->Run(request->op, request->count, request->files, request->recipient);
+    } catch (...) {
+        result = false;
+    }
     request->runner = nullptr;
+    delete runner;
     return result;
 }
