@@ -159,17 +159,22 @@ bool TQXCryptDir::UpdateFromView(uint32_t resultKind, uint32_t jobTotal, const c
     char staging[256] = "";
     char fresh[256] = "";
 
-    // A free name beside the result: result + ".~tvN"; its protected form
-    // staging + extension must be free as well.
+    // A free name beside the result: result + ".~tvN". Its protected form,
+    // the intermediate of an envelope and the name the input moves aside to
+    // must be free as well.
+    char aside[256] = "";
     for (unsigned n = 1; n < 1000 && !staging[0]; ++n) {
-        char candidate[256];
+        if (strlen(result) + 8 + strlen(extension) + 4 > 255) break;
+        char candidate[256], protectedName[256], intermediate[256], old[256];
         FormatText(candidate, sizeof candidate, "%s.~tv%u", result, n);
-        if (strlen(result) + 8 + strlen(extension) > 255) break;
-        char protectedName[256];
         FormatText(protectedName, sizeof protectedName, "%s%s", candidate, extension);
-        if (!FileExists(candidate) && !FileExists(protectedName)) {
+        FormatText(intermediate, sizeof intermediate, "%s.crp", candidate);
+        FormatText(old, sizeof old, "%s.old", protectedName);
+        if (!FileExists(candidate) && !FileExists(protectedName) && !FileExists(intermediate) &&
+            !FileExists(old)) {
             CopyText(staging, sizeof staging, candidate);
             CopyText(fresh, sizeof fresh, protectedName);
+            CopyText(aside, sizeof aside, old);
         }
     }
 
@@ -208,11 +213,9 @@ bool TQXCryptDir::UpdateFromView(uint32_t resultKind, uint32_t jobTotal, const c
         if (attempted && ok) {
             // Swap: the input moves aside, the new file takes its name, and
             // the old input goes only after that.
-            char aside[256];
-            FormatText(aside, sizeof aside, "%s.old", fresh);
             DWORD attributes = GetFileAttributesA(input);
             SetFileAttributesA(input, FILE_ATTRIBUTE_ARCHIVE);
-            if (strlen(fresh) + 4 <= 255 && MoveFileExA(input, aside, MOVEFILE_REPLACE_EXISTING)) {
+            if (MoveFileExA(input, aside, 0)) {
                 if (MoveFileExA(fresh, input, 0)) {
                     DeleteFileEx(aside, delSecure != 0);
                 } else {
@@ -239,7 +242,12 @@ bool TQXCryptDir::UpdateFromView(uint32_t resultKind, uint32_t jobTotal, const c
         status.doneText = OperationDoneText(protectKind);
         FormatText(status.detail, sizeof status.detail, "%s%s%s", held.set ? held.text : "",
                    held.set ? " " : "", messageText);
-        UpdateStatus(&status);
+        // The user must learn where the changes are, with or without the window.
+        if (IsBound())
+            UpdateStatus(&status);
+        else
+            MessageBoxA(nullptr, status.detail, "Tarvisto 2.11 - Error!",
+                        MB_ICONERROR | MB_SETFOREGROUND);
     }
     CloseStatusWindow();
     return ok;
