@@ -1,11 +1,15 @@
 // Whole runs of build/bin/tvcrypte.exe, one process per scenario, with the real
 // dialogs library; its windows are driven from this test.
+#include <windows.h>
+#include <shellapi.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "QXForms.h"
+#include "RegistryFixture.h"
 #include "TransferFixture.h"
 #include "WindowDriver.h"
 
@@ -78,6 +82,37 @@ TEST_F(TransferRunTest, VerifiesAQuotedPathWithBlanksAndShowsTheSigner) {
     EXPECT_NE(info.find(kAlice), std::string::npos) << info;
     ASSERT_EQ(process.Wait(), 0);
     EXPECT_EQ(ReadFileBytes(Work("my files\\b c.txt")), original);
+}
+
+TEST_F(TransferRunTest, OpeningASignedFileThroughItsFileTypeVerifiesIt) {
+    std::string original = "opened from the shell " + tvtest::PatternBytes(2000, 10);
+    WriteFileBytes(Work("s.txt"), original);
+    SignWithTransfer("s.txt");
+    DeleteFileA(Work("s.txt").c_str());
+
+    // The file type as the settings program registers it.
+    tvtest::ScopedFileType type(".sgn", "TarvistoTransferTest",
+                                "\"" + BinDir() + "\\tvcrypte.exe\" \"%1\"");
+    ASSERT_TRUE(type.ok());
+    std::string file = Work("s.txt.sgn");
+    SHELLEXECUTEINFOA info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = "open";
+    info.lpFile = file.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    ASSERT_TRUE(ShellExecuteExA(&info));
+
+    std::string text = AnswerSignatureInfo();
+    EXPECT_NE(text.find("'s.txt' is valid signed by:"), std::string::npos) << text;
+    if (info.hProcess) {
+        EXPECT_EQ(WaitForSingleObject(info.hProcess, 60000), WAIT_OBJECT_0);
+        CloseHandle(info.hProcess);
+    }
+    DWORD start = GetTickCount();
+    while (!tvtest::Exists(Work("s.txt")) && GetTickCount() - start < 20000) Sleep(50);
+    Sleep(500);
+    EXPECT_EQ(ReadFileBytes(Work("s.txt")), original);
 }
 
 TEST_F(TransferRunTest, EncryptsAndDecryptsBackToTheOriginal) {
