@@ -233,7 +233,14 @@ bool TQXCryptDir::ConfirmOverwrite(const char* output) {
     if (!FileCanRead(output)) return true;
     uint8_t decision = overwriteAnswer;
     if (decision == AnswerYes || decision == AnswerNo) {
+        // The question names the file that would be overwritten (for packing
+        // the intermediate, not the input shown in the window).
+        char shown[256];
+        memcpy(shown, status.fileName, sizeof shown);
+        char name[256] = {0};
+        if (SplitPath(output, nullptr, name, nullptr)) CopyText(status.fileName, sizeof status.fileName, name);
         uint8_t answer = AskFileExist();
+        memcpy(status.fileName, shown, sizeof shown);
         overwriteAnswer = answer;
         decision = KeepAnswer(answer);
     }
