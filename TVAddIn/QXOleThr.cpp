@@ -99,24 +99,28 @@ bool TQXOleThr::DoExecuteTarvisto(uint32_t op, uint32_t count, TQXSelFil* files,
     char recipientCopy[256];
     if (!CopyText(recipientCopy, sizeof(recipientCopy), recipient)) return false;
 
-    threadRecord = new (std::nothrow) TExeProzessThr();
-    request = new (std::nothrow) TDoExecuteThrRec();
+    // The loop works on its own pointers: a caller that is called in again
+    // while it waits (its windows stay responsive) cannot pull them away.
+    TExeProzessThr* record = new (std::nothrow) TExeProzessThr();
+    TDoExecuteThrRec* job = new (std::nothrow) TDoExecuteThrRec();
+    threadRecord = record;
+    request = job;
     bool started = false;
-    if (threadRecord != nullptr && request != nullptr) {
-        request->op = op;
-        request->count = count;
-        request->files = files;
-        request->recipient = recipientCopy;
-        request->runner = nullptr;
-        threadRecord->request = request;
-        started = StartThr(QX_THR_KIND_RUN, threadRecord);
+    if (record != nullptr && job != nullptr) {
+        job->op = op;
+        job->count = count;
+        job->files = files;
+        job->recipient = recipientCopy;
+        job->runner = nullptr;
+        record->request = job;
+        started = StartThr(QX_THR_KIND_RUN, record);
     }
 
     if (started) {
-        while (threadRecord->running.load(std::memory_order_acquire) != 0) {
+        while (record->running.load(std::memory_order_acquire) != 0) {
             if (BringToFrontRequest != 0) {
                 BringToFrontRequest = 0;
-                BringProgressWindowToFront(threadRecord->workerThreadId.load());
+                BringProgressWindowToFront(record->workerThreadId.load());
                 Sleep(kWaitStepMs);
             }
             PumpMessages(nullptr, 0, 0);
@@ -124,8 +128,8 @@ bool TQXOleThr::DoExecuteTarvisto(uint32_t op, uint32_t count, TQXSelFil* files,
         }
     }
 
-    delete request;
-    delete threadRecord;
+    delete job;
+    delete record;
     request = nullptr;
     threadRecord = nullptr;
     return started;
