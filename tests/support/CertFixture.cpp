@@ -51,6 +51,20 @@ bool AddToUserStore(PCCERT_CONTEXT certificate, const std::string& storeName)
     return CommitAndClose(store) && ok;
 }
 
+// Whether the exchange key of the provider is the certificate's key.
+bool KeyMatchesCertificate(HCRYPTPROV provider, PCCERT_CONTEXT certificate)
+{
+    DWORD size = 0;
+    if (!CryptExportPublicKeyInfo(provider, AT_KEYEXCHANGE, X509_ASN_ENCODING, nullptr, &size))
+        return false;
+    std::vector<BYTE> info(size);
+    auto* publicKey = reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(info.data());
+    return CryptExportPublicKeyInfo(provider, AT_KEYEXCHANGE, X509_ASN_ENCODING, publicKey,
+                                    &size) &&
+           CertComparePublicKeyInfo(X509_ASN_ENCODING, publicKey,
+                                    &certificate->pCertInfo->SubjectPublicKeyInfo);
+}
+
 }  // namespace
 
 HCERTSTORE OpenUserStore(const std::string& store)
@@ -189,12 +203,21 @@ int CertFixture::CountCertificates(const std::string& storeName)
 
 bool CertFixture::MoveKeyToOwnContainer(PCCERT_CONTEXT certificate)
 {
+    // The key of the import itself when the certificate carries it (a key
+    // that was never stored), else the key its provider information names.
     HCRYPTPROV provider = 0;
     DWORD keySpec = 0;
     BOOL callerFrees = FALSE;
-    if (!CryptAcquireCertificatePrivateKey(certificate, 0, nullptr, &provider, &keySpec,
-                                           &callerFrees))
+    CERT_KEY_CONTEXT keyContext = {};
+    DWORD contextSize = sizeof keyContext;
+    if (CertGetCertificateContextProperty(certificate, CERT_KEY_CONTEXT_PROP_ID, &keyContext,
+                                          &contextSize) &&
+        (keyContext.dwKeySpec == AT_KEYEXCHANGE || keyContext.dwKeySpec == AT_SIGNATURE)) {
+        provider = keyContext.hCryptProv;
+    } else if (!CryptAcquireCertificatePrivateKey(certificate, 0, nullptr, &provider, &keySpec,
+                                                  &callerFrees)) {
         return false;
+    }
     HCRYPTKEY key = 0;
     bool ok = CryptGetUserKey(provider, AT_KEYEXCHANGE, &key) ||
               CryptGetUserKey(provider, AT_SIGNATURE, &key);
@@ -222,6 +245,9 @@ bool CertFixture::MoveKeyToOwnContainer(PCCERT_CONTEXT certificate)
     ok = CryptImportKey(target, blob.data(), size, 0, CRYPT_EXPORTABLE, &imported);
     if (imported)
         CryptDestroyKey(imported);
+    // A key read back from the shared default container may already be
+    // another import's: only the certificate's own key is taken.
+    ok = ok && KeyMatchesCertificate(target, certificate);
     CryptReleaseContext(target, 0);
     SecureZeroMemory(blob.data(), blob.size());
     if (!ok)
@@ -232,6 +258,8 @@ bool CertFixture::MoveKeyToOwnContainer(PCCERT_CONTEXT certificate)
     keyInfo.pwszContainerName = &wideContainer[0];
     keyInfo.dwProvType = PROV_RSA_FULL;
     keyInfo.dwKeySpec = AT_KEYEXCHANGE;
+    // The import's own handle is not wanted beside the container.
+    CertSetCertificateContextProperty(certificate, CERT_KEY_CONTEXT_PROP_ID, 0, nullptr);
     return CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0,
                                              &keyInfo);
 }
@@ -245,12 +273,17 @@ bool CertFixture::ImportPfx(const std::string& path, const std::string& password
     CRYPT_DATA_BLOB pfx = {static_cast<DWORD>(bytes.size()),
                            reinterpret_cast<BYTE*>(&bytes[0])};
     std::wstring widePassword = Widen(password);
-    // The import may put the key into the one default container: imports of
-    // concurrent test programs wait for each other until the key has moved.
+
+    // First with keys kept in memory only, taken from the import's own handle.
+    if (ImportPfxWith(pfx, widePassword, storeName, CRYPT_EXPORTABLE | PKCS12_NO_PERSIST_KEY))
+        return true;
+    // Else the keys go through the one default container, which every
+    // program of the user shares: imports of concurrent test programs wait
+    // for each other until the key has moved.
     HANDLE lock = CreateMutexA(nullptr, FALSE, "Local\\tvtest-pkcs12-import");
     if (lock)
         WaitForSingleObject(lock, 60000);
-    bool ok = ImportPfxLocked(pfx, widePassword, storeName);
+    bool ok = ImportPfxWith(pfx, widePassword, storeName, CRYPT_EXPORTABLE);
     if (lock) {
         ReleaseMutex(lock);
         CloseHandle(lock);
@@ -258,10 +291,10 @@ bool CertFixture::ImportPfx(const std::string& path, const std::string& password
     return ok;
 }
 
-bool CertFixture::ImportPfxLocked(CRYPT_DATA_BLOB& pfx, const std::wstring& password,
-                                  const std::string& storeName)
+bool CertFixture::ImportPfxWith(CRYPT_DATA_BLOB& pfx, const std::wstring& password,
+                                const std::string& storeName, DWORD flags)
 {
-    HCERTSTORE imported = PFXImportCertStore(&pfx, password.c_str(), CRYPT_EXPORTABLE);
+    HCERTSTORE imported = PFXImportCertStore(&pfx, password.c_str(), flags);
     if (!imported)
         return false;
 
@@ -273,7 +306,8 @@ bool CertFixture::ImportPfxLocked(CRYPT_DATA_BLOB& pfx, const std::wstring& pass
         ++count;
         DWORD size = 0;
         if (CertGetCertificateContextProperty(current, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
-                                              &size))
+                                              &size) ||
+            CertGetCertificateContextProperty(current, CERT_KEY_CONTEXT_PROP_ID, nullptr, &size))
             ok = MoveKeyToOwnContainer(current);
         ok = ok && CertAddCertificateContextToStore(store, current,
                                                     CERT_STORE_ADD_REPLACE_EXISTING, nullptr);

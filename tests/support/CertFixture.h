@@ -15,7 +15,10 @@
 //
 // Imported PKCS#12 files: every key is moved into a container of its own right
 // after the import, because the platform may put the keys of all imports into
-// one default container, where the next import would overwrite the previous key.
+// one default container, where the next import (or any program that had that
+// container open) would overwrite the previous key. Keys are imported in memory
+// only where the platform allows it; a moved key is checked against its
+// certificate.
 //
 // openssl-made files: the build (tests/crypt, target tv_test_pkcs12) writes
 // them into DataDir() = <tests-bin>\certs. Password "test" for all .p12 files:
@@ -87,8 +90,8 @@ private:
     // Moves the private key of an imported certificate into a new container
     // and points the certificate at it.
     bool MoveKeyToOwnContainer(PCCERT_CONTEXT certificate);
-    bool ImportPfxLocked(CRYPT_DATA_BLOB& pfx, const std::wstring& password,
-                         const std::string& store);
+    bool ImportPfxWith(CRYPT_DATA_BLOB& pfx, const std::wstring& password,
+                       const std::string& store, DWORD flags);
 };
 
 // Opens the current user's system store without a provider (null on failure).
