@@ -246,13 +246,18 @@ bool TQXCryptDir::ConfirmOverwrite(const char* output) {
     }
     switch (ApplyKeptAnswer(decision, &cancel, &skip)) {
     case Decision::Go:
-        return MoveAside(output);
+        return MoveAside(output, false);
     default:
         return false;
     }
 }
 
-bool TQXCryptDir::MoveAside(const char* output) {
+bool TQXCryptDir::KeepAside(const char* path) {
+    if (!path || !FileExists(path)) return true;
+    return MoveAside(path, true);
+}
+
+bool TQXCryptDir::MoveAside(const char* output, bool restore) {
     char folder[256] = {0};
     char text[1024];
     FormatText(text, sizeof text, "File / Directory '%s' could not be remove!", output);
@@ -275,7 +280,7 @@ bool TQXCryptDir::MoveAside(const char* output) {
     }
     if (ok) {
         SetFileAttributesA(aside, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN);
-        movedAside_.push_back({output, aside, attributes});
+        movedAside_.push_back({output, aside, attributes, restore});
         return true;
     }
     return QXReport(false, "FileAPI", 342, text);
@@ -285,7 +290,7 @@ bool TQXCryptDir::FinishOverwrite(bool ok) {
     bool all = true;
     // Latest first, so that a name moved aside twice ends with its oldest file.
     for (auto it = movedAside_.rbegin(); it != movedAside_.rend(); ++it) {
-        if (ok) {
+        if (ok && !it->restore) {
             if (!DeleteFileEx(it->aside.c_str(), delSecure != 0)) all = false;
             continue;
         }

@@ -94,10 +94,15 @@ public:
     // back when the operation failed.
     bool ConfirmOverwrite(const char* output);
     // ok: the old outputs moved aside are deleted (wiped with delSecure);
-    // otherwise each is moved back over whatever lies at its name now.
+    // otherwise each is moved back over whatever lies at its name now. Files
+    // kept by KeepAside always come back.
     // Returns false when a file could not be deleted or put back.
     bool FinishOverwrite(bool ok);
     bool DeleteSourceFile(const char* path);
+    // A file the operation will write over and remove again by itself (the
+    // intermediate of unpacking): an existing one is moved aside and put back
+    // by FinishOverwrite whatever the outcome.
+    bool KeepAside(const char* path);
 
     // --- dialogs library ---------------------------------------------------
     bool OpenStatusWindow();
@@ -186,10 +191,11 @@ private:
         std::string original;
         std::string aside;
         DWORD attributes;
+        bool restore;  // comes back also after success
     };
     std::vector<MovedAside> movedAside_;
 
-    bool MoveAside(const char* output);
+    bool MoveAside(const char* output, bool restore);
     void UnbindEntryPoints();
     bool AllBound() const;
     HWND FindProgressWindow();

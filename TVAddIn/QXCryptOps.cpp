@@ -255,6 +255,9 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         savedInfo = fileHelper->GetFileInfo(input);
         if (!savedInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
+        // A file of the intermediate's name is the user's: it is not asked
+        // about, so it must survive the intermediate.
+        if (!KeepAside(intermediate)) return false;
         if (!RunMessageStep(OpVerify, nullptr, nullptr, input, intermediate)) {
             DeleteFileEx(intermediate, delSecure != 0);
             return false;

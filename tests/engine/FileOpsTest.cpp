@@ -341,3 +341,31 @@ TEST_F(FileOps, ASignerOnlyInTheOwnStoreAddsNothingToThePublicStore) {
 }
 
 }  // namespace
+
+namespace {
+
+// Unpacking writes its intermediate (output + ".crp") without a question: a
+// user's file of that name comes back afterwards, whatever the outcome.
+TEST_F(FileOps, UnpackingKeepsAUsersFileOfTheIntermediatesName) {
+    auto job = NewJob();
+    WriteFileBytes(work / "k.txt", "packed");
+    ASSERT_TRUE(job->PackEnvelopeFile(1, (work / "k.txt").c_str(), "Olivia Own")) << Held();
+    tvtest::RemoveTree(work / "k.txt");
+    WriteFileBytes(work / "k.txt.crp", "MINE");
+    ASSERT_TRUE(job->UnpackEnvelopeFile(1, (work / "k.txt.sme").c_str())) << Held();
+    EXPECT_EQ(ReadFileBytes(work / "k.txt"), "packed");
+    EXPECT_EQ(ReadFileBytes(work / "k.txt.crp"), "MINE");
+    EXPECT_TRUE(status.Calls("AskFileExist").empty());
+
+    // A failed unpacking (no key to decrypt with) puts it back as well.
+    tvtest::RemoveTree(work / "k.txt");
+    tvtest::CertFixture local;
+    Set("ownstore", local.NewStore("nokeys"));
+    EXPECT_FALSE(job->UnpackEnvelopeFile(1, (work / "k.txt.sme").c_str()));
+    EXPECT_EQ(ReadFileBytes(work / "k.txt.crp"), "MINE");
+    EXPECT_FALSE(Exists(work / "k.txt"));
+    job.reset();
+    local.Cleanup();
+}
+
+}  // namespace
