@@ -149,9 +149,11 @@ HCERTSTORE TQXCrypt::OpenStore(const char* storeName, HCRYPTPROV* provider)
     if (!AcquireContext(&acquired))
         return nullptr;
 
-    // The store never releases the provider: it stays whoever asked for it.
+    // The store never releases the provider: it stays the caller's, who
+    // releases it after closing the store. A provider that is released at
+    // once is not given to the store, which would outlive it.
     HCERTSTORE store = CertOpenStore(
-        CERT_STORE_PROV_SYSTEM_A, 0, acquired,
+        CERT_STORE_PROV_SYSTEM_A, 0, provider ? acquired : 0,
         CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_NO_CRYPT_RELEASE_FLAG, storeName);
     SavedError error;
     error.Take();
