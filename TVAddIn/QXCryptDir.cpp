@@ -286,10 +286,11 @@ bool TQXCryptDir::MoveAside(const char* output, bool restore) {
     return QXReport(false, "FileAPI", 342, text);
 }
 
-bool TQXCryptDir::FinishOverwrite(bool ok) {
+bool TQXCryptDir::FinishOverwrite(bool ok, size_t from) {
     bool all = true;
+    if (from > movedAside_.size()) from = movedAside_.size();
     // Latest first, so that a name moved aside twice ends with its oldest file.
-    for (auto it = movedAside_.rbegin(); it != movedAside_.rend(); ++it) {
+    for (auto it = movedAside_.rbegin(); it != movedAside_.rend() - static_cast<ptrdiff_t>(from); ++it) {
         if (ok && !it->restore) {
             if (!DeleteFileEx(it->aside.c_str(), delSecure != 0)) all = false;
             continue;
@@ -302,7 +303,7 @@ bool TQXCryptDir::FinishOverwrite(bool ok) {
             all = false;
         }
     }
-    movedAside_.clear();
+    movedAside_.resize(from);
     return all;
 }
 

@@ -96,8 +96,11 @@ public:
     // ok: the old outputs moved aside are deleted (wiped with delSecure);
     // otherwise each is moved back over whatever lies at its name now. Files
     // kept by KeepAside always come back.
-    // Returns false when a file could not be deleted or put back.
-    bool FinishOverwrite(bool ok);
+    // Returns false when a file could not be deleted or put back. With from
+    // (an OverwriteMark taken earlier) only the files moved aside since then
+    // are finished, so that a nested step leaves its caller's files alone.
+    bool FinishOverwrite(bool ok, size_t from = 0);
+    size_t OverwriteMark() const { return movedAside_.size(); }
     bool DeleteSourceFile(const char* path);
     // A file the operation will write over and remove again by itself (the
     // intermediate of unpacking): an existing one is moved aside and put back

@@ -91,13 +91,14 @@ bool TQXCryptDir::RunFileOperation(uint32_t opKind, int32_t fileCount, const cha
     bool pack = opKind == OpPackEnvelope;
 
     bool ok = false;
+    size_t mark = OverwriteMark();
     if (path && !cancel && (!pack || recipientSubject)) {
         ok = path[0] && (!pack || recipientSubject[0]);
         if (ok) ok = FileOperationBody(opKind, fileCount, path, recipientSubject);
     }
     // Old outputs the user agreed to replace go only now that the new ones
     // are safe; after a failure they come back.
-    FinishOverwrite(ok);
+    FinishOverwrite(ok, mark);
 
     FormatText(messageText, sizeof messageText, "%s", spec->failure);
     QXReport(ok, "tvCryptIF", spec->location, messageText);
