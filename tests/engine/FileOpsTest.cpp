@@ -376,3 +376,23 @@ TEST_F(FileOps, UnpackingKeepsAUsersFileOfTheIntermediatesName) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FileOps, CryptWorkersAreNamedByTheirNumber) {
+    EXPECT_GE(CurrentThreadNumber(), 100);
+    CryptRequest request{};
+    request.op = OpCountFiles;  // a step the worker refuses: it keeps its thread object
+    request.busy.store(1);
+    CThr* thread = TQXCryptDir::StartCryptThread(123, &request);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_STREQ(thread->record.params.name, "QXCryptProzessThr0123");
+    EXPECT_EQ(thread->record.params.number, 123);
+    EXPECT_EQ(thread->record.params.priority, 0);
+    EXPECT_EQ(request.thread, thread);
+    for (int i = 0; i < 200 && request.busy.load(); ++i) Sleep(20);
+    EXPECT_EQ(request.busy.load(), 0);
+    EXPECT_EQ(request.result.load(), 0);
+}
+
+}  // namespace

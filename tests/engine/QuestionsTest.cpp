@@ -192,3 +192,23 @@ TEST_F(Questions, AnUnboundLibraryAnswersCancel) {
 }
 
 }  // namespace
+
+namespace {
+
+// An output that exists but cannot be opened for reading counts as absent: no
+// question; the write then fails and the held file is untouched.
+TEST_F(Questions, AnUnreadableOutputRaisesNoQuestion) {
+    WriteFileBytes(work / "u.txt", "input");
+    WriteFileBytes(work / "u.txt.sgn", "HELD");
+    HANDLE hold = CreateFileA((work / "u.txt.sgn").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    auto job = NewJob("exist=0");
+    EXPECT_FALSE(job->SignFile(1, (work / "u.txt").c_str()));
+    CloseHandle(hold);
+    EXPECT_TRUE(status.Calls("AskFileExist").empty()) << status.Log();
+    EXPECT_EQ(ReadFileBytes(work / "u.txt.sgn"), "HELD");
+    EXPECT_EQ(status.Updates(0).size(), 1u);
+}
+
+}  // namespace
