@@ -123,10 +123,10 @@ bool QXForm::Create(const char* className, bool exactClass, const char* caption,
 
 void QXForm::Destroy() {
     if (hwnd_) {
-        HWND window = hwnd_;
-        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        // The window's last messages still reach this form (WM_DESTROY ends
+        // a main window's loop); WM_NCDESTROY lets go of it.
+        DestroyWindow(hwnd_);
         hwnd_ = nullptr;
-        DestroyWindow(window);
     }
     controls_.clear();
 }
@@ -437,6 +437,10 @@ LRESULT CALLBACK QXForm::WindowProc(HWND window, UINT message, WPARAM wParam, LP
     }
     QXForm* form = reinterpret_cast<QXForm*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (!form || form->hwnd_ != window) return DefWindowProcA(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
     return form->Handle(message, wParam, lParam);
 }
 
@@ -570,8 +574,9 @@ bool QXAskSaveFileName(HWND owner, const char* filter, const char* initialDir,
         if (c == '|') c = '\0';
     pairs.push_back('\0');
     pairs.push_back('\0');
-    // Room for far more than a path holds, so that a long choice is seen, not cut.
-    char chosen[4096] = "";
+    // A choice that does not fit MAX_PATH fails in the dialog; one of 256 to
+    // 259 characters is refused below.
+    char chosen[MAX_PATH + 1] = "";
     if (fileName && !CopyText(chosen, sizeof(chosen), fileName)) chosen[0] = '\0';
     OPENFILENAMEA ofn = {};
     ofn.lStructSize = sizeof(ofn);
@@ -579,7 +584,7 @@ bool QXAskSaveFileName(HWND owner, const char* filter, const char* initialDir,
     ofn.lpstrFilter = pairs.c_str();
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = chosen;
-    ofn.nMaxFile = sizeof(chosen);
+    ofn.nMaxFile = MAX_PATH;
     ofn.lpstrInitialDir = initialDir && *initialDir ? initialDir : nullptr;
     ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
     std::vector<HWND> disabled = owner ? std::vector<HWND>() : QXDisableThreadWindows(nullptr);
