@@ -290,3 +290,40 @@ TEST_F(ZipFirstTest, DeletingSourcesOfAFolderRemovesItsTreeAfterSuccess) {
     // does the folder holding it.
     EXPECT_EQ(ReadFileBytes(data + "\\.hidden\\d.txt"), "not packed");
 }
+
+class MessageOwnerTest : public RunnerTest {};
+
+TEST_F(MessageOwnerTest, BoxesAreNeverOwnedByAnotherProcesssWindow) {
+    // Another process shows a window of the progress window's class, and this
+    // job has no progress window of its own: the desktop-wide search finds the
+    // foreign one.
+    std::string exe = ExeDir() + "\\tv_foreignwindow.exe";
+    std::string commandLine = "\"" + exe + "\" 30000";
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION child = {};
+    ASSERT_TRUE(CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &child));
+    HWND foreign = nullptr;
+    for (int i = 0; i < 200 && !foreign; ++i) {
+        HWND w = FindWindowA("TQXProgress", nullptr);
+        DWORD process = 0;
+        if (w) GetWindowThreadProcessId(w, &process);
+        if (process == child.dwProcessId) foreign = w;
+        else Sleep(50);
+    }
+    ASSERT_NE(foreign, nullptr);
+    Script("window=0");
+    std::string file = *work / "a.txt";
+    WriteFileBytes(file, "alpha");
+
+    EXPECT_FALSE(RunJob(OpPackEnvelope, {file}, ""));
+
+    std::vector<SeenBox> seen = boxes.Seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, "Internal Error! - (Invalid Arguments)");
+    EXPECT_TRUE(seen[0].ownerInProcess);
+    PostMessageA(foreign, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(child.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 0);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+}
