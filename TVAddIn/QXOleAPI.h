@@ -65,13 +65,13 @@ public:
     bool ReadDeleteSources(bool* flag);
     bool ReadDelSecure(bool* flag);
 
-    // The zip hooks: progress of each packed file goes to the job's progress
-    // window (false: the user cancelled); the packed sources are only noted
-    // here and deleted after the protected output of the archive exists.
+    // The zip hooks. OnZipProgress shows each packed file in the job's
+    // progress window (false: the user cancelled) and notes it as a source.
+    // OnDeleteSource asks the job's read-only question on that source's own
+    // attributes; true lets it be deleted. Sources are never deleted while
+    // zipping: only once the protected output of the archive exists.
     bool OnZipProgress(const char* path, uint32_t number, uint32_t total) override;
     bool OnDeleteSource(const char* path) override;
-
-    TQXCryptIF* Front() const { return front; }
 
 private:
     TQXCryptDir* Job() const;
