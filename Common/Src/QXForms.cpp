@@ -602,7 +602,10 @@ bool QXBrowseForFolder(HWND owner, const char* prompt, char* result) {
     char display[MAX_PATH] = "";
     BROWSEINFOA info = {};
     info.hwndOwner = owner;
-    info.pidlRoot = nullptr;
+    // The desktop as the root, named by its own (empty) item list.
+    LPITEMIDLIST desktop = nullptr;
+    SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &desktop);
+    info.pidlRoot = desktop;
     info.pszDisplayName = display;
     info.lpszTitle = prompt;
     info.ulFlags = BIF_RETURNONLYFSDIRS;
@@ -618,6 +621,7 @@ bool QXBrowseForFolder(HWND owner, const char* prompt, char* result) {
         }
         CoTaskMemFree(chosen);
     }
+    if (desktop) CoTaskMemFree(desktop);
     if (SUCCEEDED(com)) CoUninitialize();
     return ok;
 }

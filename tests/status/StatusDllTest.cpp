@@ -376,8 +376,21 @@ TEST_F(StatusDll, SaveAsChosenCancelledAndTooLong) {
 }
 
 TEST_F(StatusDll, SelectDirChosenAndCancelled) {
-    TempDir dir("tvdir");
-    MakeDir(dir / "out");
+    // A folder right under the drive: the browser's tree reaches it quickly.
+    char root[MAX_PATH];
+    GetTempPathA(sizeof(root), root);
+    root[3] = '\0';
+    std::string top = std::string(root) + UniqueName("tvdir");
+    MakeDir(top + "\\out");
+    struct Remove {
+        std::string path;
+        ~Remove() { RemoveTree(path); }
+    } remove{top};
+    struct {
+        std::string path_;
+        const std::string& path() const { return path_; }
+        std::string operator/(const std::string& r) const { return path_ + "\\" + r; }
+    } dir{top};
     std::string archive = dir / "docs.zip";
     StatusRecord record = MakeRecord(StatusLine);
     strcpy(record.path, archive.c_str());

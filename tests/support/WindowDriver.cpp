@@ -66,11 +66,13 @@ public:
         if (!process_) memcpy(address_, data, size < size_ ? size : size_);
         else WriteProcessMemory(process_, address_, data, size < size_ ? size : size_, nullptr);
     }
-    std::string ReadText() {
-        std::vector<char> text(size_ + 1, 0);
-        if (!address_) return "";
-        if (!process_) memcpy(text.data(), address_, size_);
-        else ReadProcessMemory(process_, address_, text.data(), size_, nullptr);
+    // The zero-terminated text at offset in the buffer.
+    std::string ReadText(size_t offset = 0) {
+        if (!address_ || offset >= size_) return "";
+        std::vector<char> text(size_ - offset + 1, 0);
+        char* from = static_cast<char*>(address_) + offset;
+        if (!process_) memcpy(text.data(), from, size_ - offset);
+        else ReadProcessMemory(process_, from, text.data(), size_ - offset, nullptr);
         return text.data();
     }
 
@@ -267,6 +269,29 @@ void AnswerFolderBrowser(HWND dialog, const std::string& folder) {
     SharedBuffer buffer(dialog, folder.size() + 1);
     buffer.Write(folder.c_str(), folder.size() + 1);
     SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(buffer.address()));
+    // The tree expands to the folder in steps: wait until its item is the
+    // selected one (by its last component), at most two seconds.
+    std::string last = folder.substr(folder.find_last_of('\\') + 1);
+    HWND tree = FindWindowExA(dialog, nullptr, "SysTreeView32", nullptr);
+    for (int i = 0; tree && i < 150; ++i) {
+        if (i % 10 == 9)  // not there yet: the tree may have been filling
+            SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE,
+                         reinterpret_cast<LPARAM>(buffer.address()));
+        auto item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+        if (item) {
+            SharedBuffer remote(tree, sizeof(TVITEMA) + 260);
+            TVITEMA query = {};
+            query.mask = TVIF_TEXT;
+            query.hItem = reinterpret_cast<HTREEITEM>(item);
+            query.pszText = static_cast<char*>(remote.address()) + sizeof(TVITEMA);
+            query.cchTextMax = 260;
+            remote.Write(&query, sizeof(query));
+            SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote.address()));
+            std::string all = remote.ReadText(sizeof(TVITEMA));
+            if (lstrcmpiA(all.c_str(), last.c_str()) == 0) break;
+        }
+        Sleep(20);
+    }
     AnswerDialog(dialog, IDOK);
 }
 
