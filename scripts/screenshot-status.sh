@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Shows the progress window of tvstatus.dll and one of its questions in a
+# virtual display and saves a screenshot of each:
+#   OUTDIR/progress.png, OUTDIR/question.png (the whole screen) and
+#   OUTDIR/progress-window.png, OUTDIR/question-window.png (cut to the windows).
+# usage: [BUILD_DIR=build] scripts/screenshot-status.sh [OUTDIR]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+out=${1:-$build/screenshots}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+cmake -S "$root" -B "$build" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" >/dev/null
+cmake --build "$build" --target tvstatus status_show secure_avi
+
+. "$root/scripts/wine-env.sh"
+unset DISPLAY  # a display of our own
+rm -rf "$build/wineprefix-shots"
+wine_env_start "$build/wineprefix-shots"
+trap wine_env_stop EXIT
+
+cd "$build/tests-bin"
+for what in progress question; do
+  ready="$out/.$what.ready"; done_file="$out/.$what.done"
+  rm -f "$ready" "$done_file"
+  wine status_show.exe "$what" "$(winepath -w "$ready")" "$(winepath -w "$done_file")" \
+      </dev/null >/dev/null 2>&1 &
+  pid=$!
+  for _ in $(seq 1 300); do [ -f "$ready" ] && break; sleep 0.1; done
+  [ -f "$ready" ] || { echo "the $what window did not come up" >&2; kill "$pid"; exit 1; }
+  import -display "$DISPLAY" -window root "$out/$what.png"
+  convert "$out/$what.png" -trim +repage "$out/$what-window.png"
+  touch "$done_file"
+  wait "$pid" || true
+  rm -f "$ready" "$done_file"
+  echo "$out/$what.png"
+done
