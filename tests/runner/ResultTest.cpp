@@ -277,3 +277,30 @@ TEST_F(UnzipResultTest, EntriesLeadingOutsideTheFolderWriteNothingThere) {
         tvtest::RemoveTree(*work / "x.zip");
     }
 }
+
+TEST_F(UnzipResultTest, AnExistingFileInTheFolderIsReplacedOnlyAfterYes) {
+    struct Row {
+        int answer;
+        const char* content;
+    } rows[] = {{AnswerNo, "older"}, {AnswerYes, "alpha"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.answer);
+        std::string input = SignedArchive({{"a.txt", "alpha"}});
+        std::string out = *work / "out";
+        tvtest::MakeDir(out);
+        WriteFileBytes(out + "\\a.txt", "older");
+        Set("unzipfile", "Yes");
+        Script("selectdir=" + out + ";exist=" + std::to_string(row.answer));
+
+        EXPECT_EQ(RunJob(OpVerify, {input}), row.answer == AnswerYes) << StatusLog();
+
+        std::vector<std::string> asked = LogLines("AskFileExist");
+        ASSERT_EQ(asked.size(), 1u) << StatusLog();
+        EXPECT_TRUE(Has(asked[0], "file=a.txt")) << asked[0];
+        EXPECT_EQ(ReadFileBytes(out + "\\a.txt"), row.content);
+        EXPECT_EQ(Names(out), std::vector<std::string>{"a.txt"});
+        tvtest::RemoveTree(out);
+        tvtest::RemoveTree(*work / "x.zip");
+        tvtest::RemoveTree(input);
+    }
+}
