@@ -53,6 +53,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 }
 
 TVSTATUS_API bool WINAPI OpenQXStatus(QXStatusHandle* out) {
+    if (!out) return false;  // a window nobody could close again
     TQXProgress* progress = new TQXProgress(nullptr);
     if (!progress->Created()) {
         delete progress;
@@ -61,7 +62,7 @@ TVSTATUS_API bool WINAPI OpenQXStatus(QXStatusHandle* out) {
     progress->ShowModeless();
     PumpMessages(nullptr, 0, 0);
     Sleep(200);
-    if (out) *out = progress;
+    *out = progress;
     return true;
 }
 

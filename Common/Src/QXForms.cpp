@@ -209,14 +209,15 @@ HWND QXForm::AddControl(int id, const char* cls, const char* text, DWORD style, 
 
 HFONT QXForm::Font(int height, const char* face, bool bold) {
     if (height == 0 && !face && !bold) {
-        static HFONT standard = nullptr;
-        if (!standard) {
+        // The system's message font, made once per module (thread-safe).
+        static const HFONT standard = [] {
+            HFONT font = nullptr;
             NONCLIENTMETRICSA metrics = {};
             metrics.cbSize = sizeof(metrics);
             if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0))
-                standard = CreateFontIndirectA(&metrics.lfMessageFont);
-            if (!standard) standard = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-        }
+                font = CreateFontIndirectA(&metrics.lfMessageFont);
+            return font ? font : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+        }();
         return standard;
     }
     HFONT font = CreateFontA(height ? -height : -11, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0,

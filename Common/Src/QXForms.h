@@ -32,8 +32,8 @@ HINSTANCE QXFormsModule();
 // Unregisters every window class this module registered (DLL unload).
 void QXFormsUnregisterClasses();
 
-// Runs fn on every top-level window of the calling thread except skip that is
-// enabled and visible, disabling it; returns the list for QXEnableWindows.
+// Disables every enabled and visible top-level window of the calling thread
+// except skip; returns them for QXEnableWindows.
 std::vector<HWND> QXDisableThreadWindows(HWND skip);
 void QXEnableWindows(const std::vector<HWND>& windows);
 

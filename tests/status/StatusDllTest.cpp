@@ -439,6 +439,35 @@ TEST(StatusClip, MissingClipShowsBoxAndStopsAtFirstUpdate) {
     EXPECT_TRUE(lib.close(handle));
 }
 
+TEST(StatusClip, BuiltClipIsUncompressedEightBitWithFifteenFramesOrMore) {
+    std::string avi = ReadFileBytes(BinDir() + "\\secure.avi");
+    ASSERT_GT(avi.size(), 200u);
+    auto u32 = [&](size_t at) {
+        uint32_t v;
+        memcpy(&v, avi.data() + at, 4);
+        return v;
+    };
+    EXPECT_EQ(avi.substr(0, 4), "RIFF");
+    EXPECT_EQ(avi.substr(8, 4), "AVI ");
+    size_t avih = avi.find("avih");
+    ASSERT_NE(avih, std::string::npos);
+    EXPECT_GE(u32(avih + 8 + 16), 15u) << "the window stops at frame 14";
+    size_t strf = avi.find("strf");
+    ASSERT_NE(strf, std::string::npos);
+    uint16_t bits;
+    memcpy(&bits, avi.data() + strf + 8 + 14, 2);
+    EXPECT_EQ(bits, 8);
+    EXPECT_EQ(u32(strf + 8 + 16), 0u) << "uncompressed";
+}
+
+TEST(StatusNullHandle, OpenWithoutOutCreatesNothing) {
+    ClipSetting clip(BinDir() + "\\secure.avi");
+    StatusLibrary lib;
+    ASSERT_TRUE(lib.Load());
+    EXPECT_FALSE(lib.open(nullptr));
+    EXPECT_EQ(FindWindowA("TQXProgress", nullptr), nullptr);
+}
+
 TEST(StatusLoading, LoadUnloadAndLoadAgain) {
     ClipSetting clip(BinDir() + "\\secure.avi");
     for (int round = 0; round < 3; ++round) {
