@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Shows the progress window of tvstatus.dll and one of its questions in a
 # virtual display and saves a screenshot of each:
-#   OUTDIR/progress.png, OUTDIR/question.png (the whole screen) and
-#   OUTDIR/progress-window.png, OUTDIR/question-window.png (cut to the windows).
+#   OUTDIR/progress.png (file counter and bar), OUTDIR/animation.png (the clip
+#   playing), OUTDIR/question.png (the whole screen each) and the same cut to
+#   the window as OUTDIR/*-window.png.
 # usage: [BUILD_DIR=build] scripts/screenshot-status.sh [OUTDIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,7 +23,7 @@ wine_env_start "$build/wineprefix-shots"
 trap wine_env_stop EXIT
 
 cd "$build/tests-bin"
-for what in progress question; do
+for what in progress animation question; do
   ready="$out/.$what.ready"; done_file="$out/.$what.done"
   rm -f "$ready" "$done_file"
   wine status_show.exe "$what" "$(winepath -w "$ready")" "$(winepath -w "$done_file")" \

@@ -1,7 +1,7 @@
 // status_show: opens the progress window (and, asked for, one question) of
 // tvstatus.dll so that a script can take screenshots of them.
 //
-// usage: status_show.exe progress|question READY_FILE DONE_FILE
+// usage: status_show.exe progress|animation|question READY_FILE DONE_FILE
 // Writes READY_FILE once the window is on screen, then waits (at most a
 // minute) for DONE_FILE before it ends.
 #include <windows.h>
@@ -36,19 +36,26 @@ void AwaitDone(const char* path) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        fprintf(stderr, "usage: status_show progress|question READY DONE\n");
+        fprintf(stderr, "usage: status_show progress|animation|question READY DONE\n");
         return 2;
     }
     bool question = strcmp(argv[1], "question") == 0;
+    bool animation = strcmp(argv[1], "animation") == 0;
     ClipSetting clip(BinDir() + "\\secure.avi");
     StatusLibrary lib;
     if (!lib.Load()) return 1;
     QXStatusHandle handle = nullptr;
     if (!lib.open(&handle)) return 1;
     StatusRecord record = MakeRecord(StatusLine, "", "", 0, 0, "encrypting data... please wait!");
+    record.showAnimation = animation ? 1 : 0;
     lib.update(handle, &record);
-    record = MakeRecord(StatusFileProgress, "report.txt", "work", 3, 12);
-    lib.update(handle, &record);
+    if (animation) record = MakeRecord(StatusLine, "", "", 0, 0, "initializing... please wait!");
+    record.showAnimation = animation ? 1 : 0;
+    if (animation) lib.update(handle, &record);
+    if (!animation) {
+        record = MakeRecord(StatusFileProgress, "report.txt", "work", 3, 12);
+        lib.update(handle, &record);
+    }
     if (!question) {
         Sleep(500);
         Signal(argv[2]);
