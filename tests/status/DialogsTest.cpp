@@ -30,6 +30,13 @@ int LeftOf(HWND dialog, int id) {
     return rect.left;
 }
 
+class OwnWindowsOnly : public ::testing::Environment {
+public:
+    void SetUp() override { SetProcessFilter(GetCurrentProcessId()); }
+};
+const auto* const kOwnWindowsOnly =
+    ::testing::AddGlobalTestEnvironment(new OwnWindowsOnly);
+
 }  // namespace
 
 TEST(OkHelpDialog, QuestionModeButtonsAnswersAndCloseBox) {

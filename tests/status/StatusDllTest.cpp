@@ -28,7 +28,7 @@ protected:
         ASSERT_TRUE(lib.Load()) << "tvstatus.dll from " << BinDir();
         ASSERT_TRUE(lib.open(&handle));
         ASSERT_NE(handle, nullptr);
-        window = FindWindowA("TQXProgress", nullptr);
+        window = ThreadWindow("TQXProgress", GetCurrentThreadId());
         ASSERT_NE(window, nullptr);
     }
     void TearDown() override {
@@ -43,6 +43,14 @@ protected:
     QXStatusHandle handle = nullptr;
     HWND window = nullptr;
 };
+
+// Other tests may show windows of the same classes meanwhile: only ours count.
+class OwnWindowsOnly : public ::testing::Environment {
+public:
+    void SetUp() override { SetProcessFilter(GetCurrentProcessId()); }
+};
+const auto* const kOwnWindowsOnly =
+    ::testing::AddGlobalTestEnvironment(new OwnWindowsOnly);
 
 // The memo of our message dialog.
 std::string OkHelpText(HWND dialog) { return ChildText(dialog, IDC_OKHELP_TEXT); }
@@ -78,7 +86,7 @@ TEST(StatusNullHandle, EveryCallReturnsAtOnceWithoutWindow) {
     // None of them waited the second before a question.
     EXPECT_LT(GetTickCount() - start, 900u);
     EXPECT_STREQ(record.path, "C:\\x\\a.zip");
-    EXPECT_EQ(FindWindowA("TQXProgress", nullptr), nullptr);
+    EXPECT_EQ(ThreadWindow("TQXProgress", GetCurrentThreadId()), nullptr);
 }
 
 TEST_F(StatusDll, OpensTheProgressWindowAsDesigned) {
@@ -168,7 +176,7 @@ TEST_F(StatusDll, CancelByButtonEscOrCloseIsReportedOnce) {
             ASSERT_TRUE(lib.close(handle));
             handle = nullptr;
             ASSERT_TRUE(lib.open(&handle));
-            window = FindWindowA("TQXProgress", nullptr);
+            window = ThreadWindow("TQXProgress", GetCurrentThreadId());
         }
         EXPECT_TRUE(Update(MakeRecord(StatusLine, "", "", 0, 0, "signing data... please wait!")));
         if (how == Button) ClickChild(window, IDC_PROGRESS_CANCEL);
@@ -256,7 +264,7 @@ TEST_F(StatusDll, SignatureLinesShownOnCloseAndByShowSigInfo) {
               "'a.txt' is valid signed by:\r\n CN=Alice\r\n"
               "'ab' is valid signed by:\r\n CN=Bob\r\n"
               "'c' is valid signed by:\r\n CN=Carol\r\n");
-    EXPECT_EQ(FindWindowA("TQXProgress", nullptr), nullptr);
+    EXPECT_EQ(ThreadWindow("TQXProgress", GetCurrentThreadId()), nullptr);
 }
 
 TEST_F(StatusDll, AfterAStopClosingShowsNoSignatureBox) {
@@ -465,7 +473,7 @@ TEST(StatusNullHandle, OpenWithoutOutCreatesNothing) {
     StatusLibrary lib;
     ASSERT_TRUE(lib.Load());
     EXPECT_FALSE(lib.open(nullptr));
-    EXPECT_EQ(FindWindowA("TQXProgress", nullptr), nullptr);
+    EXPECT_EQ(ThreadWindow("TQXProgress", GetCurrentThreadId()), nullptr);
 }
 
 TEST(StatusLoading, LoadUnloadAndLoadAgain) {

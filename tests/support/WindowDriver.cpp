@@ -24,8 +24,18 @@ BOOL CALLBACK EnumTop(HWND window, LPARAM param) {
     return TRUE;
 }
 
+volatile DWORD g_processFilter = 0;
+
+bool InFilter(HWND window) {
+    if (!g_processFilter) return true;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    return pid == g_processFilter;
+}
+
 HWND FindTop(const std::function<bool(HWND)>& match) {
-    EnumState state = {&match, nullptr};
+    std::function<bool(HWND)> filtered = [&](HWND w) { return InFilter(w) && match(w); };
+    EnumState state = {&filtered, nullptr};
     EnumWindows(EnumTop, reinterpret_cast<LPARAM>(&state));
     return state.found;
 }
@@ -97,6 +107,14 @@ std::vector<HWND> Children(HWND parent) {
 bool IsDialogClass(HWND window) { return ClassOf(window) == "#32770"; }
 
 }  // namespace
+
+void SetProcessFilter(DWORD processId) { g_processFilter = processId; }
+
+HWND ThreadWindow(const char* cls, DWORD threadId) {
+    for (HWND window : TopWindows(cls))
+        if (GetWindowThreadProcessId(window, nullptr) == threadId) return window;
+    return nullptr;
+}
 
 HWND WaitForWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs) {
     DWORD start = GetTickCount();

@@ -2,7 +2,12 @@
 // of the test process or from another process, while the code under test
 // blocks in a window or dialog of its own.
 //
-// Finding windows (every wait polls every 20 ms and returns null on timeout):
+// Finding windows (every wait polls every 20 ms and returns null on timeout;
+// other tests may show windows of the same classes at the same time, so a
+// test narrows the search to one process or thread):
+//   void SetProcessFilter(pid)                  waits and TopWindows see only that
+//                                                process's windows (0: every process)
+//   HWND ThreadWindow(cls, threadId)             the thread's top-level window of a class
 //   HWND WaitForWindow(match, timeoutMs)        any visible top-level window
 //   HWND WaitForClass(cls, timeoutMs)            exact window class ("TQXProgress")
 //   HWND WaitForClassPrefix(prefix, timeoutMs)   class names of our forms are made
@@ -44,6 +49,8 @@
 
 namespace tvtest {
 
+void SetProcessFilter(DWORD processId);
+HWND ThreadWindow(const char* cls, DWORD threadId);
 HWND WaitForWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs = 10000);
 HWND WaitForClass(const char* cls, DWORD timeoutMs = 10000);
 HWND WaitForClassPrefix(const char* prefix, DWORD timeoutMs = 10000);
