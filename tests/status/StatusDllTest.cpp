@@ -162,6 +162,13 @@ TEST_F(StatusDll, KindsAndAnimationSwitch) {
     EXPECT_TRUE(Update(record));
     EXPECT_FALSE(Visible(Ctl(IDC_PROGRESS_BAR)));
     EXPECT_TRUE(Visible(Ctl(IDC_PROGRESS_ANIMATE)));
+    // While the animation shows, a file step moves the counter, not the bar.
+    int position = ProgressPosition(Ctl(IDC_PROGRESS_BAR));
+    StatusRecord step = MakeRecord(StatusFileProgress, "a.txt", "", 6, 12);
+    step.showAnimation = 1;
+    EXPECT_TRUE(Update(step));
+    EXPECT_EQ(StatusBarText(Ctl(IDC_PROGRESS_STATUSBAR)), "[0006/0012] File: 'a.txt'");
+    EXPECT_EQ(ProgressPosition(Ctl(IDC_PROGRESS_BAR)), position);
     record.showAnimation = 0;
     EXPECT_TRUE(Update(record));
     EXPECT_TRUE(Visible(Ctl(IDC_PROGRESS_BAR)));

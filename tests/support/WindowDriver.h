@@ -22,7 +22,6 @@
 //   bool Enabled(w), Visible(w)                  Visible: the window's own style
 //   std::string StatusBarText(bar, part = 0)     works across processes
 //   int ProgressPosition(bar), ProgressMaximum(bar)
-//   int AnimateIsPlaying(anim)                   1 playing, 0 not, -1 unknown
 // Acting (posted, so a click that opens a modal window does not block us):
 //   void Click(button); void ClickChild(parent, id)
 //   void PressKey(window, vk)                    to the window's focused control
