@@ -281,7 +281,7 @@ TEST_F(StatusDll, AfterAStopClosingShowsNoSignatureBox) {
     std::atomic<bool> seen{false};
     bool closed = WhileDriving(
         [&] {
-            if (HWND box = WaitForCaption(kSigInfo, 1500)) {
+            if (HWND box = WaitForCaption(kSigInfo, 3000)) {
                 seen = true;
                 ClickChild(box, IDC_OKHELP_OK);
             }
