@@ -309,11 +309,12 @@ TEST_F(StatusDll, YesNoAllQuestionsAnswerEveryWay) {
     int n = 0;
     for (const Row& row : rows) {
         bool readOnly = (n++ % 2) == 0;
-        std::string caption, text, labels;
+        std::string caption, text, labels, cls;
         uint8_t answer = WhileDriving(
             [&] {
                 HWND dialog = WaitForClassPrefix("TDYesNoAll");
                 caption = TextOf(dialog);
+                cls = ClassOf(dialog);
                 text = ChildText(dialog, IDC_YESNOALL_TEXT);
                 for (int id : {IDC_YESNOALL_YES, IDC_YESNOALL_YESALL, IDC_YESNOALL_NO,
                                IDC_YESNOALL_NOALL, IDC_YESNOALL_CANCEL})
@@ -331,6 +332,11 @@ TEST_F(StatusDll, YesNoAllQuestionsAnswerEveryWay) {
             });
         EXPECT_EQ(answer, row.answer) << "row " << n;
         EXPECT_EQ(caption, kWarning);
+        // The class name is the library's own: another module in the process
+        // (the Explorer extension) never shares it.
+        char expected[64];
+        snprintf(expected, sizeof(expected), "TDYesNoAll.%p", (void*)lib.module);
+        EXPECT_EQ(cls, expected);
         EXPECT_EQ(labels, "Yes|Yes all|No|No all|Cancel|");
         EXPECT_EQ(text, readOnly ? "Should the write - protected file 'x.txt' really be signed?"
                                  : "Should the file 'x.txt' really be overwritten?");
