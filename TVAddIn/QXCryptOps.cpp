@@ -7,7 +7,7 @@
 namespace {
 
 // What distinguishes the six operations in the common frame.
-struct OperationSpec {
+struct OperationTraits {
     uint32_t kind;
     const char* extension;     // the extension the operation looks at
     bool worksOnExtension;     // true: works only on it; false: on everything else
@@ -15,7 +15,7 @@ struct OperationSpec {
     int location;
 };
 
-const OperationSpec kOperations[] = {
+const OperationTraits kOperations[] = {
     {OpSign, ".sgn", false, "This file(s) could not be signed!", 2248},
     {OpVerify, ".sgn", true, "This file(s) could not be verified!", 2481},
     {OpEncrypt, ".crp", false, "This file(s) could not be encrypted!", 2703},
@@ -24,9 +24,9 @@ const OperationSpec kOperations[] = {
     {OpPackEnvelope, ".sme", false, "This file(s) could not be enveloped!", 3539},
 };
 
-const OperationSpec* FindOperation(uint32_t kind) {
-    for (const OperationSpec& spec : kOperations)
-        if (spec.kind == kind) return &spec;
+const OperationTraits* FindOperation(uint32_t kind) {
+    for (const OperationTraits& traits : kOperations)
+        if (traits.kind == kind) return &traits;
     return nullptr;
 }
 
@@ -86,8 +86,8 @@ bool TQXCryptDir::PackEnvelopeFile(int32_t fileCount, const char* path, const ch
 
 bool TQXCryptDir::RunFileOperation(uint32_t opKind, int32_t fileCount, const char* path,
                                    const char* recipientSubject) {
-    const OperationSpec* spec = FindOperation(opKind);
-    if (!spec) return false;
+    const OperationTraits* traits = FindOperation(opKind);
+    if (!traits) return false;
     bool pack = opKind == OpPackEnvelope;
 
     bool ok = false;
@@ -100,8 +100,8 @@ bool TQXCryptDir::RunFileOperation(uint32_t opKind, int32_t fileCount, const cha
     // are safe; after a failure they come back.
     FinishOverwrite(ok, mark);
 
-    FormatText(messageText, sizeof messageText, "%s", spec->failure);
-    QXReport(ok, "tvCryptIF", spec->location, messageText);
+    FormatText(messageText, sizeof messageText, "%s", traits->failure);
+    QXReport(ok, "tvCryptIF", traits->location, messageText);
     if (!ok && !cancel) {
         ErrorRecord held;
         memset(&held, 0, sizeof held);
@@ -152,7 +152,7 @@ bool TQXCryptDir::RunMessageStep(int32_t op, const char* storeName, const char* 
 
 bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const char* path,
                                     const char* recipientSubject) {
-    const OperationSpec* spec = FindOperation(opKind);
+    const OperationTraits* traits = FindOperation(opKind);
     char input[256];
     if (!CopyText(input, sizeof input, path)) return false;
 
@@ -181,7 +181,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         char text[1024];
         FormatText(text, sizeof text, "This file '%s' is too large! - (4 GB or more)", input);
         SetLastError(ERROR_FILE_TOO_LARGE);
-        return QXReport(false, "tvCryptIF", spec->location, text);
+        return QXReport(false, "tvCryptIF", traits->location, text);
     }
 
     // Extension.
@@ -189,10 +189,10 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
     SplitPath(input, nullptr, nullptr, extension);
     CharLowerA(extension);
     char wanted[8];
-    CopyText(wanted, sizeof wanted, spec->extension);
+    CopyText(wanted, sizeof wanted, traits->extension);
     CharLowerA(wanted);
     bool matches = strcmp(extension, wanted) == 0;
-    if (matches != spec->worksOnExtension) return true;  // passed over
+    if (matches != traits->worksOnExtension) return true;  // passed over
 
     char output[256] = {0};
     char intermediate[256] = {0};
@@ -204,7 +204,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
     case OpEncrypt: {
         if (!ReadOwnCertName(subject)) return false;
         if (!ReadStoreName(2, storeName)) return false;
-        if (!AppendName(output, input, opKind == OpSign ? ".sgn" : ".crp", spec->location)) return false;
+        if (!AppendName(output, input, opKind == OpSign ? ".sgn" : ".crp", traits->location)) return false;
         if (!ConfirmOverwrite(output)) return false;
         savedInfo = fileHelper->GetFileInfo(input);
         if (!savedInfo) return false;
@@ -251,7 +251,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
     }
     case OpUnpackEnvelope: {
         if (!StripName(output, input)) return false;
-        if (!AppendName(intermediate, output, ".crp", spec->location)) return false;
+        if (!AppendName(intermediate, output, ".crp", traits->location)) return false;
         if (!ConfirmOverwrite(output)) return false;
         savedInfo = fileHelper->GetFileInfo(input);
         if (!savedInfo) return false;
@@ -281,8 +281,8 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         char recipientCopy[256] = {0};
         if (!CopyText(recipientCopy, sizeof recipientCopy, recipientSubject)) return false;
         if (!ReadStoreName(1, storeName)) return false;
-        if (!AppendName(intermediate, input, ".crp", spec->location)) return false;
-        if (!AppendName(output, input, ".sme", spec->location)) return false;
+        if (!AppendName(intermediate, input, ".crp", traits->location)) return false;
+        if (!AppendName(output, input, ".sme", traits->location)) return false;
         if (!ConfirmOverwrite(intermediate)) return false;
         savedInfo = fileHelper->GetFileInfo(input);
         if (!savedInfo) return false;
