@@ -70,10 +70,7 @@ void TQXCryptEForm::Timer1Timer() {
     }
 
     Sleep(kEndDelayMs);
-    Close();
-    // The message loop ends with the form, whether or not the window layer
-    // posts the quit message on destruction.
-    PostQuitMessage(0);
+    Close();  // the message loop ends with the main window
 }
 
 bool ExecuteFile(const char* currentFolder, const char* file) {
