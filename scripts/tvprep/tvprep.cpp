@@ -103,15 +103,54 @@ std::string HashHex(PCCERT_CONTEXT certificate) {
     return hex;
 }
 
-// The platform may put the keys of every PKCS#12 import into one default
-// container, where the next import overwrites the previous key: move the key
-// into a container of its own and point the certificate at it.
+// Eight random bytes as hex: a name part no other import shares.
+std::string RandomHex() {
+    BYTE bytes[8] = {0};
+    HCRYPTPROV random = 0;
+    if (CryptAcquireContextA(&random, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+        CryptGenRandom(random, sizeof(bytes), bytes);
+        CryptReleaseContext(random, 0);
+    }
+    char hex[2 * sizeof(bytes) + 16];
+    int n = 0;
+    for (BYTE b : bytes) n += snprintf(hex + n, sizeof(hex) - n, "%02x", b);
+    snprintf(hex + n, sizeof(hex) - n, "%08lx", GetTickCount() ^ (GetCurrentProcessId() << 16));
+    return hex;
+}
+
+// Whether the exchange key of the provider is the certificate's key.
+bool KeyMatchesCertificate(HCRYPTPROV provider, PCCERT_CONTEXT certificate) {
+    DWORD size = 0;
+    if (!CryptExportPublicKeyInfo(provider, AT_KEYEXCHANGE, X509_ASN_ENCODING, nullptr, &size)) {
+        return false;
+    }
+    std::vector<BYTE> info(size);
+    auto* publicKey = reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(info.data());
+    return CryptExportPublicKeyInfo(provider, AT_KEYEXCHANGE, X509_ASN_ENCODING, publicKey,
+                                    &size) &&
+           CertComparePublicKeyInfo(X509_ASN_ENCODING, publicKey,
+                                    &certificate->pCertInfo->SubjectPublicKeyInfo);
+}
+
+// The platform may put the keys of every PKCS#12 import into the one default
+// container of the user, which every program that opens it writes back when
+// it lets it go: a key read from there may already be another import's. So
+// the key is taken from the import's own handle where the import hands one
+// out, moved into a new container that belongs to this certificate alone
+// (never one that exists already, whose key may be anything), checked against
+// the certificate, and the certificate is pointed at it.
 bool MoveKeyToOwnContainer(PCCERT_CONTEXT certificate) {
     HCRYPTPROV provider = 0;
     DWORD keySpec = 0;
     BOOL callerFrees = FALSE;
-    if (!CryptAcquireCertificatePrivateKey(certificate, 0, nullptr, &provider, &keySpec,
-                                           &callerFrees)) {
+    CERT_KEY_CONTEXT keyContext = {};
+    DWORD contextSize = sizeof(keyContext);
+    if (CertGetCertificateContextProperty(certificate, CERT_KEY_CONTEXT_PROP_ID, &keyContext,
+                                          &contextSize) &&
+        keyContext.hCryptProv != 0) {
+        provider = keyContext.hCryptProv;
+    } else if (!CryptAcquireCertificatePrivateKey(certificate, 0, nullptr, &provider, &keySpec,
+                                                  &callerFrees)) {
         return false;
     }
     HCRYPTKEY key = 0;
@@ -128,27 +167,42 @@ bool MoveKeyToOwnContainer(PCCERT_CONTEXT certificate) {
     if (!ok || blob.size() < sizeof(BLOBHEADER)) return false;
     reinterpret_cast<BLOBHEADER*>(blob.data())->aiKeyAlg = CALG_RSA_KEYX;
 
-    std::string container = "tvprep-" + HashHex(certificate);
+    std::string container = "tvprep-" + HashHex(certificate) + "-" + RandomHex();
     HCRYPTPROV target = 0;
     if (!CryptAcquireContextA(&target, container.c_str(), nullptr, PROV_RSA_FULL,
-                              CRYPT_NEWKEYSET) &&
-        !CryptAcquireContextA(&target, container.c_str(), nullptr, PROV_RSA_FULL, 0)) {
+                              CRYPT_NEWKEYSET)) {
+        SecureZeroMemory(blob.data(), blob.size());
         return false;
     }
     HCRYPTKEY imported = 0;
     ok = CryptImportKey(target, blob.data(), size, 0, CRYPT_EXPORTABLE, &imported) != FALSE;
     if (imported) CryptDestroyKey(imported);
-    CryptReleaseContext(target, 0);
     SecureZeroMemory(blob.data(), blob.size());
-    if (!ok) return false;
+    if (ok && !KeyMatchesCertificate(target, certificate)) {
+        fprintf(stderr, "tvprep: the key found for the certificate is not its own\n");
+        ok = false;
+    }
+    CryptReleaseContext(target, 0);
+    if (!ok) {
+        CryptAcquireContextA(&target, container.c_str(), nullptr, PROV_RSA_FULL,
+                             CRYPT_DELETEKEYSET);
+        return false;
+    }
 
     std::wstring wide = Widen(container);
     CRYPT_KEY_PROV_INFO info = {};
     info.pwszContainerName = &wide[0];
     info.dwProvType = PROV_RSA_FULL;
     info.dwKeySpec = AT_KEYEXCHANGE;
-    return CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, &info) !=
-           FALSE;
+    // The import's handle stays with the import; the certificate keeps only
+    // the link to its container.
+    CertSetCertificateContextProperty(certificate, CERT_KEY_CONTEXT_PROP_ID, 0, nullptr);
+    if (!CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, &info)) {
+        CryptAcquireContextA(&target, container.c_str(), nullptr, PROV_RSA_FULL,
+                             CRYPT_DELETEKEYSET);
+        return false;
+    }
+    return true;
 }
 
 std::string SubjectOf(PCCERT_CONTEXT certificate) {
@@ -165,7 +219,13 @@ int ImportPfx(const std::string& path, const std::string& password, const std::s
     }
     CRYPT_DATA_BLOB pfx = {static_cast<DWORD>(bytes.size()), bytes.data()};
     std::wstring widePassword = Widen(password);
-    HCERTSTORE imported = PFXImportCertStore(&pfx, widePassword.c_str(), CRYPT_EXPORTABLE);
+    // Keys in memory first (taken from the import's own handle); where the
+    // platform refuses that, through the default container.
+    HCERTSTORE imported = PFXImportCertStore(&pfx, widePassword.c_str(),
+                                             CRYPT_EXPORTABLE | PKCS12_NO_PERSIST_KEY);
+    if (imported == nullptr) {
+        imported = PFXImportCertStore(&pfx, widePassword.c_str(), CRYPT_EXPORTABLE);
+    }
     if (imported == nullptr) {
         fprintf(stderr, "tvprep: %s is no PKCS#12 file or the password is wrong\n", path.c_str());
         return 1;
@@ -177,7 +237,9 @@ int ImportPfx(const std::string& path, const std::string& password, const std::s
     while (ok && (current = CertEnumCertificatesInStore(imported, current)) != nullptr) {
         DWORD size = 0;
         bool hasKey = CertGetCertificateContextProperty(current, CERT_KEY_PROV_INFO_PROP_ID,
-                                                        nullptr, &size) != FALSE;
+                                                        nullptr, &size) ||
+                      CertGetCertificateContextProperty(current, CERT_KEY_CONTEXT_PROP_ID,
+                                                        nullptr, &size);
         if (hasKey) ok = MoveKeyToOwnContainer(current);
         ok = ok && CertAddCertificateContextToStore(target, current,
                                                     CERT_STORE_ADD_REPLACE_EXISTING, nullptr);

@@ -60,7 +60,7 @@ int Exchange(const std::string& certDir, const std::string& work)
         if (signer.certificate)
             crypt.FreeCertificate(signer.certificate);
         if (!crypt.DecryptFile(store.c_str(), (ossl + ".crp").c_str(), (ossl + ".crp.out").c_str()))
-            failures += Fail("decrypt " + ossl + ".crp");
+            failures += Fail("decrypt " + ossl + ".crp (" + certs.KeyState(kWho, store) + ")");
     }
     return failures == 0 ? 0 : 1;
 }

@@ -395,13 +395,14 @@ TEST_F(MessageTest, ImportedIdentitiesEachKeepTheirKey)
     TQXCrypt crypt;
     const std::string input = "for the imported";
     for (const char* who : {"Carol Interop", "Dave Legacy"}) {
-        SCOPED_TRACE(who);
+        SCOPED_TRACE(local.KeyState(who, store));
         BYTE* msg = nullptr;
         uint32_t msgLength = 0;
         ASSERT_TRUE(crypt.EncryptBuffer(store.c_str(), who, Bytes(input), 16, &msg, &msgLength));
         BYTE* plain = nullptr;
         uint32_t plainLength = 0;
-        EXPECT_TRUE(crypt.DecryptBuffer(store.c_str(), msg, msgLength, &plain, &plainLength));
+        EXPECT_TRUE(crypt.DecryptBuffer(store.c_str(), msg, msgLength, &plain, &plainLength))
+            << crypt.message << " / " << local.KeyState(who, store);
         EXPECT_EQ(input, Take(crypt, plain, plainLength));
         crypt.FreeBuffer(msg);
 

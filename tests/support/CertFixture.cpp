@@ -2,6 +2,7 @@
 
 #include "TestFiles.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -65,6 +66,41 @@ bool KeyMatchesCertificate(HCRYPTPROV provider, PCCERT_CONTEXT certificate)
                                     &certificate->pCertInfo->SubjectPublicKeyInfo);
 }
 
+// Where the key the certificate links to lives and whether it is the
+// certificate's own; `own` (may be null) tells the latter.
+std::string DescribeKey(PCCERT_CONTEXT certificate, bool* own)
+{
+    if (own)
+        *own = false;
+    DWORD size = 0;
+    if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
+                                           &size))
+        return "no key link";
+    std::vector<BYTE> buffer(size);
+    if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID,
+                                           buffer.data(), &size))
+        return "no key link";
+    auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(buffer.data());
+    char container[256] = {};
+    if (info->pwszContainerName)
+        WideCharToMultiByte(CP_ACP, 0, info->pwszContainerName, -1, container,
+                            sizeof container - 1, nullptr, nullptr);
+    std::string state = "container '" + std::string(container) + "' (key kind " +
+                        std::to_string(info->dwKeySpec) + "): ";
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextW(&provider, info->pwszContainerName, info->pwszProvName,
+                              info->dwProvType, CRYPT_SILENT)) {
+        char code[32];
+        std::snprintf(code, sizeof code, "0x%08lx", GetLastError());
+        return state + "cannot be opened (" + code + ")";
+    }
+    bool match = KeyMatchesCertificate(provider, certificate);
+    CryptReleaseContext(provider, 0);
+    if (own)
+        *own = match;
+    return state + (match ? "the certificate's own key" : "ANOTHER key than the certificate's");
+}
+
 }  // namespace
 
 HCERTSTORE OpenUserStore(const std::string& store)
@@ -75,23 +111,38 @@ HCERTSTORE OpenUserStore(const std::string& store)
 
 CertFixture::CertFixture()
 {
+    // Process id and a random part: names no other fixture, in this process
+    // or any other of the prefix (process ids are reused), hands out.
+    DWORD random = GetTickCount();
+    HCRYPTPROV provider = 0;
+    if (CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+        CryptGenRandom(provider, sizeof random, reinterpret_cast<BYTE*>(&random));
+        CryptReleaseContext(provider, 0);
+    }
     char tag[64];
-    std::snprintf(tag, sizeof tag, "%lu-%lu", GetCurrentProcessId(), GetTickCount() % 100000);
+    std::snprintf(tag, sizeof tag, "%lu-%08lx", GetCurrentProcessId(), random);
     tag_ = tag;
+}
+
+int CertFixture::NextNumber()
+{
+    // One count for every fixture of the process.
+    static std::atomic<int> counter{0};
+    return ++counter;
 }
 
 CertFixture::~CertFixture() { Cleanup(); }
 
 std::string CertFixture::NewStore(const std::string& base)
 {
-    std::string name = "tvt-" + base + "-" + tag_ + "-" + std::to_string(++counter_);
+    std::string name = "tvt-" + base + "-" + tag_ + "-" + std::to_string(NextNumber());
     stores_.push_back(name);
     return name;
 }
 
 std::string CertFixture::NewContainer()
 {
-    std::string name = "tvt-key-" + tag_ + "-" + std::to_string(++counter_);
+    std::string name = "tvt-key-" + tag_ + "-" + std::to_string(NextNumber());
     containers_.push_back(name);
     return name;
 }
@@ -317,7 +368,35 @@ bool CertFixture::ImportPfxWith(CRYPT_DATA_BLOB& pfx, const std::wstring& passwo
     if (store)
         ok = CommitAndClose(store) && ok;
     CertCloseStore(imported, 0);
-    return ok && count > 0;
+    return ok && count > 0 && StoredKeysAreOwn(storeName);
+}
+
+bool CertFixture::StoredKeysAreOwn(const std::string& storeName)
+{
+    // Read back as a program will: every key link of the store leads to the
+    // certificate's own key.
+    HCERTSTORE store = OpenUserStore(storeName);
+    if (!store)
+        return false;
+    bool ok = true;
+    PCCERT_CONTEXT current = nullptr;
+    while (ok && (current = CertEnumCertificatesInStore(store, current))) {
+        DWORD size = 0;
+        if (!CertGetCertificateContextProperty(current, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
+                                               &size))
+            continue;
+        bool own = false;
+        std::string state = DescribeKey(current, &own);
+        if (!own) {
+            std::fprintf(stderr, "CertFixture: %s: %s\n", SimpleName(current).c_str(),
+                         state.c_str());
+            ok = false;
+        }
+    }
+    if (current)
+        CertFreeCertificateContext(current);
+    CertCloseStore(store, 0);
+    return ok;
 }
 
 void CertFixture::Cleanup()
@@ -343,6 +422,16 @@ void CertFixture::Cleanup()
         CryptAcquireContextA(&provider, name.c_str(), nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
     }
     containers_.clear();
+}
+
+std::string CertFixture::KeyState(const std::string& name, const std::string& store)
+{
+    PCCERT_CONTEXT certificate = Certificate(name, store);
+    if (!certificate)
+        return name + ": no certificate in " + store;
+    std::string state = name + ": " + DescribeKey(certificate, nullptr);
+    CertFreeCertificateContext(certificate);
+    return state;
 }
 
 std::string CertFixture::DataDir()

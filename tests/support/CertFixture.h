@@ -43,8 +43,8 @@ public:
     CertFixture(const CertFixture&) = delete;
     CertFixture& operator=(const CertFixture&) = delete;
 
-    // A system store name of the current user unique to this run and call
-    // ("tvt-<base>-<pid>-<n>"); the store itself is made when first opened and
+    // A system store name of the current user unique to this fixture and call
+    // ("tvt-<base>-<pid>-<random>-<n>"); the store itself is made when first opened and
     // removed by Cleanup.
     std::string NewStore(const std::string& base = "store");
 
@@ -73,6 +73,10 @@ public:
     // How many certificates the store holds now, read from a fresh handle.
     int CountCertificates(const std::string& store);
 
+    // Where the key of the certificate <name> in the store lives and whether
+    // it is the certificate's key (for failure messages).
+    std::string KeyState(const std::string& name, const std::string& store);
+
     // Removes every store and key container this fixture made; also done by
     // the destructor.
     void Cleanup();
@@ -82,16 +86,18 @@ public:
 
 private:
     std::string tag_;
-    int counter_ = 0;
     std::vector<std::string> stores_;
     std::vector<std::string> containers_;
 
+    static int NextNumber();
     std::string NewContainer();
     // Moves the private key of an imported certificate into a new container
     // and points the certificate at it.
     bool MoveKeyToOwnContainer(PCCERT_CONTEXT certificate);
     bool ImportPfxWith(CRYPT_DATA_BLOB& pfx, const std::wstring& password,
                        const std::string& store, DWORD flags);
+    // Whether every key link of the store leads to its certificate's own key.
+    bool StoredKeysAreOwn(const std::string& store);
 };
 
 // Opens the current user's system store without a provider (null on failure).
