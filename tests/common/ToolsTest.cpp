@@ -335,9 +335,7 @@ TEST_F(ToolsTest, ShellExecuteWaitReportsAFailedStartAfterItsPause)
     EXPECT_TRUE(Contains(error, "QXTools 588]")) << error;
 
     std::string tooLong(300, 'x');
-    start = GetTickCount();
     EXPECT_FALSE(ShellExecuteWait(nullptr, tooLong.c_str(), "open", nullptr, false));
-    EXPECT_LT(GetTickCount() - start, 1000u);
 }
 
 TEST_F(ToolsTest, ReportsUseTheToolsUnitName)
