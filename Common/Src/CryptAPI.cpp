@@ -85,6 +85,22 @@ BYTE* AllocateOutput(DWORD size)
     return p;
 }
 
+// Runs a platform call twice: for the size of its output, then into a buffer
+// of that size. call(buffer, &size) returns the call's success.
+template <class Call>
+bool CallForOutput(Call call, Memory& result, DWORD& size)
+{
+    size = 0;
+    if (!call(nullptr, &size))
+        return false;
+    result.reset(AllocateOutput(size));
+    if (!result) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    return call(result.get(), &size);
+}
+
 // Keeps the thread's last-error code of a failing step across clean-up calls
 // that may change it, so that the report names the step that failed.
 class SavedError {
@@ -382,13 +398,11 @@ bool TQXCrypt::SignBuffer(const char* storeName, const char* subject, const BYTE
     DWORD partLengths[1] = {length};
     DWORD size = 0;
     Memory result;
-    bool ok = CryptSignMessage(&para, FALSE, 1, parts, partLengths, nullptr, &size);
-    if (ok) {
-        result.reset(AllocateOutput(size));
-        ok = result && CryptSignMessage(&para, FALSE, 1, parts, partLengths, result.get(), &size);
-        if (!result)
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    }
+    bool ok = CallForOutput(
+        [&](BYTE* out, DWORD* n) {
+            return CryptSignMessage(&para, FALSE, 1, parts, partLengths, out, n) != FALSE;
+        },
+        result, size);
     SavedError error;
     error.Take();
     signer.reset();
@@ -426,19 +440,12 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
     Cert signerCert;
     DWORD size = 0;
     Memory content;
-    bool ok = CryptVerifyMessageSignature(&para, 0, data, length, nullptr, &size,
-                                          signerCert.out());
-    if (ok && !verifyOnly) {
-        content.reset(AllocateOutput(size));
-        if (!content) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            ok = false;
-        } else {
-            // One context goes out: the one of the content pass.
-            ok = CryptVerifyMessageSignature(&para, 0, data, length, content.get(), &size,
-                                             signerCert.out());
-        }
-    }
+    // One signer context goes out: the one of the last pass.
+    auto verify = [&](BYTE* out, DWORD* n) {
+        return CryptVerifyMessageSignature(&para, 0, data, length, out, n, signerCert.out()) !=
+               FALSE;
+    };
+    bool ok = verifyOnly ? verify(nullptr, &size) : CallForOutput(verify, content, size);
     SavedError error;
     error.Take();
     provider.reset();
@@ -594,13 +601,11 @@ bool TQXCrypt::EncryptBuffer(const char* storeName, const char* subject, const B
     PCCERT_CONTEXT recipients[1] = {recipient.get()};
     DWORD size = 0;
     Memory result;
-    bool ok = CryptEncryptMessage(&para, 1, recipients, data, length, nullptr, &size);
-    if (ok) {
-        result.reset(AllocateOutput(size));
-        ok = result && CryptEncryptMessage(&para, 1, recipients, data, length, result.get(), &size);
-        if (!result)
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    }
+    bool ok = CallForOutput(
+        [&](BYTE* out, DWORD* n) {
+            return CryptEncryptMessage(&para, 1, recipients, data, length, out, n) != FALSE;
+        },
+        result, size);
     if (ok) {
         BYTE* edited = result.release();
         DropRc4NullParameters(edited, size);
@@ -703,13 +708,12 @@ bool TQXCrypt::DecryptBuffer(const char* storeName, const BYTE* data, uint32_t l
     bool ok = false;
     Msg msg(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
     if (msg && CryptMsgUpdate(msg.get(), data, length, TRUE) &&
-        DecryptForStoredRecipient(msg.get(), store.get()) &&
-        CryptMsgGetParam(msg.get(), CMSG_CONTENT_PARAM, 0, nullptr, &size)) {
-        result.reset(AllocateOutput(size));
-        if (!result)
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        else
-            ok = CryptMsgGetParam(msg.get(), CMSG_CONTENT_PARAM, 0, result.get(), &size);
+        DecryptForStoredRecipient(msg.get(), store.get())) {
+        ok = CallForOutput(
+            [&](BYTE* out, DWORD* n) {
+                return CryptMsgGetParam(msg.get(), CMSG_CONTENT_PARAM, 0, out, n) != FALSE;
+            },
+            result, size);
     }
     SavedError error;
     error.Take();
