@@ -19,6 +19,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
+. "$root/scripts/rsa-key.sh"
 own=${1:?usage: prepare-prefix.sh OWN_NAME OTHER_NAME CERT_DIR}
 other=${2:?usage: prepare-prefix.sh OWN_NAME OTHER_NAME CERT_DIR}
 certs=${3:?usage: prepare-prefix.sh OWN_NAME OTHER_NAME CERT_DIR}
@@ -34,9 +35,10 @@ make_identity() {  # name
   local base; base=$(echo "$1" | awk '{print tolower($1)}')
   if [ ! -f "$certs/$base.p12" ]; then
     mkdir -p "$certs"
-    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -sha256 -subj "/CN=$1" \
+    new_rsa_key "$certs/$base.key.pem"
+    openssl req -x509 -new -key "$certs/$base.key.pem" -days 3650 -sha256 -subj "/CN=$1" \
         -addext "keyUsage=digitalSignature,keyEncipherment,dataEncipherment" \
-        -keyout "$certs/$base.key.pem" -out "$certs/$base.crt.pem" 2>/dev/null
+        -out "$certs/$base.crt.pem" 2>/dev/null
     openssl pkcs12 -export -inkey "$certs/$base.key.pem" -in "$certs/$base.crt.pem" \
         -name "$1" -passout pass:sample -out "$certs/$base.p12"
   fi

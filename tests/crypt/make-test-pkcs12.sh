@@ -4,12 +4,14 @@
 # modern (AES) and one in the legacy (3DES/RC2) encryption. Never committed.
 set -euo pipefail
 out=${1:?usage: make-test-pkcs12.sh OUT_DIR}
+. "$(cd "$(dirname "$0")/../../scripts" && pwd)/rsa-key.sh"
 mkdir -p "$out"
 cd "$out"
 
 make_identity() {  # name file
-  openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -sha256 \
-      -subj "/CN=$1" -keyout "$2.key.pem" -out "$2.crt.pem" \
+  new_rsa_key "$2.key.pem"
+  openssl req -x509 -new -key "$2.key.pem" -days 3650 -sha256 \
+      -subj "/CN=$1" -out "$2.crt.pem" \
       -addext "keyUsage=digitalSignature,keyEncipherment,dataEncipherment" \
       2>/dev/null
 }
