@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "TestCommon.h"
+#include "TestErrors.h"
 #include "TestFiles.h"
 
 using tvtest::Contains;

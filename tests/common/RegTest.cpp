@@ -6,7 +6,7 @@
 #include <string>
 
 #include "RegistryFixture.h"
-#include "TestCommon.h"
+#include "TestErrors.h"
 #include "TestFiles.h"
 
 using tvtest::Contains;

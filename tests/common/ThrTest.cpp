@@ -5,7 +5,7 @@
 #include <atomic>
 #include <string>
 
-#include "TestCommon.h"
+#include "TestErrors.h"
 
 using tvtest::Contains;
 using tvtest::TakeError;

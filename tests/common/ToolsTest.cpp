@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "RegistryFixture.h"
-#include "TestCommon.h"
+#include "TestErrors.h"
 #include "TestFiles.h"
 
 using tvtest::Contains;

@@ -1,5 +1,6 @@
 // Certificate stores, finding certificates and the store maintenance members.
 #include "CertFixture.h"
+#include "TestErrors.h"
 #include "CryptAPI.h"
 #include "QXTools.h"
 
@@ -9,12 +10,7 @@
 
 namespace {
 
-std::string TakeErrorText()
-{
-    ErrorRecord r;
-    GetLastErrorInfo(&r);
-    return r.set ? r.text : "";
-}
+std::string TakeErrorText() { return tvtest::TakeError(); }
 
 bool StartsWith(const std::string& text, const std::string& prefix)
 {

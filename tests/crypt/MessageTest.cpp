@@ -1,6 +1,7 @@
 // PKCS#7 messages: round trips of signed, enveloped and envelope messages and
 // how bad input, missing keys and missing arguments fail.
 #include "CertFixture.h"
+#include "TestErrors.h"
 #include "CryptAPI.h"
 #include "QXTools.h"
 #include "TestFiles.h"
@@ -12,12 +13,7 @@
 
 namespace {
 
-std::string TakeErrorText()
-{
-    ErrorRecord r;
-    GetLastErrorInfo(&r);
-    return r.set ? r.text : "";
-}
+std::string TakeErrorText() { return tvtest::TakeError(); }
 
 bool StartsWith(const std::string& text, const std::string& prefix)
 {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include "TestErrors.h"
 #include <windows.h>
 
 #include <memory>
@@ -174,11 +175,7 @@ protected:
         status.Script(script.find("window=") == std::string::npos ? "window=1;" + script : script);
         return std::make_unique<TQXCryptDir>();
     }
-    static std::string Held() {
-        ErrorRecord r;
-        GetLastErrorInfo(&r);
-        return r.set ? r.text : "";
-    }
+    static std::string Held() { return tvtest::TakeError(); }
 
     ScriptedStatus status;
     std::unique_ptr<tvtest::RegistryValues> settings;

@@ -1,6 +1,7 @@
 // TQXZip: packing trees and files, entry replacement, deleting sources,
 // unpacking with and without folders, and hostile or damaged archives.
 #include "TestFiles.h"
+#include "TestErrors.h"
 #include "ZipAPI.h"
 #include "ZipTestUtil.h"
 
@@ -67,12 +68,7 @@ std::vector<ReadItem> ReadBack(const std::string& archive)
     return items;
 }
 
-std::string HeldError()
-{
-    ErrorRecord r;
-    GetLastErrorInfo(&r);
-    return r.set ? r.text : "";
-}
+std::string HeldError() { return tvtest::TakeError(); }
 
 // Every file and folder below a folder, relative, sorted.
 void ListTree(const std::string& root, const std::string& rel, std::vector<std::string>* out)

@@ -1,4 +1,4 @@
-// Small helpers shared by the common-unit tests.
+// The held failure of the error record, as tests read it.
 #pragma once
 
 #include "QXTools.h"
