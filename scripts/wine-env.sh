@@ -2,6 +2,9 @@
 #   wine_env_start PREFIX_DIR   sets WINEPREFIX, starts Xvfb when DISPLAY is
 #                               unset, starts wineserver and boots the prefix
 #   wine_env_stop               ends wineserver and the display it started
+#   wine_env_prepare PREFIX_DIR boots a prefix with these settings and ends it
+#                               again: the template that wine_prefix_copy copies
+#   wine_prefix_copy FROM TO    a copy of a prepared prefix for one program
 export WINEDEBUG=-all
 export WINEARCH=win64
 # mapi32: a stand-in beside a test exe is preferred to the built-in one.
@@ -40,9 +43,30 @@ wine_env_start() {
 }
 
 wine_env_stop() {
-  wineserver -k >/dev/null 2>&1 || true
+  wineserver -k >/dev/null 2>&1 </dev/null || true
+  wineserver -w >/dev/null 2>&1 </dev/null || true
   if [ -n "$_tv_xvfb_pid" ]; then
     kill "$_tv_xvfb_pid" 2>/dev/null || true
     _tv_xvfb_pid=""
+    unset DISPLAY
   fi
+}
+
+wine_env_prepare() {
+  rm -rf "$1"
+  wine_env_start "$1"
+  wine_env_stop
+}
+
+# The Windows folder's programs and libraries are never written: they are
+# linked, which makes a copy take a few hundredths of a second. Everything
+# else (registry, settings files, the users' folders) is copied.
+wine_prefix_copy() {
+  local from=$1 to=$2
+  cp -al "$from" "$to" && to=$(cd "$to" && pwd)
+  (cd "$from" && find . -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.nls' \
+      -o -iname '*.sys' -o -iname '*.drv' -o -iname '*.ocx' -o -iname '*.cpl' \
+      -o -iname '*.acm' -o -iname '*.tlb' -o -iname '*.ds' -o -iname '*.com' \
+      -o -iname '*.msstyles' \) -print0 |
+    xargs -0 -r cp -p --parents --remove-destination -t "$to")
 }

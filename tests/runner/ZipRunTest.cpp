@@ -15,7 +15,7 @@ using tvtest::WriteFileBytes;
 
 namespace {
 
-const char* const kDrive = "R:\\";  // a folder of the tests (see make-test-drive.sh)
+const char* const kDrive = "R:\\";  // the root of an empty folder of this run
 
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;

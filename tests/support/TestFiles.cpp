@@ -7,12 +7,26 @@
 
 namespace tvtest {
 
+namespace {
+// Test programs that run at once each have a Wine prefix of their own, where
+// process ids repeat; the run's number (scripts/wine-test.sh) tells them apart
+// in the folders they share.
+std::string RunTag()
+{
+    char run[32] = "";
+    DWORD n = GetEnvironmentVariableA("TV_TEST_RUN", run, sizeof run);
+    if (n == 0 || n >= sizeof run) return "";
+    return std::string(run) + "_";
+}
+}  // namespace
+
 std::string UniqueName(const std::string& prefix)
 {
+    static const std::string run = RunTag();
     static std::atomic<unsigned> counter{0};
     char buf[64];
     snprintf(buf, sizeof buf, "%lu_%u", GetCurrentProcessId(), ++counter);
-    return prefix + buf;
+    return prefix + run + buf;
 }
 
 TempDir::TempDir(const std::string& tag)

@@ -33,7 +33,8 @@ void MakeDir(const std::string& path);  // with missing parents
 // Deterministic pseudo-random bytes.
 std::string PatternBytes(size_t size, unsigned seed = 1);
 
-// A unique name for this process and call: prefix + pid + counter.
+// A unique name for this process and call, also among the test programs that
+// run at once: prefix + run + pid + counter.
 std::string UniqueName(const std::string& prefix);
 
 }  // namespace tvtest
