@@ -163,8 +163,12 @@ int QXForm::ShowModal() {
     std::vector<HWND> disabled = QXDisableThreadWindows(hwnd_);
     modalRunning_ = true;
     modalDone_ = false;
+    // Each showing starts at the default control, whether or not the window
+    // becomes the foreground one (another program may hold that).
+    lastFocus_ = nullptr;
     ShowWindow(hwnd_, SW_SHOW);
     SetForegroundWindow(hwnd_);
+    if (HWND target = DefaultFocus()) SetFocus(target);
     UpdateWindow(hwnd_);
     MSG msg;
     while (!modalDone_ && hwnd_ && IsWindow(hwnd_)) {
@@ -385,6 +389,12 @@ void QXForm::DrawSidePicture(const DRAWITEMSTRUCT* item) {
     DeleteObject(light);
 }
 
+HWND QXForm::DefaultFocus() const {
+    HWND button = Control(defaultButton_);
+    if (button && IsWindowEnabled(button) && IsWindowVisible(button)) return button;
+    return GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+}
+
 void QXForm::PressEnter(HWND focus) {
     int id = 0;
     if (focus && GetParent(focus) == hwnd_) {
@@ -470,13 +480,15 @@ LRESULT QXForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_ACTIVATE:
         if (LOWORD(wParam) == WA_INACTIVE) {
             HWND focus = GetFocus();
-            if (focus && GetParent(focus) == hwnd_) lastFocus_ = focus;
+            if (focus && IsChild(hwnd_, focus)) lastFocus_ = focus;
         } else {
-            HWND target = lastFocus_ && IsWindow(lastFocus_) && IsWindowEnabled(lastFocus_)
-                              ? lastFocus_ : nullptr;
-            if (!target && defaultButton_ && IsWindowEnabled(Control(defaultButton_)))
-                target = Control(defaultButton_);
-            if (!target) target = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+            // The child that had the focus keeps it; the window itself never
+            // takes it (keys there would reach no control).
+            HWND focus = GetFocus();
+            if (focus && IsChild(hwnd_, focus)) return 0;
+            HWND target = lastFocus_ && IsChild(hwnd_, lastFocus_) && IsWindowEnabled(lastFocus_) &&
+                                  IsWindowVisible(lastFocus_)
+                              ? lastFocus_ : DefaultFocus();
             if (target) SetFocus(target);
             return 0;
         }

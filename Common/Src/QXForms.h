@@ -115,6 +115,9 @@ private:
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     bool HandleKey(HWND from, WPARAM key);
     void PressEnter(HWND focus);
+    // Where the focus goes when the form gets it: the default button, else
+    // the first tab stop.
+    HWND DefaultFocus() const;
     HWND AddControl(int id, const char* cls, const char* text, DWORD style, DWORD exStyle,
                     int x, int y, int w, int h);
     HFONT Font(int height, const char* face, bool bold);

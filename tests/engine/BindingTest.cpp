@@ -28,7 +28,7 @@ TEST_F(Binding, APathWithBlanksAndCapitalsStillLoadsTheLibrary) {
 
 // The message box of a failed binding is answered from a second thread.
 std::string AnswerBindingBox() {
-    HWND box = tvtest::WaitForMessageBox(15000, "Tarvisto Version 2.11");
+    HWND box = tvtest::WaitForMessageBox(tvtest::kWaitMs, "Tarvisto Version 2.11");
     if (!box) return "(no box)";
     std::string text = tvtest::MessageBoxText(box);
     tvtest::AnswerDialog(box, IDOK);
@@ -40,9 +40,8 @@ TEST_F(Binding, ALibraryWithoutOneOfTheEightExportsCancelsTheJobWithABox) {
     ASSERT_TRUE(seven.ok());
     Set("statusdll", seven.path());
     std::string text;
-    std::thread answer([&] { text = AnswerBindingBox(); });
-    auto job = std::make_unique<TQXCryptDir>();
-    answer.join();
+    auto job = tvtest::WhileDriving([&] { text = AnswerBindingBox(); },
+                                    [] { return std::make_unique<TQXCryptDir>(); });
     EXPECT_EQ(text, "Internal Error! - ('tvstatus.dll' not found)");
     EXPECT_FALSE(job->IsBound());
     EXPECT_EQ(job->cancel, 1);
@@ -58,9 +57,8 @@ TEST_F(Binding, ALibraryWithoutOneOfTheEightExportsCancelsTheJobWithABox) {
 TEST_F(Binding, AMissingSettingOrLibraryCancelsTheJob) {
     settings->Remove("statusdll");
     std::string text;
-    std::thread answer([&] { text = AnswerBindingBox(); });
-    auto job = std::make_unique<TQXCryptDir>();
-    answer.join();
+    auto job = tvtest::WhileDriving([&] { text = AnswerBindingBox(); },
+                                    [] { return std::make_unique<TQXCryptDir>(); });
     EXPECT_EQ(text, "Internal Error! - ('tvstatus.dll' not found)");
     EXPECT_EQ(job->cancel, 1);
     EXPECT_EQ(job->statusLibrary, nullptr);
@@ -112,7 +110,7 @@ TEST_F(Binding, TheJobFindsItsOwnThreadsProgressWindowFirst) {
         DestroyWindow(foreign);
         UnregisterClassA(QX_PROGRESS_CLASS, wc.hInstance);
     });
-    WaitForSingleObject(ready, 5000);
+    WaitForSingleObject(ready, tvtest::kWaitMs);
     ASSERT_NE(foreign, nullptr);
     {
         auto job = NewJob("window=1");

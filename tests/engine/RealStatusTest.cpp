@@ -5,8 +5,6 @@
 #include "QXForms.h"
 #include "WindowDriver.h"
 
-#include <thread>
-
 using namespace enginetest;
 using tvtest::Exists;
 using tvtest::ReadFileBytes;
@@ -37,15 +35,15 @@ TEST_F(RealStatus, TheOverwriteQuestionAndTheErrorBoxCarryTheEnginesTexts) {
     EXPECT_EQ(tvtest::ClassOf(job->progressWindow), QX_PROGRESS_CLASS);
 
     std::string caption, question;
-    std::thread driver([&] {
-        HWND dialog = tvtest::WaitForClassPrefix("TDYesNoAll", 20000);
-        if (!dialog) return;
-        caption = tvtest::TextOf(dialog);
-        question = tvtest::ChildText(dialog, IDC_YESNOALL_TEXT);
-        tvtest::ClickChild(dialog, IDC_YESNOALL_YES);
-    });
-    bool ok = job->SignFile(1, (work / "a.txt").c_str());
-    driver.join();
+    bool ok = tvtest::WhileDriving(
+        [&] {
+            HWND dialog = tvtest::WaitForClassPrefix("TDYesNoAll");
+            if (!dialog) return;
+            caption = tvtest::TextOf(dialog);
+            question = tvtest::ChildText(dialog, IDC_YESNOALL_TEXT);
+            tvtest::ClickChild(dialog, IDC_YESNOALL_YES);
+        },
+        [&] { return job->SignFile(1, (work / "a.txt").c_str()); });
     EXPECT_TRUE(ok) << Held();
     EXPECT_EQ(caption, "Tarvisto 2.11 - Warning!");
     EXPECT_EQ(question, "Should the file 'a.txt.sgn' really be overwritten?");
@@ -57,14 +55,14 @@ TEST_F(RealStatus, TheOverwriteQuestionAndTheErrorBoxCarryTheEnginesTexts) {
     ownCerts->SetString("DefUsr", "Nobody Known");
     WriteFileBytes(work / "m.txt", "content");
     std::string errorText;
-    std::thread errorDriver([&] {
-        HWND box = tvtest::WaitForCaption("Tarvisto 2.11 - Error!", 20000);
-        if (!box) return;
-        errorText = tvtest::ChildText(box, IDC_OKHELP_TEXT);
-        tvtest::ClickChild(box, IDC_OKHELP_OK);
-    });
-    EXPECT_FALSE(job->SignFile(1, (work / "m.txt").c_str()));
-    errorDriver.join();
+    EXPECT_FALSE(tvtest::WhileDriving(
+        [&] {
+            HWND box = tvtest::WaitForCaption("Tarvisto 2.11 - Error!");
+            if (!box) return;
+            errorText = tvtest::ChildText(box, IDC_OKHELP_TEXT);
+            tvtest::ClickChild(box, IDC_OKHELP_OK);
+        },
+        [&] { return job->SignFile(1, (work / "m.txt").c_str()); }));
     std::string sub = work.path().substr(work.path().find_last_of('\\') + 1);
     EXPECT_TRUE(StartsWith(errorText, "Error 'signing data' file '..\\" + sub + "\\m.txt'!\r\n"))
         << errorText;

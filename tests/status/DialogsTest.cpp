@@ -16,12 +16,10 @@ using namespace tvtest;
 
 namespace {
 
-template <class Call>
-auto WhileDriving(std::function<void()> driver, Call call) -> decltype(call()) {
-    std::thread thread(driver);
-    auto result = call();
-    thread.join();
-    return result;
+// The messages of this thread's own windows.
+void PumpOwn() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
 int LeftOf(HWND dialog, int id) {
@@ -96,9 +94,8 @@ TEST(OkHelpDialog, InformationModeCollectsLinesAndHelpStaysOpen) {
                     ChildText(w, IDC_OKHELP_HELP);
             EXPECT_NE(GetWindowLongPtrA(GetDlgItem(w, IDC_OKHELP_TEXT), GWL_STYLE) & WS_VSCROLL, 0);
             ClickChild(w, IDC_OKHELP_HELP);
-            Sleep(500);
-            if (HWND shellBox = WaitForMessageBox(300))
-                if (shellBox != w) AnswerDialog(shellBox, IDOK);
+            // Without a help page the platform may say so in a box of its own.
+            AnswerBoxOver(w);
             openAfterHelp = IsWindowVisible(w) ? "open" : "closed";
             ClickChild(w, IDC_OKHELP_OK);
         },
@@ -138,12 +135,68 @@ TEST(YesNoAllDialog, TabMovesBetweenButtonsAndEnterPressesTheFocusedOne) {
     uint8_t answer = WhileDriving(
         [&] {
             HWND w = WaitForClassPrefix("TDYesNoAll");
-            Sleep(200);
-            PressKey(w, VK_TAB);  // from Yes all to the next tab stop: Yes
-            Sleep(200);
-            PressEnter(w);
+            // The default button has the focus; Tab moves it to the next
+            // tab stop, Yes, where Enter presses it.
+            PressKeyOn(GetDlgItem(w, IDC_YESNOALL_YESALL), VK_TAB);
+            PressKeyOn(GetDlgItem(w, IDC_YESNOALL_YES), VK_RETURN);
         },
         [&] { return dialog.Ask("Question?"); });
+    EXPECT_EQ(answer, AnswerYes);
+}
+
+// Focus: each showing starts at the default button, even after the focus
+// was moved in an earlier one; an activation keeps the control that had it.
+TEST(ModalForm, EachShowingStartsAtTheDefaultButton) {
+    TDYesNoAll dialog(nullptr, "Tarvisto 2.11 - Warning!");
+    for (int showing = 0; showing < 2; ++showing) {
+        SCOPED_TRACE(showing);
+        bool focusedDefault = false;
+        uint8_t answer = WhileDriving(
+            [&] {
+                HWND w = WaitForClassPrefix("TDYesNoAll");
+                focusedDefault = WaitForFocus(GetDlgItem(w, IDC_YESNOALL_YESALL));
+                // Moved on to No all (Yes all, Yes, No, No all), answered there.
+                PressKeyOn(GetDlgItem(w, IDC_YESNOALL_YESALL), VK_TAB);
+                PressKeyOn(GetDlgItem(w, IDC_YESNOALL_YES), VK_TAB);
+                PressKeyOn(GetDlgItem(w, IDC_YESNOALL_NO), VK_TAB);
+                PressKeyOn(GetDlgItem(w, IDC_YESNOALL_NOALL), VK_RETURN);
+            },
+            [&] { return dialog.Ask("Question?"); });
+        EXPECT_TRUE(focusedDefault);
+        EXPECT_EQ(answer, AnswerNoAll);
+    }
+}
+
+TEST(ModalForm, AnActivationKeepsTheControlThatHadTheFocus) {
+    TDYesNoAll dialog(nullptr, "Tarvisto 2.11 - Warning!");
+    bool keptOnYes = false;
+    std::string focusAfter;
+    uint8_t answer = WhileDriving(
+        [&] {
+            HWND w = WaitForClassPrefix("TDYesNoAll");
+            PressKeyOn(GetDlgItem(w, IDC_YESNOALL_YESALL), VK_TAB);
+            ASSERT_TRUE(WaitForFocus(GetDlgItem(w, IDC_YESNOALL_YES)));
+            // Another window of the process takes the activation and gives it back.
+            HWND other = CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 80,
+                                         40, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+            SetForegroundWindow(other);
+            WaitUntil([&] {
+                PumpOwn();
+                return GetForegroundWindow() == other;
+            });
+            SetForegroundWindow(w);
+            WaitUntil([&] {
+                PumpOwn();
+                return GetForegroundWindow() == w;
+            });
+            DWORD_PTR ignored = 0;  // the dialog's thread has handled its activation
+            SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, kWaitMs, &ignored);
+            keptOnYes = HasFocus(GetDlgItem(w, IDC_YESNOALL_YES));
+            DestroyWindow(other);
+            PressKeyOn(GetDlgItem(w, IDC_YESNOALL_YES), VK_RETURN);
+        },
+        [&] { return dialog.Ask("Question?"); });
+    EXPECT_TRUE(keptOnYes);
     EXPECT_EQ(answer, AnswerYes);
 }
 

@@ -223,10 +223,8 @@ TEST_F(StatusDll, ErrorBoxOkHelpAndCancel) {
             HWND box = WaitForCaption(kError);
             text = OkHelpText(box);
             ClickChild(box, IDC_OKHELP_HELP);
-            Sleep(500);
-            // A browser error box of the platform may come up: dismiss it.
-            if (HWND shellBox = WaitForMessageBox(300))
-                if (shellBox != box) AnswerDialog(shellBox, IDOK);
+            // Without a help page the platform may say so in a box of its own.
+            AnswerBoxOver(box);
             helpStill = IsWindowVisible(box) ? "open" : "closed";
             ClickChild(box, IDC_OKHELP_OK);
         },
@@ -355,7 +353,7 @@ TEST_F(StatusDll, SaveAsChosenCancelledAndTooLong) {
     bool ok = WhileDriving(
         [&] {
             HWND dialog = WaitForSaveAsDialog();
-            Sleep(300);
+            WaitUntil([&] { return !SaveAsFileName(dialog).empty() && !SaveAsFolder(dialog).empty(); });
             name = SaveAsFileName(dialog);
             folder = SaveAsFolder(dialog);
             AnswerSaveAs(dialog, chosen);
@@ -380,11 +378,14 @@ TEST_F(StatusDll, SaveAsChosenCancelledAndTooLong) {
         [&] {
             HWND dialog = WaitForSaveAsDialog();
             AnswerSaveAs(dialog, tooLong);
-            // Should the platform's dialog itself object, it is cancelled.
-            if (HWND box = WaitForMessageBox(1500)) {
+            // The dialog ends; should the platform's dialog itself object
+            // instead, its box is answered and the dialog cancelled.
+            HWND box = nullptr;
+            WaitUntil([&] { return !IsWindow(dialog) || (box = WaitForMessageBox(0)) != nullptr; });
+            if (box) {
                 platformBox = MessageBoxText(box);
                 AnswerDialog(box, IDOK);
-                Sleep(300);
+                WaitGone(box);
                 AnswerDialog(dialog, IDCANCEL);
             }
         },
@@ -420,9 +421,9 @@ TEST_F(StatusDll, SelectDirChosenAndCancelled) {
     bool ok = WhileDriving(
         [&] {
             HWND dialog = WaitForFolderBrowser();
-            Sleep(300);
+            WaitUntil([&] { return FolderBrowserTexts(dialog).find("Please select") != std::string::npos; });
             texts = FolderBrowserTexts(dialog);
-            AnswerFolderBrowser(dialog, dir / "out");
+            EXPECT_TRUE(AnswerFolderBrowser(dialog, dir / "out"));
         },
         [&] { return lib.askSelectDir(handle, &record); });
     EXPECT_TRUE(ok);
@@ -533,7 +534,7 @@ TEST(StatusThreads, TwoWindowsOnTwoThreads) {
         results[n] = ok && lib.close(handle);
     };
     std::thread first(job, 0), second(job, 1);
-    for (int i = 0; i < 500 && opened < 2; ++i) Sleep(20);
+    WaitUntil([&] { return opened == 2; });
     EXPECT_EQ(TopWindows("TQXProgress").size(), 2u);
     release = true;
     first.join();

@@ -43,15 +43,6 @@ private:
     std::string old_;
 };
 
-// Runs driver on a second thread while call blocks on this one.
-template <class Call>
-auto WhileDriving(std::function<void()> driver, Call call) -> decltype(call()) {
-    std::thread thread(driver);
-    auto result = call();
-    thread.join();
-    return result;
-}
-
 // A record as the engine fills it.
 StatusRecord MakeRecord(int8_t kind, const char* fileName = "", const char* subFolder = "",
                         uint32_t current = 0, uint32_t total = 0, const char* operationText = nullptr,

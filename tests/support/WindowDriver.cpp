@@ -1,10 +1,19 @@
 #include "WindowDriver.h"
 
+#include <gtest/gtest.h>
+
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 namespace tvtest {
 
@@ -108,6 +117,15 @@ bool IsDialogClass(HWND window) { return ClassOf(window) == "#32770"; }
 
 }  // namespace
 
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (condition()) return true;
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(20);
+    }
+}
+
 void SetProcessFilter(DWORD processId) { g_processFilter = processId; }
 
 HWND ThreadWindow(const char* cls, DWORD threadId) {
@@ -200,20 +218,71 @@ int ProgressMaximum(HWND bar) {
 void Click(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
 void ClickChild(HWND parent, int id) { Click(Child(parent, id)); }
 
-void PressKey(HWND window, UINT vk) {
+namespace {
+// The control that has the focus of the window's thread (null: none).
+HWND FocusOf(HWND window) {
     GUITHREADINFO info = {};
     info.cbSize = sizeof(info);
-    HWND target = window;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus &&
-        (info.hwndFocus == window || IsChild(window, info.hwndFocus)))
-        target = info.hwndFocus;
+    if (!window || !GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+// Waits until focusOk(the focus) holds; the focused window, or null on timeout.
+HWND WaitFocus(HWND window, const std::function<bool(HWND)>& focusOk, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND focus = FocusOf(window);
+        if (focus && focusOk(focus)) return focus;
+        if (!IsWindow(window) || GetTickCount() - start >= timeoutMs) return nullptr;
+        Sleep(20);
+    }
+}
+
+void PostKey(HWND target, UINT vk) {
     UINT scan = MapVirtualKeyA(vk, 0);
     PostMessageA(target, WM_KEYDOWN, vk, 1 | (scan << 16));
     PostMessageA(target, WM_KEYUP, vk, 1 | (scan << 16) | (3u << 30));
 }
 
-void PressEscape(HWND window) { PressKey(window, VK_ESCAPE); }
-void PressEnter(HWND window) { PressKey(window, VK_RETURN); }
+std::string Describe(HWND window) {
+    char text[160];
+    snprintf(text, sizeof text, "%p (class \"%s\", text \"%s\")", (void*)window,
+             ClassOf(window).c_str(), TextOf(window).c_str());
+    return text;
+}
+}  // namespace
+
+bool HasFocus(HWND control) { return control && FocusOf(control) == control; }
+
+bool WaitForFocus(HWND control, DWORD timeoutMs) {
+    return control && WaitFocus(control, [&](HWND f) { return f == control; }, timeoutMs);
+}
+
+bool PressKeyOn(HWND control, UINT vk, DWORD timeoutMs) {
+    if (!WaitForFocus(control, timeoutMs)) {
+        ADD_FAILURE() << "key " << vk << " not pressed: the focus never came to "
+                      << Describe(control) << "; it is on " << Describe(FocusOf(control));
+        return false;
+    }
+    PostKey(control, vk);
+    return true;
+}
+
+bool PressKey(HWND window, UINT vk, DWORD timeoutMs) {
+    HWND focus = WaitFocus(
+        window, [&](HWND f) { return f == window || IsChild(window, f); }, timeoutMs);
+    if (!focus) {
+        ADD_FAILURE() << "key " << vk << " not pressed: the focus never came into "
+                      << Describe(window) << "; it is on " << Describe(FocusOf(window));
+        return false;
+    }
+    PostKey(focus, vk);
+    return true;
+}
+
+bool PressEscape(HWND window) { return PressKey(window, VK_ESCAPE); }
+bool PressEnter(HWND window) { return PressKey(window, VK_RETURN); }
 void CloseByBox(HWND window) { PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0); }
 void PostClose(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
 
@@ -231,6 +300,26 @@ void AnswerDialog(HWND dialog, int buttonId) {
     HWND button = GetDlgItem(dialog, buttonId);
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
                  reinterpret_cast<LPARAM>(button));
+}
+
+bool AnswerBoxOver(HWND window, DWORD timeoutMs) {
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    bool answered = false;
+    for (;;) {
+        // A sent message is handled once the thread takes messages again:
+        // back in its own loop, or in the loop of a box it shows.
+        DWORD_PTR ignored = 0;
+        if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &ignored))
+            return answered;
+        HWND box = FindTop([&](HWND w) {
+            return w != window && GetWindowThreadProcessId(w, nullptr) == thread &&
+                   IsWindowVisible(w) && IsDialogClass(w) && GetDlgItem(w, 0xFFFF);
+        });
+        if (!box) return answered;
+        AnswerDialog(box, IDOK);
+        WaitGone(box, timeoutMs);
+        answered = true;
+    }
 }
 
 namespace {
@@ -283,34 +372,157 @@ std::string FolderBrowserTexts(HWND dialog) {
     return texts;
 }
 
-void AnswerFolderBrowser(HWND dialog, const std::string& folder) {
+namespace {
+std::string TreeItemText(HWND tree, LRESULT item) {
+    SharedBuffer remote(tree, sizeof(TVITEMA) + 260);
+    TVITEMA query = {};
+    query.mask = TVIF_TEXT;
+    query.hItem = reinterpret_cast<HTREEITEM>(item);
+    query.pszText = static_cast<char*>(remote.address()) + sizeof(TVITEMA);
+    query.cchTextMax = 260;
+    remote.Write(&query, sizeof(query));
+    if (!SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote.address())))
+        return "";
+    return remote.ReadText(sizeof(TVITEMA));
+}
+
+// The folder's components below the drive, last first: "C:\\a\\b" gives b, a.
+std::vector<std::string> ComponentsLastFirst(const std::string& folder) {
+    std::vector<std::string> parts;
+    size_t start = folder.find('\\');
+    while (start != std::string::npos) {
+        size_t end = folder.find('\\', start + 1);
+        std::string part = folder.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+        if (!part.empty()) parts.insert(parts.begin(), part);
+        start = end;
+    }
+    return parts;
+}
+
+// The tree's selection is the folder: its item and the items above it carry
+// the folder's names, from the last component up to the drive.
+bool TreeSelects(HWND tree, const std::vector<std::string>& lastFirst) {
+    LRESULT item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    for (const std::string& name : lastFirst) {
+        if (!item || lstrcmpiA(TreeItemText(tree, item).c_str(), name.c_str()) != 0) return false;
+        item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_PARENT, item);
+    }
+    return item != 0;  // the drive's item, or a root, is above
+}
+}  // namespace
+
+bool AnswerFolderBrowser(HWND dialog, const std::string& folder, DWORD timeoutMs) {
+    HWND tree = dialog ? FindWindowExA(dialog, nullptr, "SysTreeView32", nullptr) : nullptr;
+    if (!tree) {
+        ADD_FAILURE() << "no folder browser to answer with " << folder;
+        return false;
+    }
     SharedBuffer buffer(dialog, folder.size() + 1);
     buffer.Write(folder.c_str(), folder.size() + 1);
-    SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(buffer.address()));
-    // The tree expands to the folder in steps: wait until its item is the
-    // selected one (by its last component), at most two seconds.
-    std::string last = folder.substr(folder.find_last_of('\\') + 1);
-    HWND tree = FindWindowExA(dialog, nullptr, "SysTreeView32", nullptr);
-    for (int i = 0; tree && i < 150; ++i) {
-        if (i % 10 == 9)  // not there yet: the tree may have been filling
+    std::vector<std::string> lastFirst = ComponentsLastFirst(folder);
+    // The tree fills and expands to the folder in steps; the selection is
+    // asked for again now and then, as the tree may still have been filling.
+    DWORD start = GetTickCount(), asked = 0;
+    bool selected = false;
+    while (!selected && IsWindow(dialog)) {
+        DWORD now = GetTickCount();
+        if (asked == 0 || now - asked >= 1000) {
             SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE,
                          reinterpret_cast<LPARAM>(buffer.address()));
-        auto item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
-        if (item) {
-            SharedBuffer remote(tree, sizeof(TVITEMA) + 260);
-            TVITEMA query = {};
-            query.mask = TVIF_TEXT;
-            query.hItem = reinterpret_cast<HTREEITEM>(item);
-            query.pszText = static_cast<char*>(remote.address()) + sizeof(TVITEMA);
-            query.cchTextMax = 260;
-            remote.Write(&query, sizeof(query));
-            SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote.address()));
-            std::string all = remote.ReadText(sizeof(TVITEMA));
-            if (lstrcmpiA(all.c_str(), last.c_str()) == 0) break;
+            asked = GetTickCount();
         }
+        selected = TreeSelects(tree, lastFirst);
+        if (selected || now - start >= timeoutMs) break;
         Sleep(20);
     }
+    if (!selected) {
+        LRESULT caret = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+        ADD_FAILURE() << "the folder browser never selected " << folder << "; it selects \""
+                      << (caret ? TreeItemText(tree, caret) : std::string()) << "\"; cancelled";
+        AnswerDialog(dialog, IDCANCEL);
+        return false;
+    }
     AnswerDialog(dialog, IDOK);
+    return true;
+}
+
+// --- DrivingWatch -------------------------------------------------------------------
+
+struct DrivingWatch::State {
+    DWORD deadlineMs = 0;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool callDone = false;
+    // Until the call has returned or the time is up; true: it has returned.
+    bool WaitCallDone(DWORD ms) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return callDone; });
+    }
+    std::thread driver, watchdog;
+    std::atomic<bool> expired{false};
+    std::string closed;          // what the watchdog closed
+    std::string driverFailure;   // an exception that left the driver
+};
+
+namespace {
+BOOL CALLBACK CollectOwnWindows(HWND window, LPARAM param) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == GetCurrentProcessId() && IsWindowVisible(window))
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+// Ends a modal window of this process: a dialog by Cancel, any other by a close.
+void EndWindow(HWND window) {
+    if (ClassOf(window) == "#32770") AnswerDialog(window, IDCANCEL);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+}
+}  // namespace
+
+DrivingWatch::DrivingWatch(std::function<void()> driver, DWORD deadlineMs)
+    : state_(new State) {
+    State* s = state_.get();
+    s->deadlineMs = deadlineMs;
+    s->driver = std::thread([s, driver = std::move(driver)] {
+        try {
+            driver();
+        } catch (const std::exception& e) {
+            s->driverFailure = e.what();
+        } catch (...) {
+            s->driverFailure = "an unknown exception";
+        }
+    });
+    s->watchdog = std::thread([s] {
+        if (s->WaitCallDone(s->deadlineMs)) return;
+        s->expired = true;
+        fprintf(stderr, "WhileDriving: the driven call still blocks after %lu ms; closing its "
+                        "windows\n", s->deadlineMs);
+        // Closing one window may uncover the next (a box over a dialog).
+        do {
+            std::vector<HWND> windows;
+            EnumWindows(CollectOwnWindows, reinterpret_cast<LPARAM>(&windows));
+            for (HWND window : windows) {
+                s->closed += "\n  " + Describe(window);
+                EndWindow(window);
+            }
+        } while (!s->WaitCallDone(500));
+    });
+}
+
+DrivingWatch::~DrivingWatch() {
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->callDone = true;
+    }
+    state_->changed.notify_all();
+    state_->watchdog.join();
+    state_->driver.join();
+    if (state_->expired)
+        ADD_FAILURE() << "the driven call blocked longer than " << state_->deadlineMs
+                      << " ms; the watchdog closed:" << state_->closed;
+    if (!state_->driverFailure.empty())
+        ADD_FAILURE() << "the driver ended by an exception: " << state_->driverFailure;
 }
 
 }  // namespace tvtest

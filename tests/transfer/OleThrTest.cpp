@@ -190,27 +190,28 @@ TEST_F(OleThrTest, TheCallersWindowKeepsHandlingMessagesWhileAJobRuns) {
     // answered Cancel.
     std::atomic<int> answeredSends{0};
     std::atomic<bool> questionSeen{false};
-    std::thread helper([&] {
-        HWND question = tvtest::WaitForClassPrefix("TDYesNoAll", 30000);
-        if (!question) return;
-        questionSeen = true;
-        for (int i = 0; i < 5; ++i) {
-            DWORD_PTR result = 0;
-            if (SendMessageTimeoutA(caller, WM_APP + 1, 0, 0, SMTO_NORMAL, 2000, &result) &&
-                result == 42) {
-                ++answeredSends;
-            }
-            PostMessageA(caller, WM_APP + 2, 0, 0);
-        }
-        Sleep(300);
-        tvtest::ClickChild(question, IDC_YESNOALL_CANCEL);
-    });
-
     std::vector<TQXSelFil> list = List({Work("m.txt")});
     TQXOleThr thr;
     // A job that the user cancels still reports that its worker started.
-    EXPECT_TRUE(thr.DoExecuteTarvisto(2, 1, list.data(), ""));
-    helper.join();
+    EXPECT_TRUE(tvtest::WhileDriving(
+        [&] {
+            HWND question = tvtest::WaitForClassPrefix("TDYesNoAll");
+            if (!question) return;
+            questionSeen = true;
+            for (int i = 0; i < 5; ++i) {
+                DWORD_PTR result = 0;
+                if (SendMessageTimeoutA(caller, WM_APP + 1, 0, 0, SMTO_NORMAL, tvtest::kWaitMs,
+                                        &result) &&
+                    result == 42) {
+                    ++answeredSends;
+                }
+                PostMessageA(caller, WM_APP + 2, 0, 0);
+            }
+            // The posted ones too are handled while the question is open.
+            tvtest::WaitUntil([&] { return handled == 10; });
+            tvtest::ClickChild(question, IDC_YESNOALL_CANCEL);
+        },
+        [&] { return thr.DoExecuteTarvisto(2, 1, list.data(), ""); }));
     PumpMessages(nullptr, 0, 0);
     DestroyWindow(caller);
 

@@ -109,9 +109,8 @@ TEST_F(TransferRunTest, OpeningASignedFileThroughItsFileTypeVerifiesIt) {
         EXPECT_EQ(WaitForSingleObject(info.hProcess, 60000), WAIT_OBJECT_0);
         CloseHandle(info.hProcess);
     }
-    DWORD start = GetTickCount();
-    while (!tvtest::Exists(Work("s.txt")) && GetTickCount() - start < 20000) Sleep(50);
-    Sleep(500);
+    // The program may end before the file's last writer has closed it.
+    tvtest::WaitUntil([&] { return ReadFileBytes(Work("s.txt")) == original; });
     EXPECT_EQ(ReadFileBytes(Work("s.txt")), original);
 }
 
@@ -301,10 +300,8 @@ TEST_F(TransferRunTest, AnUnknownSwitchOrNoArgumentsEndQuietly) {
     WriteFileBytes(Work("h.txt"), "nothing happens");
     for (const char* line : {"h.txt /XYZ", "", "h.txt /CR"}) {
         SCOPED_TRACE(line);
-        DWORD start = GetTickCount();
         // A message box would keep the program from ending.
-        ASSERT_EQ(RunTransfer(line, 15000), 0);
-        EXPECT_LT(GetTickCount() - start, 10000u);
+        ASSERT_EQ(RunTransfer(line, 60000), 0);
         EXPECT_EQ(FilesBelow(WorkFolder()), std::vector<std::string>{"h.txt"});
     }
 }
