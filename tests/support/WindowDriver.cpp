@@ -220,19 +220,25 @@ void ClickChild(HWND parent, int id) { Click(Child(parent, id)); }
 
 namespace {
 // The control that has the focus of the window's thread (null: none).
-HWND FocusOf(HWND window) {
+HWND FocusOf(HWND window, HWND* active = nullptr) {
     GUITHREADINFO info = {};
     info.cbSize = sizeof(info);
     if (!window || !GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info))
         return nullptr;
+    if (active) *active = info.hwndActive;
     return info.hwndFocus;
 }
 
 // Waits until focusOk(the focus) holds; the focused window, or null on timeout.
-HWND WaitFocus(HWND window, const std::function<bool(HWND)>& focusOk, DWORD timeoutMs) {
+// With no focus at all, keys go to the thread's active window: that counts
+// as the focus when acceptActive is set.
+HWND WaitFocus(HWND window, const std::function<bool(HWND)>& focusOk, DWORD timeoutMs,
+               bool acceptActive = false) {
     DWORD start = GetTickCount();
     for (;;) {
-        HWND focus = FocusOf(window);
+        HWND active = nullptr;
+        HWND focus = FocusOf(window, &active);
+        if (!focus && acceptActive) focus = active;
         if (focus && focusOk(focus)) return focus;
         if (!IsWindow(window) || GetTickCount() - start >= timeoutMs) return nullptr;
         Sleep(20);
@@ -271,7 +277,7 @@ bool PressKeyOn(HWND control, UINT vk, DWORD timeoutMs) {
 
 bool PressKey(HWND window, UINT vk, DWORD timeoutMs) {
     HWND focus = WaitFocus(
-        window, [&](HWND f) { return f == window || IsChild(window, f); }, timeoutMs);
+        window, [&](HWND f) { return f == window || IsChild(window, f); }, timeoutMs, true);
     if (!focus) {
         ADD_FAILURE() << "key " << vk << " not pressed: the focus never came into "
                       << Describe(window) << "; it is on " << Describe(FocusOf(window));

@@ -43,7 +43,9 @@
 //                                                posts the key to it; a failed test (and
 //                                                no key) when the focus does not come
 //   bool PressKey(window, vk)                    the same for whichever control of the
-//                                                window (or the window) has the focus
+//                                                window (or the window) has the focus, or
+//                                                the window itself when it is active and
+//                                                no control has the focus
 //   bool PressEscape(window), PressEnter(window)
 //   void CloseByBox(window)                      the close box (SC_CLOSE)
 //   void PostClose(window)                       a plain WM_CLOSE (Alt+F4, the shell)
