@@ -31,7 +31,7 @@ def tool(*args):
     r = subprocess.run(["wine", TOOL] + list(args), capture_output=True, text=True,
                        stdin=subprocess.DEVNULL, timeout=120)
     if r.returncode != 0:
-        print("tool", args[0], "exit", r.returncode, r.stderr)
+        print("tool", args[0], "exit", r.returncode, r.stderr, r.stdout)
     return r.returncode
 
 
