@@ -3,6 +3,7 @@
 #include "QXCryptDir.h"
 
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -24,6 +25,12 @@ bool ReadFlag(const char* valueName, bool* on) {
     if (on) *on = strcmp(value, yes) == 0;
     return true;
 }
+
+// The crypt worker: the waiting loop's step and the reports of its boundary.
+constexpr DWORD kCryptWaitStepMs = 50;
+constexpr int kCryptThreadLocation = 2620;
+constexpr int kCryptLostLocation = 2621;
+const char kCryptLostText[] = "The encryption thread ended without a result!";
 
 // The next answer of a yes/no/all question, by the kept answer.
 enum class Decision { Go, Declined, Cancelled };
@@ -540,67 +547,68 @@ bool TQXCryptDir::RunCryptOp(int32_t op, CryptRequest* request) {
 
 CThr* TQXCryptDir::StartCryptThread(int32_t number, CryptRequest* request) {
     if (number <= 0 || !request) return nullptr;
-    ThreadParams params;
-    memset(&params, 0, sizeof params);
-    FormatText(params.name, sizeof params.name, "QXCryptProzessThr%4.4d", number);
-    params.reserved = 0;
-    params.number = number;
-    params.routine = &TQXCryptDir::CryptThreadProc;
-    params.argument = request;
-    params.priority = 0;
-    CThr* thread = new CThr;
-    if (!thread->Init(params)) {
-        delete thread;
-        return nullptr;
-    }
-    request->thread = thread;
-    if (!thread->Start()) {
-        request->thread = nullptr;
-        delete thread;
-        return nullptr;
-    }
-    return thread;
+    char name[256];
+    FormatText(name, sizeof name, "QXCryptProzessThr%4.4d", number);
+    return StartWorkerThread(name, number, &TQXCryptDir::CryptThreadProc, request,
+                             &request->thread);
 }
+
+bool TQXCryptDir::AwaitCryptOp(CryptRequest* request) {
+    if (!request) return false;
+    CThr* worker = request->thread;
+    // Until the worker has stored its result, or its thread has ended
+    // without one.
+    while (request->busy.load(std::memory_order_acquire)) {
+        PumpMessages(nullptr, 0, 0);
+        if (!worker || worker->Wait(kCryptWaitStepMs)) break;
+    }
+    if (worker) {
+        worker->End();
+        delete worker;
+        request->thread = nullptr;
+    }
+    // Read after the thread's end: a result stored just before it counts.
+    if (request->busy.load(std::memory_order_acquire)) {
+        request->result.store(0, std::memory_order_relaxed);
+        request->busy.store(0, std::memory_order_release);
+        return QXReportCode(false, "tvCryptIF", kCryptLostLocation, kCryptLostText, 0);
+    }
+    return request->result.load(std::memory_order_relaxed) != 0;
+}
+
+namespace {
+
+// One crypto step with a TQXCrypt of the worker's own.
+bool RunCryptStep(const CryptRequest* request) {
+    std::unique_ptr<TQXCrypt> worker(new TQXCrypt);
+    Sleep(50);
+    switch (request->op) {
+    case OpSign:
+        return worker->SignFile(request->storeName, request->subject, request->input,
+                                request->output);
+    case OpVerify:
+        return worker->VerifyFile(request->input, request->output, request->signer);
+    case OpEncrypt:
+        return worker->EncryptFile(request->storeName, request->subject, request->input,
+                                   request->output);
+    case OpDecrypt:
+        return worker->DecryptFile(request->storeName, request->input, request->output);
+    default:
+        return false;
+    }
+}
+
+}  // namespace
 
 DWORD WINAPI TQXCryptDir::CryptThreadProc(void* start) {
     TThrPrm* prm = static_cast<TThrPrm*>(start);
     CryptRequest* request =
         (prm && prm->params) ? static_cast<CryptRequest*>(prm->params->argument) : nullptr;
-    TQXCrypt* worker = new TQXCrypt;
-    bool result = false;
-    Sleep(50);
-    if (request) {
-        switch (request->op) {
-        case OpSign:
-            result = worker->SignFile(request->storeName, request->subject, request->input,
-                                      request->output);
-            break;
-        case OpVerify:
-            result = worker->VerifyFile(request->input, request->output, request->signer);
-            break;
-        case OpEncrypt:
-            result = worker->EncryptFile(request->storeName, request->subject, request->input,
-                                         request->output);
-            break;
-        case OpDecrypt:
-            result = worker->DecryptFile(request->storeName, request->input, request->output);
-            break;
-        default:
-            result = false;
-            break;
-        }
-        if (request->op >= static_cast<int32_t>(OpSign) && request->op <= static_cast<int32_t>(OpDecrypt) &&
-            request->thread) {
-            CThr* thread = request->thread;
-            thread->End();
-            delete thread;
-            request->thread = nullptr;
-        }
-    }
-    delete worker;
-    if (request) {
-        request->result.store(result ? 1 : 0, std::memory_order_relaxed);
-        request->busy.store(0, std::memory_order_release);
-    }
+    if (!request) return 0;
+    // Its thread object belongs to the job's thread, which awaits this one.
+    bool result = CatchAtBoundary("tvCryptIF", kCryptThreadLocation, "CryptThreadProc", false,
+                                  [request] { return RunCryptStep(request); });
+    request->result.store(result ? 1 : 0, std::memory_order_relaxed);
+    request->busy.store(0, std::memory_order_release);
     return 0;
 }

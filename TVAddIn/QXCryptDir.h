@@ -48,7 +48,7 @@ class TQXCryptDir;
 // operation, zero-filled by it; the texts stay valid until busy is 0.
 struct CryptRequest {
     int32_t op;                   // 2 sign, 3 verify, 4 encrypt, 5 decrypt
-    CThr* thread;                 // the worker's CThr; cleared by the worker
+    CThr* thread;                 // the worker's CThr; AwaitCryptOp deletes and clears it
     std::atomic<uint8_t> result;  // the step's truth value
     std::atomic<uint8_t> busy;    // 1 until the worker has stored result
     const char* storeName;
@@ -123,6 +123,11 @@ public:
     // --- crypt worker --------------------------------------------------------
     bool RunCryptOp(int32_t op, CryptRequest* request);
     static CThr* StartCryptThread(int32_t number, CryptRequest* request);
+    // The wait of the job's thread for a started worker: pumps its messages
+    // every 50 ms until the worker has stored its result or its thread has
+    // ended without one, then awaits the thread and deletes its CThr. The
+    // step's result; false (reported) when the worker left none.
+    static bool AwaitCryptOp(CryptRequest* request);
     static DWORD WINAPI CryptThreadProc(void* start);
 
     // --- result handling, unzipping, zip progress ---------------------------

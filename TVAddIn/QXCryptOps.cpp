@@ -143,11 +143,7 @@ bool TQXCryptDir::RunMessageStep(int32_t op, const char* storeName, const char* 
     request.output = output;
     request.signer = op == OpVerify ? &signer : nullptr;
     if (!RunCryptOp(op, &request)) return false;
-    while (request.busy.load(std::memory_order_acquire)) {
-        PumpMessages(nullptr, 0, 0);
-        Sleep(50);
-    }
-    return request.result.load(std::memory_order_relaxed) != 0;
+    return AwaitCryptOp(&request);
 }
 
 bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const char* path,

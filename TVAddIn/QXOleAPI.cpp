@@ -8,7 +8,7 @@
 #include "QXCryptDir.h"
 #include "tvCryptIF.h"
 
-volatile uint8_t BringToFrontRequest = 0;
+std::atomic<uint8_t> BringToFrontRequest{0};
 
 namespace {
 
@@ -132,7 +132,7 @@ bool TQXOleAPI::RunPerItem(uint32_t op, uint32_t count, const TQXSelFil* files, 
                            const char* recipient) {
     if (count == 0 || !files || !recipient || !Job()) return false;
     Job()->ResetCounters();
-    BringToFrontRequest = 1;
+    BringToFrontRequest.store(1);
 
     bool envelope = IsEnvelopeKind(op);
     if (envelope && recipient[0] == '\0') {
@@ -177,7 +177,7 @@ bool TQXOleAPI::RunZipped(uint32_t op, uint32_t count, const TQXSelFil* files, i
     if (!FileCanRead(archive)) return false;
 
     Job()->ResetCounters();
-    BringToFrontRequest = 1;
+    BringToFrontRequest.store(1);
 
     bool ok = false;
     if (op == OpSign || op == OpEncrypt) {
@@ -231,7 +231,7 @@ bool TQXOleAPI::ZipSelection(uint32_t op, uint32_t count, const TQXSelFil* files
         CopyText(archive, 256, proposed);
         if (!job->AskZipSaveAs(archive)) return false;
     }
-    BringToFrontRequest = 1;
+    BringToFrontRequest.store(1);
 
     char extension[256];
     LowerExtension(archive, extension);

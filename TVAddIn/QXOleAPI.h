@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@ typedef QXPath TQXSelFil;
 // (run item by item, zipping the selection, run over the archive); the thread
 // waiting for the job clears it and raises the progress window. Defined in
 // QXOleAPI.cpp.
-extern volatile uint8_t BringToFrontRequest;
+extern std::atomic<uint8_t> BringToFrontRequest;
 
 // The comment of every archive entry and of the archive, and the mail subject.
 #define QX_PRODUCT_ADDRESS "https://www.quorvex.example/tarvisto"

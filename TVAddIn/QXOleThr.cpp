@@ -3,6 +3,7 @@
 #include "QXOleThr.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "QXCryptDir.h"  // NextThreadNumber, shared with the crypt worker
@@ -10,6 +11,9 @@
 
 namespace {
 
+constexpr char kUnit[] = "tvCryptIF";
+constexpr int kThreadRoutineLocation = 2610;
+constexpr int kRunLocation = 2611;
 constexpr char kProgressClass[] = "TQXProgress";
 constexpr DWORD kWaitStepMs = 100;
 constexpr int kWindowSearchTries = 20;
@@ -117,15 +121,24 @@ bool TQXOleThr::DoExecuteTarvisto(uint32_t op, uint32_t count, TQXSelFil* files,
     }
 
     if (started) {
+        // The worker's thread ends the loop too: a worker that dies before
+        // its last action cannot keep the caller waiting.
+        CThr* worker = record->thread;
         while (record->running.load(std::memory_order_acquire) != 0) {
-            if (BringToFrontRequest != 0) {
-                BringToFrontRequest = 0;
+            if (BringToFrontRequest.exchange(0) != 0) {
                 BringProgressWindowToFront(record->workerThreadId.load());
                 Sleep(kWaitStepMs);
             }
             PumpMessages(nullptr, 0, 0);
-            Sleep(kWaitStepMs);
+            if (worker == nullptr || worker->Wait(kWaitStepMs)) break;
         }
+        // The thread that started the worker awaits it and deletes its CThr:
+        // nothing of the job runs on once this call returns.
+        if (worker != nullptr) {
+            worker->End();
+            delete worker;
+        }
+        record->thread = nullptr;
     }
 
     delete job;
@@ -178,29 +191,9 @@ bool TQXOleThr::StartThr(uint32_t kind, TExeProzessThr* record) {
 
 CThr* TQXOleThr::InitExeProzessThr(int32_t number, TExeProzessThr* record) {
     if (number <= 0 || record == nullptr) return nullptr;
-
-    ThreadParams params;
-    memset(&params, 0, sizeof(params));
-    FormatText(params.name, sizeof(params.name), "ExeProzessThr%4.4d", number);
-    params.reserved = 0;
-    params.number = number;
-    params.routine = &TQXOleThr::ExeProzessThr;
-    params.argument = record;
-    params.priority = 0;
-
-    CThr* thread = new (std::nothrow) CThr();
-    if (thread == nullptr) return nullptr;
-    if (!thread->Init(params)) {
-        delete thread;
-        return nullptr;
-    }
-    record->thread = thread;
-    if (!thread->Start()) {
-        record->thread = nullptr;
-        delete thread;
-        return nullptr;
-    }
-    return thread;
+    char name[256];
+    FormatText(name, sizeof(name), "ExeProzessThr%4.4d", number);
+    return StartWorkerThread(name, number, &TQXOleThr::ExeProzessThr, record, &record->thread);
 }
 
 DWORD WINAPI TQXOleThr::ExeProzessThr(void* start) {
@@ -213,15 +206,11 @@ DWORD WINAPI TQXOleThr::ExeProzessThr(void* start) {
     Sleep(20);
 
     if (record != nullptr && record->kind == QX_THR_KIND_RUN) {
-        DoExecuteTarvistoViaThr(record->request);
-        CThr* thread = record->thread;
-        if (thread != nullptr) {
-            thread->End();
-            delete thread;
-        }
-        record->thread = nullptr;
+        CatchAtBoundary(kUnit, kThreadRoutineLocation, "ExeProzessThr", false,
+                        [record] { return DoExecuteTarvistoViaThr(record->request); });
     }
-    // The very last action: afterwards the caller may free the record.
+    // The very last action: afterwards the caller may free the record. The
+    // thread's CThr belongs to the caller, which awaits the thread.
     if (record != nullptr) record->running.store(0, std::memory_order_release);
     return 0;
 }
@@ -231,18 +220,16 @@ bool TQXOleThr::DoExecuteTarvistoViaThr(TDoExecuteThrRec* request) {
         request->files == nullptr || request->recipient == nullptr) {
         return false;
     }
-    // Nothing may escape the worker: the waiting caller must see it end.
-    TQXOleAPI* runner = nullptr;
-    bool result = false;
-    try {
-        runner = new (std::nothrow) TQXOleAPI();
-        if (runner == nullptr) return false;
-        request->runner = runner;
-        result = runner->Run(request->op, request->count, request->files, request->recipient);
-    } catch (...) {
-        result = false;
-    }
-    request->runner = nullptr;
-    delete runner;
-    return result;
+    // The runner opens the job's progress window on this thread and closes it
+    // again when it goes, also when the job is left by an exception.
+    return CatchAtBoundary(kUnit, kRunLocation, "DoExecuteTarvistoViaThr", false, [request] {
+        std::unique_ptr<TQXOleAPI> runner;
+        struct RunnerSlot {  // cleared before the runner goes
+            TDoExecuteThrRec* held;
+            ~RunnerSlot() { held->runner = nullptr; }
+        } slot{request};
+        runner.reset(new TQXOleAPI());
+        request->runner = runner.get();
+        return runner->Run(request->op, request->count, request->files, request->recipient);
+    });
 }

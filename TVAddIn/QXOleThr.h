@@ -40,11 +40,12 @@ struct TDoExecuteThrRec {
 
 // The record of the running job thread, shared by the calling thread and the
 // worker. running is cleared by the worker as its very last action (release);
-// the caller frees the record only after it has read 0 (acquire).
+// the caller leaves its loop when it reads 0 (acquire) or when the thread has
+// ended, awaits the thread and only then frees the record.
 struct TExeProzessThr {
     std::atomic<uint8_t> running;
     uint32_t kind;
-    CThr* thread;                 // set before the thread starts; the worker deletes it
+    CThr* thread;                 // set before the thread starts; the caller awaits and deletes it
     TQXOleThr* owner;
     TDoExecuteThrRec* request;
     std::atomic<DWORD> workerThreadId;  // written by the worker when it begins

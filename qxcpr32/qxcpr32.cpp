@@ -44,6 +44,19 @@ bool Fits(const std::string& s, void* buf, unsigned long size, bool text)
     return true;
 }
 
+// The boundary of an entry point: what the zip core throws becomes the
+// entry point's error code. The library keeps no error record of its own; its
+// callers report the code.
+template <typename Body>
+int Guarded(int failure, Body&& body) noexcept
+{
+    try {
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -125,7 +138,8 @@ int IsInZipFileInZip(zipFile file, const char* filename, int case_sensitivity, i
 {
     if (!file)
         return ZIP_PARAMERROR;
-    return W(file)->Contains(filename, case_sensitivity == 1, found);
+    return Guarded(ZIP_INTERNALERROR,
+                   [&] { return W(file)->Contains(filename, case_sensitivity == 1, found); });
 }
 
 unzFile unzOpen(const char* path)
@@ -158,7 +172,7 @@ int unzGoToNextFile(unzFile file)
 {
     if (!file)
         return UNZ_PARAMERROR;
-    return R(file)->GoToNext();
+    return Guarded(UNZ_INTERNALERROR, [&] { return R(file)->GoToNext(); });
 }
 
 int unzGetCurrentFileInfo(unzFile file, unz_file_info* info, char* filename,
@@ -210,14 +224,14 @@ int unzReadCurrentFile(unzFile file, void* buf, unsigned int len)
 {
     if (!file)
         return UNZ_PARAMERROR;
-    return R(file)->Read(buf, len);
+    return Guarded(UNZ_INTERNALERROR, [&] { return R(file)->Read(buf, len); });
 }
 
 int unzCloseCurrentFile(unzFile file)
 {
     if (!file)
         return UNZ_PARAMERROR;
-    return R(file)->CloseCurrent();
+    return Guarded(UNZ_INTERNALERROR, [&] { return R(file)->CloseCurrent(); });
 }
 
 }  // extern "C"

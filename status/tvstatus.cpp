@@ -2,6 +2,9 @@
 // bound by name; the handle they pass around is the job's progress window.
 #include <windows.h>
 
+#include <memory>
+#include <utility>
+
 #include "DSaveAs.h"
 #include "DSelectDir.h"
 #include "DYesNoAll.h"
@@ -15,6 +18,15 @@
 namespace {
 
 TQXProgress* Window(QXStatusHandle handle) { return static_cast<TQXProgress*>(handle); }
+
+// Every entry point is a boundary: what is thrown inside becomes the entry
+// point's failure value and an entry of this library's error record.
+constexpr char kUnit[] = "tvstatus";
+
+template <typename Result, typename Body>
+Result AtEntry(int ordinal, const char* name, Result failure, Body&& body) {
+    return CatchAtBoundary(kUnit, 2700 + ordinal, name, failure, std::forward<Body>(body));
+}
 
 // Steps 1 and 3 of every question: the animation stops, the window comes
 // forward and the user gets a moment to see it.
@@ -31,14 +43,11 @@ uint8_t AskYesNoAll(QXStatusHandle handle, const char* question) {
     TQXProgress* progress = Window(handle);
     if (!progress) return AnswerCancel;  // at once: no pause, no window
     BeforeQuestion(progress);
-    TDYesNoAll* dialog = new TDYesNoAll(nullptr, "Tarvisto 2.11 - Warning!");
-    if (!dialog->Created()) {
-        delete dialog;
-        return AnswerCancel;
-    }
+    std::unique_ptr<TDYesNoAll> dialog(new TDYesNoAll(nullptr, "Tarvisto 2.11 - Warning!"));
+    if (!dialog->Created()) return AnswerCancel;
     RaiseBeforeQuestion(progress);
     uint8_t answer = dialog->Ask(question);
-    delete dialog;
+    dialog.reset();
     if (progress->aviAvailable) progress->StartAnimation();
     return answer;
 }
@@ -53,75 +62,88 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 }
 
 TVSTATUS_API bool WINAPI OpenQXStatus(QXStatusHandle* out) {
-    if (!out) return false;  // a window nobody could close again
-    TQXProgress* progress = new TQXProgress(nullptr);
-    if (!progress->Created()) {
-        delete progress;
-        return false;
-    }
-    progress->ShowModeless();
-    PumpMessages(nullptr, 0, 0);
-    Sleep(200);
-    *out = progress;
-    return true;
+    return AtEntry<bool>(1, "OpenQXStatus", false, [&]() -> bool {
+        if (!out) return false;  // a window nobody could close again
+        std::unique_ptr<TQXProgress> progress(new TQXProgress(nullptr));
+        if (!progress->Created()) return false;
+        progress->ShowModeless();
+        PumpMessages(nullptr, 0, 0);
+        Sleep(200);
+        *out = progress.release();
+        return true;
+    });
 }
 
 TVSTATUS_API bool WINAPI UpdateQXStatus(QXStatusHandle handle, StatusRecord* record) {
-    if (!handle) return false;
-    return Window(handle)->UpdateStatus(record);
+    return AtEntry<bool>(2, "UpdateQXStatus", false, [&]() -> bool {
+        if (!handle) return false;
+        return Window(handle)->UpdateStatus(record);
+    });
 }
 
 TVSTATUS_API bool WINAPI CloseQXStatus(QXStatusHandle handle) {
-    if (!handle) return false;
-    TQXProgress* progress = Window(handle);
-    progress->FormClose();
-    delete progress;
-    return true;
+    return AtEntry<bool>(3, "CloseQXStatus", false, [&]() -> bool {
+        if (!handle) return false;
+        std::unique_ptr<TQXProgress> progress(Window(handle));  // goes whatever happens
+        progress->FormClose();
+        return true;
+    });
 }
 
 TVSTATUS_API uint8_t WINAPI QXAskYesNoAllReadOnly(QXStatusHandle handle, StatusRecord* record) {
-    if (!handle || !record) return AnswerCancel;
-    char question[1024];
-    FormatText(question, sizeof(question), "Should the write - protected file '%s' really be %s?",
-               record->fileName, record->doneText ? record->doneText : "");
-    return AskYesNoAll(handle, question);
+    return AtEntry<uint8_t>(4, "QXAskYesNoAllReadOnly", AnswerCancel, [&]() -> uint8_t {
+        if (!handle || !record) return AnswerCancel;
+        char question[1024];
+        FormatText(question, sizeof(question),
+                   "Should the write - protected file '%s' really be %s?", record->fileName,
+                   record->doneText ? record->doneText : "");
+        return AskYesNoAll(handle, question);
+    });
 }
 
 TVSTATUS_API uint8_t WINAPI QXAskYesNoAllFileExist(QXStatusHandle handle, StatusRecord* record) {
-    if (!handle || !record) return AnswerCancel;
-    char question[1024];
-    FormatText(question, sizeof(question), "Should the file '%s' really be overwritten?",
-               record->fileName);
-    return AskYesNoAll(handle, question);
+    return AtEntry<uint8_t>(5, "QXAskYesNoAllFileExist", AnswerCancel, [&]() -> uint8_t {
+        if (!handle || !record) return AnswerCancel;
+        char question[1024];
+        FormatText(question, sizeof(question), "Should the file '%s' really be overwritten?",
+                   record->fileName);
+        return AskYesNoAll(handle, question);
+    });
 }
 
 TVSTATUS_API bool WINAPI QXAskFileSaveAs(QXStatusHandle handle, StatusRecord* record) {
-    TQXProgress* progress = Window(handle);
-    if (!progress || !record) return false;
-    BeforeQuestion(progress);
-    TDSaveAs dialog;
-    RaiseBeforeQuestion(progress);
-    bool chosen = dialog.AskSaveAs(record->path) != nullptr;
-    if (chosen && progress->aviAvailable) progress->StartAnimation();
-    return chosen;
+    return AtEntry<bool>(6, "QXAskFileSaveAs", false, [&]() -> bool {
+        TQXProgress* progress = Window(handle);
+        if (!progress || !record) return false;
+        BeforeQuestion(progress);
+        TDSaveAs dialog;
+        RaiseBeforeQuestion(progress);
+        bool chosen = dialog.AskSaveAs(record->path) != nullptr;
+        if (chosen && progress->aviAvailable) progress->StartAnimation();
+        return chosen;
+    });
 }
 
 TVSTATUS_API bool WINAPI QXAskSelectDir(QXStatusHandle handle, StatusRecord* record) {
-    TQXProgress* progress = Window(handle);
-    if (!progress || !record) return false;
-    BeforeQuestion(progress);
-    TDSelectDir dialog;
-    RaiseBeforeQuestion(progress);
-    bool chosen = dialog.AskDirectory(record->path) != nullptr;
-    if (chosen && progress->aviAvailable) progress->StartAnimation();
-    return chosen;
+    return AtEntry<bool>(7, "QXAskSelectDir", false, [&]() -> bool {
+        TQXProgress* progress = Window(handle);
+        if (!progress || !record) return false;
+        BeforeQuestion(progress);
+        TDSelectDir dialog;
+        RaiseBeforeQuestion(progress);
+        bool chosen = dialog.AskDirectory(record->path) != nullptr;
+        if (chosen && progress->aviAvailable) progress->StartAnimation();
+        return chosen;
+    });
 }
 
 TVSTATUS_API bool WINAPI ShowSigInfo(QXStatusHandle handle) {
-    TQXProgress* progress = Window(handle);
-    if (!progress) return false;
-    BeforeQuestion(progress);
-    bool shown = progress->ShowSignatureInfo();
-    if (shown && progress->aviAvailable) progress->StartAnimation();
-    return shown;
+    return AtEntry<bool>(8, "ShowSigInfo", false, [&]() -> bool {
+        TQXProgress* progress = Window(handle);
+        if (!progress) return false;
+        BeforeQuestion(progress);
+        bool shown = progress->ShowSignatureInfo();
+        if (shown && progress->aviAvailable) progress->StartAnimation();
+        return shown;
+    });
 }

@@ -15,6 +15,12 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
+// The window layer's dispatch is a boundary: nothing thrown by a handler
+// leaves a window procedure (a message handled so counts as 0).
+constexpr char kFormsUnit[] = "QXForms";
+constexpr int kWindowProcLocation = 2801;
+constexpr int kControlProcLocation = 2802;
+
 std::mutex g_classLock;
 std::vector<std::string> g_classes;  // registered by this module
 
@@ -430,29 +436,35 @@ bool QXForm::HandleKey(HWND from, WPARAM key) {
 
 LRESULT CALLBACK QXForm::ControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
                                      UINT_PTR, DWORD_PTR data) {
-    QXForm* form = reinterpret_cast<QXForm*>(data);
-    if (message == WM_KEYDOWN && (wParam == VK_ESCAPE || wParam == VK_RETURN || wParam == VK_TAB))
-        if (form && form->hwnd_ && form->HandleKey(control, wParam)) return 0;
-    if (message == WM_CHAR && (wParam == VK_ESCAPE || wParam == '\r' || wParam == '\t'))
-        return 0;  // handled as a key already
-    if (message == WM_NCDESTROY) RemoveWindowSubclass(control, &QXForm::ControlProc, 1);
-    return DefSubclassProc(control, message, wParam, lParam);
+    return CatchAtBoundary(kFormsUnit, kControlProcLocation, "QXForm::ControlProc", LRESULT(0),
+                           [&]() -> LRESULT {
+        QXForm* form = reinterpret_cast<QXForm*>(data);
+        if (message == WM_KEYDOWN && (wParam == VK_ESCAPE || wParam == VK_RETURN || wParam == VK_TAB))
+            if (form && form->hwnd_ && form->HandleKey(control, wParam)) return 0;
+        if (message == WM_CHAR && (wParam == VK_ESCAPE || wParam == '\r' || wParam == '\t'))
+            return 0;  // handled as a key already
+        if (message == WM_NCDESTROY) RemoveWindowSubclass(control, &QXForm::ControlProc, 1);
+        return DefSubclassProc(control, message, wParam, lParam);
+    });
 }
 
 LRESULT CALLBACK QXForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        QXForm* form = static_cast<QXForm*>(create->lpCreateParams);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-        if (form) form->hwnd_ = window;
-    }
-    QXForm* form = reinterpret_cast<QXForm*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (!form || form->hwnd_ != window) return DefWindowProcA(window, message, wParam, lParam);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-        return DefWindowProcA(window, message, wParam, lParam);
-    }
-    return form->Handle(message, wParam, lParam);
+    return CatchAtBoundary(kFormsUnit, kWindowProcLocation, "QXForm::WindowProc", LRESULT(0),
+                           [&]() -> LRESULT {
+        if (message == WM_NCCREATE) {
+            auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+            QXForm* form = static_cast<QXForm*>(create->lpCreateParams);
+            SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+            if (form) form->hwnd_ = window;
+        }
+        QXForm* form = reinterpret_cast<QXForm*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (!form || form->hwnd_ != window) return DefWindowProcA(window, message, wParam, lParam);
+        if (message == WM_NCDESTROY) {
+            SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+            return DefWindowProcA(window, message, wParam, lParam);
+        }
+        return form->Handle(message, wParam, lParam);
+    });
 }
 
 LRESULT QXForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {

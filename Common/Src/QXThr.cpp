@@ -1,21 +1,50 @@
 #include "QXThr.h"
 
 #include <cstring>
+#include <new>
 
 namespace {
 const char kUnit[] = "QXThr";
+
+// Waits for the handle up to milliseconds (INFINITE: without limit). Messages
+// sent to this thread by other threads are served meanwhile, so that a worker
+// that sends to one of our windows cannot stall its own end; posted messages
+// stay queued for the owner's own loop.
+bool AwaitHandle(HANDLE handle, DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD left = milliseconds;
+        if (milliseconds != INFINITE) {
+            DWORD spent = GetTickCount() - start;
+            left = spent >= milliseconds ? 0 : milliseconds - spent;
+        }
+        DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0)
+            return true;
+        if (r != WAIT_OBJECT_0 + 1)
+            return false;  // time is up, or the handle is unusable
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
 }
+}  // namespace
 
 CThr::CThr()
 {
-    memset(&record, 0, sizeof record);
+    record.thread = nullptr;
+    record.running.store(0);
+    record.threadId = 0;
+    memset(&record.params, 0, sizeof record.params);
+    record.startArg.record = nullptr;
+    record.startArg.params = nullptr;
     ClearLastError();
 }
 
 CThr::~CThr()
 {
-    if (record.running == 1)
-        Kill();
+    if (record.thread)
+        End();
 }
 
 bool CThr::Init(ThreadParams params)
@@ -43,7 +72,7 @@ bool CThr::Start()
             // The record is complete before the routine can look at it.
             record.threadId = id;
             record.thread = thread;
-            record.running = 1;
+            record.running.store(1);
             SetThreadPriority(thread, record.params.priority);
             ResumeThread(thread);
             SetLastError(0);
@@ -53,28 +82,67 @@ bool CThr::Start()
     return QXReport(ok, kUnit, 200, "CThr::Start");
 }
 
+bool CThr::Wait(DWORD milliseconds)
+{
+    if (!record.thread || record.threadId == GetCurrentThreadId())
+        return true;  // nothing to wait for; a thread cannot await itself
+    return AwaitHandle(record.thread, milliseconds);
+}
+
 bool CThr::End()
 {
-    record.running = 0;
     bool ok = false;
     if (record.thread) {
+        Wait(INFINITE);
         ok = CloseHandle(record.thread) != FALSE;
         record.thread = nullptr;
     } else {
         SetLastError(ERROR_INVALID_HANDLE);
     }
+    record.running.store(0);
     return QXReport(ok, kUnit, 237, "CThr::End");
 }
 
 bool CThr::Kill()
 {
     bool ok = true;
-    if (record.running == 1) {
-        record.running = 0;
+    if (record.running.exchange(0) == 1)
         ok = TerminateThread(record.thread, 0) != FALSE;
-    }
     if (ok && record.thread)
         ok = CloseHandle(record.thread) != FALSE;
     record.thread = nullptr;
     return QXReport(ok, kUnit, 130, "CThr::Kill");
+}
+
+CThr* StartWorkerThread(const char* name, int32_t number, ThreadRoutine routine, void* argument,
+                        CThr** holder)
+{
+    if (holder)
+        *holder = nullptr;
+    ThreadParams params;
+    memset(&params, 0, sizeof params);
+    if (name)
+        CopyText(params.name, sizeof params.name, name);
+    params.reserved = 0;
+    params.number = number;
+    params.routine = routine;
+    params.argument = argument;
+    params.priority = 0;
+
+    CThr* thread = new (std::nothrow) CThr;
+    if (!thread)
+        return nullptr;
+    if (!thread->Init(params)) {
+        delete thread;
+        return nullptr;
+    }
+    if (holder)
+        *holder = thread;
+    if (!thread->Start()) {
+        if (holder)
+            *holder = nullptr;
+        delete thread;
+        return nullptr;
+    }
+    return thread;
 }

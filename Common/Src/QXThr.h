@@ -1,8 +1,11 @@
-// QXThr: CThr wraps one worker thread. Owner: new CThr, Init, Start (on a
-// failure delete it). The routine ends with End on its own CThr and deletes it.
+// QXThr: CThr wraps one worker thread. The thread that starts a worker owns
+// it: StartWorkerThread (or new CThr, Init, Start; on a failure delete it),
+// then, once the work is done, End, which awaits the thread's end and closes
+// its handle, and delete. A routine never ends or deletes its own CThr.
 #pragma once
 
 #include <windows.h>
+#include <atomic>
 #include <cstdint>
 
 #include "QXTools.h"
@@ -29,9 +32,9 @@ struct ThreadParams {
 };
 
 struct ThreadRecord {
-    HANDLE thread;              // null when none is held
-    volatile uint8_t running;   // 1 from Start until End or Kill
-    DWORD threadId;             // non-zero once a thread was created
+    HANDLE thread;                  // null when none is held
+    std::atomic<uint8_t> running;   // 1 from Start until End or Kill
+    DWORD threadId;                 // non-zero once a thread was created
     ThreadParams params;
     TThrPrm startArg;
 };
@@ -39,14 +42,31 @@ struct ThreadRecord {
 class CThr {
 public:
     CThr();
-    ~CThr();  // kills a thread still marked as running
+    // A thread still held is awaited (End), never terminated.
+    ~CThr();
     CThr(const CThr&) = delete;
     CThr& operator=(const CThr&) = delete;
 
     bool Init(ThreadParams params);
     bool Start();  // at most one thread per CThr
-    bool End();    // called by the routine on its own thread
+    // Called by the owner: awaits the end of the thread (serving messages
+    // sent to the calling thread meanwhile), closes its handle and clears
+    // running. False when no thread is held.
+    bool End();
+    // Terminates a thread still marked as running: an explicit last resort,
+    // never part of a normal end.
     bool Kill();
+    // Waits up to milliseconds for the thread to end, serving messages sent
+    // to the calling thread meanwhile. True when it has ended (or none is held).
+    bool Wait(DWORD milliseconds);
 
     ThreadRecord record;
 };
+
+// The one start of a worker: a CThr with the name, number and routine given,
+// argument for the routine, normal priority. holder (may be null) receives the
+// CThr before the thread runs and is cleared again when the start fails. The
+// caller owns the result: it awaits the thread (End) and deletes it. Null when
+// the thread could not be started; nothing is left running then.
+CThr* StartWorkerThread(const char* name, int32_t number, ThreadRoutine routine, void* argument,
+                        CThr** holder);

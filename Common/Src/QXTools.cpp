@@ -157,6 +157,18 @@ bool QXReport(bool ok, const char* unit, int location, const char* message)
     return QXReportCode(ok, unit, location, message, static_cast<int32_t>(GetLastError()));
 }
 
+void ReportException(const char* unit, int location, const char* where,
+                     const char* what) noexcept
+{
+    char message[1024];
+    if (what && *what)
+        FormatText(message, sizeof message, "Unexpected failure in %s: %s", where ? where : "",
+                   what);
+    else
+        FormatText(message, sizeof message, "Unexpected failure in %s", where ? where : "");
+    QXReportCode(false, unit, location, message, 0);
+}
+
 void SetToolsUnitName(const char* name)
 {
     ErrorLock lock;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 #include <cstdint>
+#include <exception>
+#include <utility>
 
 // The first failure since the record was last cleared.
 struct ErrorRecord {
@@ -25,6 +27,39 @@ const char* SystemErrorText(int32_t code);
 bool QXReport(bool ok, const char* unit, int location, const char* message);
 // The same with a code given by the caller instead of GetLastError.
 bool QXReportCode(bool ok, const char* unit, int location, const char* message, int32_t code);
+
+// The boundary of an exported function, a window procedure, a timer callback
+// or a thread routine: nothing thrown may leave it. ReportException records
+// what was caught as the failure of where ("Unexpected failure in %s: %s")
+// with the unit and location given, and code 0: a system error left over
+// from an earlier call says nothing about the exception.
+void ReportException(const char* unit, int location, const char* where, const char* what) noexcept;
+
+// Runs body and returns its result. An exception that would leave body is
+// caught, reported through ReportException and gives failure instead.
+template <typename Result, typename Body>
+Result CatchAtBoundary(const char* unit, int location, const char* where, Result failure,
+                       Body&& body) noexcept
+{
+    try {
+        return std::forward<Body>(body)();
+    } catch (const std::exception& error) {
+        ReportException(unit, location, where, error.what());
+    } catch (...) {
+        ReportException(unit, location, where, nullptr);
+    }
+    return failure;
+}
+
+// The same for a body without a result: true when it ran to its end.
+template <typename Body>
+bool RunAtBoundary(const char* unit, int location, const char* where, Body&& body) noexcept
+{
+    return CatchAtBoundary(unit, location, where, false, [&body]() {
+        std::forward<Body>(body)();
+        return true;
+    });
+}
 
 // The name the QXTools unit reports under ("QXTools"; the Explorer extension
 // sets "QXtools").

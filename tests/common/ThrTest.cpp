@@ -23,25 +23,24 @@ ThreadParams Params(ThreadRoutine routine, void* argument, int priority = 0)
     return p;
 }
 
-// What a worker found and did, set by the worker as its last action.
+// What a worker found and did.
 struct Seen {
-    std::atomic<bool> done{false};
+    std::atomic<bool> finished{false};
     bool recordComplete = false;
     bool argumentSeen = false;
     int priority = -99;
-    bool endResult = false;
-    bool secondEnd = true;
-    CThr* self = nullptr;
+    HANDLE release = nullptr;  // the routine goes on once it is set
 };
 
 bool WaitFor(const std::atomic<bool>& flag)
 {
-    for (int i = 0; i < 200 && !flag; ++i)
-        Sleep(25);
+    for (int i = 0; i < 2000 && !flag; ++i)
+        Sleep(5);
     return flag;
 }
 
-DWORD WINAPI EndingRoutine(void* arg)
+// Looks at its record, waits to be released, works a little and ends with 7.
+DWORD WINAPI CheckingRoutine(void* arg)
 {
     TThrPrm* prm = static_cast<TThrPrm*>(arg);
     Seen* seen = static_cast<Seen*>(prm->params->argument);
@@ -50,12 +49,11 @@ DWORD WINAPI EndingRoutine(void* arg)
                            prm->params == &prm->record->params;
     seen->argumentSeen = true;
     seen->priority = GetThreadPriority(GetCurrentThread());
-    CThr* self = seen->self;
-    seen->endResult = self->End();
-    seen->secondEnd = self->End();
-    delete self;  // the routine owns its CThr once started
-    seen->done = true;
-    return 0;
+    if (seen->release)
+        WaitForSingleObject(seen->release, 60000);
+    Sleep(100);
+    seen->finished = true;
+    return 7;
 }
 
 std::atomic<bool> g_spinning{false};
@@ -64,6 +62,22 @@ DWORD WINAPI EndlessRoutine(void*)
     g_spinning = true;
     for (;;)
         Sleep(10);
+}
+
+// A handle of its own on the thread, to look at it after the CThr is gone.
+HANDLE Watch(const CThr& t)
+{
+    HANDLE watch = nullptr;
+    DuplicateHandle(GetCurrentProcess(), t.record.thread, GetCurrentProcess(), &watch,
+                    SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0);
+    return watch;
+}
+
+DWORD ExitCodeOf(HANDLE thread)
+{
+    DWORD code = 12345;
+    GetExitCodeThread(thread, &code);
+    return code;
 }
 
 class ThrTest : public ::testing::Test {
@@ -85,21 +99,87 @@ TEST_F(ThrTest, InitWithoutRoutineFails)
     EXPECT_TRUE(Contains(TakeError(), "CThr::Start"));
 }
 
-TEST_F(ThrTest, RoutineRunsWithItsRecordAndEndsItself)
+TEST_F(ThrTest, TheOwnerEndAwaitsTheRoutineAndClosesItsThread)
 {
     Seen seen;
+    seen.release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     CThr* t = new CThr;
-    seen.self = t;
-    ASSERT_TRUE(t->Init(Params(&EndingRoutine, &seen, THREAD_PRIORITY_BELOW_NORMAL)));
+    ASSERT_TRUE(t->Init(Params(&CheckingRoutine, &seen, THREAD_PRIORITY_BELOW_NORMAL)));
     EXPECT_STREQ("QXCryptProzessThr0100", t->record.params.name);
     ASSERT_TRUE(t->Start());
-    ASSERT_TRUE(WaitFor(seen.done));
+    HANDLE watch = Watch(*t);
+    ASSERT_NE(nullptr, watch);
+    EXPECT_FALSE(t->Wait(0)) << "still waiting to be released";
+    SetEvent(seen.release);
+    EXPECT_TRUE(t->End());
+    EXPECT_TRUE(seen.finished) << "End returned before the routine did";
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(watch, 0));
+    EXPECT_EQ(7u, ExitCodeOf(watch)) << "ended by its routine, not terminated";
+    EXPECT_EQ(0, t->record.running);
+    EXPECT_EQ(nullptr, t->record.thread);
+    EXPECT_TRUE(t->Wait(0)) << "nothing left to wait for";
     EXPECT_TRUE(seen.recordComplete);
     EXPECT_TRUE(seen.argumentSeen);
     EXPECT_EQ(THREAD_PRIORITY_BELOW_NORMAL, seen.priority);
-    EXPECT_TRUE(seen.endResult);
-    EXPECT_FALSE(seen.secondEnd) << "no handle left to close";
+    EXPECT_FALSE(t->End()) << "no handle left to close";
     EXPECT_TRUE(Contains(TakeError(), "CThr::End"));
+    delete t;
+    CloseHandle(watch);
+    CloseHandle(seen.release);
+}
+
+// Sends to a window of the owner's thread while the owner is in End.
+struct SendingWorker {
+    HWND target = nullptr;
+    std::atomic<bool> answered{false};
+};
+DWORD WINAPI SendingRoutine(void* arg)
+{
+    TThrPrm* prm = static_cast<TThrPrm*>(arg);
+    SendingWorker* worker = static_cast<SendingWorker*>(prm->params->argument);
+    DWORD_PTR result = 0;
+    worker->answered = SendMessageTimeoutA(worker->target, WM_NULL, 0, 0, SMTO_NORMAL, 30000,
+                                           &result) != 0;
+    return 0;
+}
+
+TEST_F(ThrTest, EndServesMessagesThatTheWorkerSendsMeanwhile)
+{
+    SendingWorker worker;
+    worker.target = CreateWindowExA(0, "STATIC", "owner", 0, 0, 0, 10, 10, nullptr, nullptr,
+                                    GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(nullptr, worker.target);
+    CThr* t = StartWorkerThread("SendingThr", 1, &SendingRoutine, &worker, nullptr);
+    ASSERT_NE(nullptr, t);
+    EXPECT_TRUE(t->End());
+    EXPECT_TRUE(worker.answered) << "the owner's window did not answer while it awaited";
+    delete t;
+    DestroyWindow(worker.target);
+}
+
+TEST_F(ThrTest, StartWorkerThreadNamesTheThreadAndHandsItOverBeforeItRuns)
+{
+    Seen seen;
+    seen.release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CThr* holder = reinterpret_cast<CThr*>(1);
+    CThr* t = StartWorkerThread("ExeProzessThr0123", 123, &CheckingRoutine, &seen, &holder);
+    ASSERT_NE(nullptr, t);
+    EXPECT_EQ(t, holder);
+    EXPECT_STREQ("ExeProzessThr0123", t->record.params.name);
+    EXPECT_EQ(123, t->record.params.number);
+    EXPECT_EQ(0, t->record.params.reserved);
+    EXPECT_EQ(0, t->record.params.priority);
+    SetEvent(seen.release);
+    EXPECT_TRUE(t->End());
+    EXPECT_EQ(THREAD_PRIORITY_NORMAL, seen.priority);
+    delete t;
+
+    // Without a routine nothing starts and the holder is cleared.
+    holder = reinterpret_cast<CThr*>(1);
+    EXPECT_EQ(nullptr, StartWorkerThread("x", 1, nullptr, nullptr, &holder));
+    EXPECT_EQ(nullptr, holder);
+    EXPECT_TRUE(Contains(TakeError(), "CThr::Init"));
+    CloseHandle(seen.release);
 }
 
 TEST_F(ThrTest, AThreadStartsOnlyOnce)
@@ -124,21 +204,18 @@ TEST_F(ThrTest, AThreadStartsOnlyOnce)
     TakeError();
 }
 
-TEST_F(ThrTest, DeletingARunningThreadTerminatesIt)
+TEST_F(ThrTest, DeletingAStartedCThrAwaitsItsThreadInsteadOfKillingIt)
 {
+    Seen seen;
     CThr* t = new CThr;
-    ASSERT_TRUE(t->Init(Params(&EndlessRoutine, nullptr)));
-    g_spinning = false;
+    ASSERT_TRUE(t->Init(Params(&CheckingRoutine, &seen)));
     ASSERT_TRUE(t->Start());
-    ASSERT_TRUE(WaitFor(g_spinning));
-    HANDLE watch = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), t->record.thread, GetCurrentProcess(),
-                                &watch, SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
+    HANDLE watch = Watch(*t);
+    ASSERT_NE(nullptr, watch);
     delete t;
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(watch, 5000));
-    DWORD exitCode = 1;
-    EXPECT_TRUE(GetExitCodeThread(watch, &exitCode));
-    EXPECT_EQ(0u, exitCode);
+    EXPECT_TRUE(seen.finished);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(watch, 0));
+    EXPECT_EQ(7u, ExitCodeOf(watch));
     CloseHandle(watch);
     EXPECT_EQ("", TakeError());
 }

@@ -140,7 +140,7 @@ TEST_F(FileOps, ACryptWorkerForAnUnknownStepEndsWithFalse) {
     int32_t before = CurrentThreadNumber();
     ASSERT_TRUE(job->RunCryptOp(OpCountFiles, &request));
     EXPECT_EQ(CurrentThreadNumber(), before + 1);
-    for (int i = 0; i < 200 && request.busy.load(); ++i) Sleep(20);
+    EXPECT_FALSE(TQXCryptDir::AwaitCryptOp(&request));
     EXPECT_EQ(request.busy.load(), 0);
     EXPECT_EQ(request.result.load(), 0);
     EXPECT_EQ(TQXCryptDir::StartCryptThread(0, &request), nullptr);
@@ -382,7 +382,7 @@ namespace {
 TEST_F(FileOps, CryptWorkersAreNamedByTheirNumber) {
     EXPECT_GE(CurrentThreadNumber(), 100);
     CryptRequest request{};
-    request.op = OpCountFiles;  // a step the worker refuses: it keeps its thread object
+    request.op = OpCountFiles;  // a step the worker refuses
     request.busy.store(1);
     CThr* thread = TQXCryptDir::StartCryptThread(123, &request);
     ASSERT_NE(thread, nullptr);
@@ -390,7 +390,8 @@ TEST_F(FileOps, CryptWorkersAreNamedByTheirNumber) {
     EXPECT_EQ(thread->record.params.number, 123);
     EXPECT_EQ(thread->record.params.priority, 0);
     EXPECT_EQ(request.thread, thread);
-    for (int i = 0; i < 200 && request.busy.load(); ++i) Sleep(20);
+    EXPECT_FALSE(TQXCryptDir::AwaitCryptOp(&request));
+    EXPECT_EQ(request.thread, nullptr);
     EXPECT_EQ(request.busy.load(), 0);
     EXPECT_EQ(request.result.load(), 0);
 }

@@ -10,11 +10,13 @@
 #include <thread>
 #include <vector>
 
+#include "AllocationFault.h"
 #include "QXCryptDir.h"
 #include "QXForms.h"
 #include "QXOleAPI.h"
 #include "QXOleThr.h"
 #include "TransferFixture.h"
+#include "Watchdog.h"
 #include "WindowDriver.h"
 
 using tvtest::ReadFileBytes;
@@ -190,6 +192,7 @@ TEST_F(OleThrTest, TheCallersWindowKeepsHandlingMessagesWhileAJobRuns) {
     // answered Cancel.
     std::atomic<int> answeredSends{0};
     std::atomic<bool> questionSeen{false};
+    HANDLE worker = nullptr;  // the job's thread, which asks the question
     std::vector<TQXSelFil> list = List({Work("m.txt")});
     TQXOleThr thr;
     // A job that the user cancels still reports that its worker started.
@@ -197,6 +200,7 @@ TEST_F(OleThrTest, TheCallersWindowKeepsHandlingMessagesWhileAJobRuns) {
         [&] {
             HWND question = tvtest::WaitForClassPrefix("TDYesNoAll");
             if (!question) return;
+            worker = OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(question, nullptr));
             questionSeen = true;
             for (int i = 0; i < 5; ++i) {
                 DWORD_PTR result = 0;
@@ -216,10 +220,36 @@ TEST_F(OleThrTest, TheCallersWindowKeepsHandlingMessagesWhileAJobRuns) {
     DestroyWindow(caller);
 
     EXPECT_TRUE(questionSeen);
+    // The call returns only once the job's thread has ended.
+    ASSERT_NE(worker, nullptr);
+    EXPECT_EQ(WaitForSingleObject(worker, 0), WAIT_OBJECT_0);
+    CloseHandle(worker);
     EXPECT_EQ(answeredSends.load(), 5);
     EXPECT_EQ(handled.load(), 10);
     EXPECT_EQ(ReadFileBytes(Work("m.txt.sgn")), "older");
-    EXPECT_EQ(BringToFrontRequest, 0) << "the waiting thread took the request";
+    EXPECT_EQ(BringToFrontRequest.load(), 0) << "the waiting thread took the request";
+}
+
+TEST_F(OleThrTest, AnExceptionOnTheJobsThreadEndsTheJobWithTheFailureRecorded) {
+    WriteFileBytes(Work("x.txt"), "never signed");
+    std::vector<TQXSelFil> list = List({Work("x.txt")});
+    TQXOleThr thr;
+    ClearLastError();
+    {
+        tvtest::Watchdog watchdog("a job whose thread throws", 120000);
+        tvtest::FailNextAllocationOffThisThread();
+        // The worker was started; its job failed before it could begin.
+        EXPECT_TRUE(thr.DoExecuteTarvisto(2, 1, list.data(), ""));
+    }
+    EXPECT_TRUE(tvtest::AllocationFaultFired()) << "the job's thread allocated nothing";
+    ErrorRecord held;
+    GetLastErrorInfo(&held);
+    EXPECT_EQ(std::string(held.text).rfind("Unexpected failure in DoExecuteTarvistoViaThr: "
+                                           "std::bad_alloc", 0),
+              0u)
+        << held.text;
+    EXPECT_FALSE(tvtest::Exists(Work("x.txt.sgn")));
+    EXPECT_EQ(ReadFileBytes(Work("x.txt")), "never signed");
 }
 
 }  // namespace

@@ -1,0 +1,16 @@
+// A failing allocation on demand, for the boundaries of worker threads: the
+// test program that compiles AllocationFault.cpp in gets a global operator new
+// that throws std::bad_alloc once, on the first allocation made by any thread
+// other than the one that armed it.
+#pragma once
+
+#include <windows.h>
+
+namespace tvtest {
+
+// Arms the fault for the next allocation off the calling thread.
+void FailNextAllocationOffThisThread();
+// Disarms it again; true when it had fired.
+bool AllocationFaultFired();
+
+}  // namespace tvtest
