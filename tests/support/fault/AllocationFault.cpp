@@ -7,7 +7,8 @@
 namespace {
 std::atomic<bool> g_armed{false};
 std::atomic<bool> g_fired{false};
-std::atomic<DWORD> g_sparedThread{0};
+std::atomic<DWORD> g_thread{0};
+std::atomic<bool> g_onThatThread{false};  // else: on any other thread
 }  // namespace
 
 namespace tvtest {
@@ -15,7 +16,16 @@ namespace tvtest {
 void FailNextAllocationOffThisThread()
 {
     g_fired = false;
-    g_sparedThread = GetCurrentThreadId();
+    g_thread = GetCurrentThreadId();
+    g_onThatThread = false;
+    g_armed = true;
+}
+
+void FailNextAllocationOnThisThread()
+{
+    g_fired = false;
+    g_thread = GetCurrentThreadId();
+    g_onThatThread = true;
     g_armed = true;
 }
 
@@ -29,7 +39,8 @@ bool AllocationFaultFired()
 
 void* operator new(std::size_t size)
 {
-    if (g_armed.load(std::memory_order_relaxed) && GetCurrentThreadId() != g_sparedThread.load() &&
+    if (g_armed.load(std::memory_order_relaxed) &&
+        (GetCurrentThreadId() == g_thread.load()) == g_onThatThread.load() &&
         g_armed.exchange(false)) {
         g_fired = true;
         throw std::bad_alloc();

@@ -1,7 +1,7 @@
-// A failing allocation on demand, for the boundaries of worker threads: the
-// test program that compiles AllocationFault.cpp in gets a global operator new
-// that throws std::bad_alloc once, on the first allocation made by any thread
-// other than the one that armed it.
+// A failing allocation on demand, for the boundaries of exports and worker
+// threads: the test program that compiles AllocationFault.cpp in gets a global
+// operator new that throws std::bad_alloc once, on the first allocation made
+// by the thread chosen when it was armed.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,8 @@ namespace tvtest {
 
 // Arms the fault for the next allocation off the calling thread.
 void FailNextAllocationOffThisThread();
+// Arms the fault for the next allocation of the calling thread.
+void FailNextAllocationOnThisThread();
 // Disarms it again; true when it had fired.
 bool AllocationFaultFired();
 
