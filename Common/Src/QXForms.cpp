@@ -20,6 +20,7 @@ namespace {
 constexpr char kFormsUnit[] = "QXForms";
 constexpr int kWindowProcLocation = 2801;
 constexpr int kControlProcLocation = 2802;
+constexpr int kEnumLocation = 2803;
 
 std::mutex g_classLock;
 std::vector<std::string> g_classes;  // registered by this module
@@ -58,10 +59,13 @@ std::string RegisterFormClass(const char* base, bool exact, WNDPROC proc) {
 
 BOOL CALLBACK CollectThreadWindow(HWND window, LPARAM param) {
     auto* list = reinterpret_cast<std::pair<HWND, std::vector<HWND>>*>(param);
-    if (window != list->first && IsWindowVisible(window) && IsWindowEnabled(window)) {
-        list->second.push_back(window);
-    }
-    return TRUE;
+    // A failed allocation ends the enumeration instead of unwinding through it.
+    return CatchAtBoundary(kFormsUnit, kEnumLocation, "CollectThreadWindow", FALSE, [&]() -> BOOL {
+        if (window != list->first && IsWindowVisible(window) && IsWindowEnabled(window)) {
+            list->second.push_back(window);
+        }
+        return TRUE;
+    });
 }
 
 }  // namespace
