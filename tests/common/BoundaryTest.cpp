@@ -1,8 +1,7 @@
-// What is thrown inside a boundary (an export, a window procedure, a timer
-// callback, a thread routine) becomes a failure value and an entry of the
+// What is thrown inside a boundary of the window layer or of the shared helper
+// (a window procedure, a timer action) becomes a failure value and an entry of the
 // error record, never an exception that leaves it.
 #include "QXForms.h"
-#include "QXThr.h"
 #include "QXTools.h"
 
 #include <gtest/gtest.h>
@@ -56,15 +55,6 @@ TEST_F(Boundary, ABodyThatReturnsGivesItsResultAndRecordsNothing)
     EXPECT_FALSE(RunAtBoundary("Unit", 77, "Void", [] { throw std::logic_error("no"); }));
     EXPECT_EQ(1, runs);
     EXPECT_EQ("Unexpected failure in Void: no  [0 Unit 77]", TakeError());
-}
-
-TEST_F(Boundary, AnEarlierFailureStaysTheHeldOne)
-{
-    ReportResult(false, "ctx", 3, "first");
-    EXPECT_FALSE(CatchAtBoundary("Unit", 77, "Where", false, []() -> bool {
-        throw std::runtime_error("second");
-    }));
-    EXPECT_EQ("first ctx", TakeError());
 }
 
 // A form whose handlers throw.
@@ -126,31 +116,6 @@ TEST_F(Boundary, AThrowingTimerActionIsRecordedAndTheLoopGoesOn)
     EXPECT_TRUE(closed);
     EXPECT_EQ("Unexpected failure in QXForm::WindowProc: timer action  [0 QXForms 2801]",
               TakeError());
-}
-
-// A thread routine guarded at its boundary hands its owner a failure.
-struct GuardedWork {
-    bool result = true;
-};
-DWORD WINAPI GuardedRoutine(void* arg)
-{
-    TThrPrm* prm = static_cast<TThrPrm*>(arg);
-    GuardedWork* work = static_cast<GuardedWork*>(prm->params->argument);
-    work->result = CatchAtBoundary("Unit", 78, "GuardedRoutine", false, []() -> bool {
-        throw std::runtime_error("worker step");
-    });
-    return 0;
-}
-
-TEST_F(Boundary, AThreadRoutineEndsNormallyWithTheFailureRecorded)
-{
-    GuardedWork work;
-    CThr* t = StartWorkerThread("GuardedThr", 1, &GuardedRoutine, &work, nullptr);
-    ASSERT_NE(nullptr, t);
-    ASSERT_TRUE(t->End());
-    delete t;
-    EXPECT_FALSE(work.result);
-    EXPECT_EQ("Unexpected failure in GuardedRoutine: worker step  [0 Unit 78]", TakeError());
 }
 
 }  // namespace
