@@ -30,7 +30,7 @@ bool ReadFlag(const char* valueName, bool* on) {
 constexpr DWORD kCryptWaitStepMs = 50;
 constexpr int kCryptThreadLocation = 2620;
 constexpr int kCryptLostLocation = 2621;
-const char kCryptLostText[] = "The encryption thread ended without a result!";
+const char kCryptLostText[] = "The crypt worker thread ended without a result!";
 
 // The next answer of a yes/no/all question, by the kept answer.
 enum class Decision { Go, Declined, Cancelled };

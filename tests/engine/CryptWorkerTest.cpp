@@ -33,7 +33,7 @@ TEST_F(CryptWorker, AWorkerThatEndsWithoutAResultDoesNotHoldTheJob) {
     EXPECT_EQ(request.busy.load(), 0);
     EXPECT_EQ(request.result.load(), 0);
     EXPECT_EQ(request.thread, nullptr);
-    EXPECT_TRUE(StartsWith(Held(), "The encryption thread ended without a result!"));
+    EXPECT_TRUE(StartsWith(Held(), "The crypt worker thread ended without a result!"));
 }
 
 TEST_F(CryptWorker, TheJobsThreadOwnsTheWorkerAndAwaitsItsEnd) {
