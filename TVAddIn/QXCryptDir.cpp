@@ -235,13 +235,32 @@ bool TQXCryptDir::ConfirmReadOnly(const char* input) {
     }
 }
 
+bool TQXCryptDir::NameTaken(const char* path) {
+    if (!path || !path[0]) return false;
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return true;
+    // Only a name that is plainly not there is free; a file that cannot be
+    // looked at (access denied, held by another process) is someone's.
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        return false;
+    default:
+        return true;
+    }
+}
+
 bool TQXCryptDir::ConfirmOverwrite(const char* output) {
     if (!output) return true;
-    if (!FileCanRead(output)) return true;
+    // A file that exists is asked about also when it cannot be opened for
+    // reading: taken as absent, it would be replaced without a word.
+    if (!NameTaken(output)) return true;
+    // A folder of the output's name is never moved away: the file fails.
+    if (IsDirectory(output)) return MoveAside(output, false);
     uint8_t decision = overwriteAnswer;
     if (decision == AnswerYes || decision == AnswerNo) {
-        // The question names the file that would be overwritten (for packing
-        // the intermediate, not the input shown in the window).
+        // The question names the file that would be overwritten, not the
+        // input shown in the window.
         char shown[256];
         memcpy(shown, status.fileName, sizeof shown);
         char name[256] = {0};
@@ -260,8 +279,13 @@ bool TQXCryptDir::ConfirmOverwrite(const char* output) {
 }
 
 bool TQXCryptDir::KeepAside(const char* path) {
-    if (!path || !FileExists(path)) return true;
+    if (!path || !NameTaken(path)) return true;
     return MoveAside(path, true);
+}
+
+bool TQXCryptDir::ReplaceAside(const char* path) {
+    if (!path || !NameTaken(path)) return true;
+    return MoveAside(path, false);
 }
 
 bool TQXCryptDir::MoveAside(const char* output, bool restore) {
@@ -269,8 +293,12 @@ bool TQXCryptDir::MoveAside(const char* output, bool restore) {
     char text[1024];
     FormatText(text, sizeof text, "File / Directory '%s' could not be remove!", output);
     if (!SplitPath(output, folder, nullptr, nullptr)) return QXReport(false, "FileAPI", 342, text);
-    if (!folder[0]) CopyText(folder, sizeof folder, ".");
     DWORD attributes = GetFileAttributesA(output);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return QXReport(false, "FileAPI", 342, text);
+    }
+    if (!folder[0]) CopyText(folder, sizeof folder, ".");
     char aside[MAX_PATH + 1] = {0};
     bool ok = GetTempFileNameA(folder, "~tv", 0, aside) != 0 && strlen(aside) < 256;
     if (ok) {
@@ -283,7 +311,9 @@ bool TQXCryptDir::MoveAside(const char* output, bool restore) {
             SetLastError(code);
         }
     } else if (aside[0]) {
+        DWORD code = GetLastError();
         DeleteFileA(aside);
+        SetLastError(code);
     }
     if (ok) {
         SetFileAttributesA(aside, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN);
@@ -293,22 +323,45 @@ bool TQXCryptDir::MoveAside(const char* output, bool restore) {
     return QXReport(false, "FileAPI", 342, text);
 }
 
-bool TQXCryptDir::FinishOverwrite(bool ok, size_t from) {
+bool TQXCryptDir::FinishOverwrite(bool ok, size_t from, char* failure, size_t failureSize) {
     bool all = true;
+    if (failure && failureSize) failure[0] = 0;
     if (from > movedAside_.size()) from = movedAside_.size();
     // Latest first, so that a name moved aside twice ends with its oldest file.
     for (auto it = movedAside_.rbegin(); it != movedAside_.rend() - static_cast<ptrdiff_t>(from); ++it) {
-        if (ok && !it->restore) {
-            if (!DeleteFileEx(it->aside.c_str(), delSecure != 0)) all = false;
-            continue;
-        }
-        SetFileAttributesA(it->original.c_str(), FILE_ATTRIBUTE_ARCHIVE);
-        if (MoveFileExA(it->aside.c_str(), it->original.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            if (it->attributes != INVALID_FILE_ATTRIBUTES)
-                SetFileAttributesA(it->original.c_str(), it->attributes);
+        const char* original = it->original.c_str();
+        const char* aside = it->aside.c_str();
+        bool removing = ok && !it->restore;
+        bool finished;
+        if (removing) {
+            finished = DeleteFileEx(aside, delSecure != 0);
         } else {
-            all = false;
+            SetFileAttributesA(original, FILE_ATTRIBUTE_ARCHIVE);
+            finished = MoveFileExA(aside, original, MOVEFILE_REPLACE_EXISTING) != 0;
+            if (finished && it->attributes != INVALID_FILE_ATTRIBUTES)
+                SetFileAttributesA(original, it->attributes);
         }
+        if (finished) continue;
+
+        // The file stays under its temporary name: no longer hidden, and named.
+        DWORD code = GetLastError();
+        DWORD visible = it->attributes != INVALID_FILE_ATTRIBUTES
+                            ? it->attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN)
+                            : FILE_ATTRIBUTE_ARCHIVE;
+        SetFileAttributesA(aside, visible ? visible : FILE_ATTRIBUTE_NORMAL);
+        SetLastError(code);
+        char text[1024];
+        FormatText(text, sizeof text,
+                   removing ? "The old file '%s' could not be removed! - (kept as '%s')"
+                            : "The file '%s' could not be restored! - (kept as '%s')",
+                   original, aside);
+        QXReport(false, "FileAPI", 342, text);
+        if (failure && failureSize) {
+            size_t used = strlen(failure);
+            if (used + 1 < failureSize)
+                FormatText(failure + used, failureSize - used, "%s%s", used ? " " : "", text);
+        }
+        all = false;
     }
     movedAside_.resize(from);
     return all;

@@ -92,20 +92,32 @@ public:
     // existing output is then moved aside (read-only cleared), not deleted:
     // FinishOverwrite deletes it after the new output was written, or puts it
     // back when the operation failed.
+    // An output that exists counts as existing also when it cannot be opened
+    // for reading: it is asked about, never taken as absent.
     bool ConfirmOverwrite(const char* output);
     // ok: the old outputs moved aside are deleted (wiped with delSecure);
     // otherwise each is moved back over whatever lies at its name now. Files
     // kept by KeepAside always come back.
-    // Returns false when a file could not be deleted or put back. With from
-    // (an OverwriteMark taken earlier) only the files moved aside since then
-    // are finished, so that a nested step leaves its caller's files alone.
-    bool FinishOverwrite(bool ok, size_t from = 0);
+    // Returns false when a file could not be deleted or put back: that file
+    // is then left visible under its temporary name, the failure is reported,
+    // and its text (naming both names) goes to failure when one is given.
+    // With from (an OverwriteMark taken earlier) only the files moved aside
+    // since then are finished, so that a nested step leaves its caller's
+    // files alone.
+    bool FinishOverwrite(bool ok, size_t from = 0, char* failure = nullptr,
+                         size_t failureSize = 0);
     size_t OverwriteMark() const { return movedAside_.size(); }
     bool DeleteSourceFile(const char* path);
     // A file the operation will write over and remove again by itself (the
-    // intermediate of unpacking): an existing one is moved aside and put back
-    // by FinishOverwrite whatever the outcome.
+    // intermediates of unpacking and packing): an existing one is moved aside
+    // and put back by FinishOverwrite whatever the outcome.
     bool KeepAside(const char* path);
+    // An output replaced without a question (the envelope of packing): an
+    // existing one is moved aside, deleted by FinishOverwrite once the new
+    // one is complete and put back when the operation fails.
+    bool ReplaceAside(const char* path);
+    // Something lies at the name, or whether it does cannot be told.
+    static bool NameTaken(const char* path);
 
     // --- dialogs library ---------------------------------------------------
     bool OpenStatusWindow();

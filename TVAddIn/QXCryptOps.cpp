@@ -97,53 +97,82 @@ bool TQXCryptDir::RunFileOperation(uint32_t opKind, int32_t fileCount, const cha
         if (ok) ok = FileOperationBody(opKind, fileCount, path, recipientSubject);
     }
     // Old outputs the user agreed to replace go only now that the new ones
-    // are safe; after a failure they come back.
-    FinishOverwrite(ok, mark);
+    // are safe; after a failure they come back. A file that can be neither
+    // is left under its temporary name and fails the operation.
+    char leftBehind[1024] = {0};
+    bool finished = FinishOverwrite(ok, mark, leftBehind, sizeof leftBehind);
+    if (!finished) ok = false;
 
     FormatText(messageText, sizeof messageText, "%s", traits->failure);
     QXReport(ok, "tvCryptIF", traits->location, messageText);
-    if (!ok && !cancel) {
+    // A cancelled or declined file shows no entry, unless a file of the user's
+    // was left under another name: the user must learn where it is.
+    if (!ok && (!cancel || !finished)) {
         ErrorRecord held;
         memset(&held, 0, sizeof held);
         GetLastErrorInfo(&held);
+        const char* first = held.set ? held.text : "";
         status.showAnimation = 0;
         status.displayKind = StatusError;
         status.operationText = OperationErrorText(opKind);
         status.doneText = OperationDoneText(opKind);
-        FormatText(status.detail, sizeof status.detail, "%s %s", held.set ? held.text : "",
-                   messageText);
-        if (skip) {
-            skip = 0;
-        } else if (!UpdateStatus(&status)) {
-            cancel = 1;
-        }
+        if (!finished && !strstr(first, leftBehind))
+            FormatText(status.detail, sizeof status.detail, "%s %s %s", first, leftBehind, messageText);
+        else
+            FormatText(status.detail, sizeof status.detail, "%s %s", first, messageText);
+        bool quiet = skip && finished;
+        skip = 0;
+        if (!quiet && !UpdateStatus(&status)) cancel = 1;
     }
     return ok;
 }
 
 bool TQXCryptDir::RunMessageStep(int32_t op, const char* storeName, const char* subject,
                                  const char* input, const char* output) {
+    // The questions before a step free the output's name (the old file is
+    // moved aside), so whatever lies there after a failed step is the step's
+    // own. Something found there now is no one's to replace.
+    if (NameTaken(output)) {
+        char text[1024];
+        FormatText(text, sizeof text, "This file '%s' could not be written! - (%s)", output,
+                   "File already exists!");
+        SetLastError(ERROR_FILE_EXISTS);
+        return QXReport(false, "FileAPI", 911, text);
+    }
     if (op == OpVerify) {
         ReleaseSigner();
         memset(&signer, 0, sizeof signer);
     }
+    bool ok = false;
     if (QueryFileSize(input) <= QX_WORKER_THRESHOLD) {
         switch (op) {
-        case OpSign: return crypt->SignFile(storeName, subject, input, output);
-        case OpVerify: return crypt->VerifyFile(input, output, &signer);
-        case OpEncrypt: return crypt->EncryptFile(storeName, subject, input, output);
-        case OpDecrypt: return crypt->DecryptFile(storeName, input, output);
-        default: return false;
+        case OpSign: ok = crypt->SignFile(storeName, subject, input, output); break;
+        case OpVerify: ok = crypt->VerifyFile(input, output, &signer); break;
+        case OpEncrypt: ok = crypt->EncryptFile(storeName, subject, input, output); break;
+        case OpDecrypt: ok = crypt->DecryptFile(storeName, input, output); break;
+        default: ok = false; break;
+        }
+    } else {
+        CryptRequest request{};
+        request.storeName = storeName;
+        request.subject = subject;
+        request.input = input;
+        request.output = output;
+        request.signer = op == OpVerify ? &signer : nullptr;
+        if (RunCryptOp(op, &request)) {
+            ok = AwaitCryptOp(&request);
+            // The window was served while the worker ran: a Cancel pressed
+            // meanwhile is reported by the next update, and the finished step
+            // must not go on to a signature line or to deleting the source.
+            if (ok) {
+                status.displayKind = StatusFileProgress;
+                status.detail[0] = 0;
+                if (!UpdateStatus(&status)) ok = false;
+            }
         }
     }
-    CryptRequest request{};
-    request.storeName = storeName;
-    request.subject = subject;
-    request.input = input;
-    request.output = output;
-    request.signer = op == OpVerify ? &signer : nullptr;
-    if (!RunCryptOp(op, &request)) return false;
-    return AwaitCryptOp(&request);
+    if (!ok) DeleteFileEx(output, delSecure != 0);
+    return ok;
 }
 
 bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const char* path,
@@ -205,10 +234,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         savedInfo = fileHelper->GetFileInfo(input);
         if (!savedInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
-        if (!RunMessageStep(opKind, storeName, subject, input, output)) {
-            DeleteFileEx(output, delSecure != 0);
-            return false;
-        }
+        if (!RunMessageStep(opKind, storeName, subject, input, output)) return false;
         if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
         return DeleteSourceFile(input);
     }
@@ -221,10 +247,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         savedInfo = fileHelper->GetFileInfo(input);
         if (!savedInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
-        if (!RunMessageStep(OpDecrypt, storeName, nullptr, input, output)) {
-            DeleteFileEx(output, delSecure != 0);
-            return false;
-        }
+        if (!RunMessageStep(OpDecrypt, storeName, nullptr, input, output)) return false;
         if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
         return HandleResult(input, output, static_cast<uint32_t>(fileCount), OpDecrypt);
     }
@@ -255,17 +278,13 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         // A file of the intermediate's name is the user's: it is not asked
         // about, so it must survive the intermediate.
         if (!KeepAside(intermediate)) return false;
-        if (!RunMessageStep(OpVerify, nullptr, nullptr, input, intermediate)) {
-            DeleteFileEx(intermediate, delSecure != 0);
-            return false;
-        }
+        if (!RunMessageStep(OpVerify, nullptr, nullptr, input, intermediate)) return false;
         status.displayKind = StatusSignatureValid;
         CopyText(status.detail, sizeof status.detail, signer.subject);
         if (!UpdateStatus(&status)) return false;
         if (!RecordSignerCertificate(&signer)) return false;
         if (!ReadStoreName(2, storeName)) return false;
         if (!RunMessageStep(OpDecrypt, storeName, nullptr, intermediate, output)) {
-            DeleteFileEx(output, delSecure != 0);
             DeleteFileEx(intermediate, delSecure != 0);
             return false;
         }
@@ -279,18 +298,18 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         if (!ReadStoreName(1, storeName)) return false;
         if (!AppendName(intermediate, input, ".crp", traits->location)) return false;
         if (!AppendName(output, input, ".sme", traits->location)) return false;
-        if (!ConfirmOverwrite(intermediate)) return false;
         savedInfo = fileHelper->GetFileInfo(input);
         if (!savedInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
-        if (!RunMessageStep(OpEncrypt, storeName, recipientCopy, input, intermediate)) {
-            DeleteFileEx(intermediate, delSecure != 0);
-            return false;
-        }
+        // Neither name is asked about. A file of the intermediate's name is
+        // the user's and comes back whatever the outcome; an old envelope is
+        // replaced only by a complete new one and comes back after a failure.
+        if (!KeepAside(intermediate)) return false;
+        if (!ReplaceAside(output)) return false;
+        if (!RunMessageStep(OpEncrypt, storeName, recipientCopy, input, intermediate)) return false;
         if (!ReadOwnCertName(subject)) return false;
         if (!ReadStoreName(2, storeName)) return false;
         if (!RunMessageStep(OpSign, storeName, subject, intermediate, output)) {
-            DeleteFileEx(output, delSecure != 0);
             DeleteFileEx(intermediate, delSecure != 0);
             return false;
         }

@@ -273,8 +273,9 @@ bool TQXCryptDir::UnzipTo(const char* archive, const char* folder) {
     if (!FileCanRead(archive) || !FileExists(unzipFolder)) return false;
     bool ok = Unzip(archive, unzipFolder, false);
     // Files replaced at the user's word go for good only after a complete
-    // extraction; otherwise they come back.
-    FinishOverwrite(ok);
+    // extraction; otherwise they come back. One that can be neither fails
+    // the step, and the archive stays.
+    if (!FinishOverwrite(ok)) ok = false;
     if (ok) DeleteSourceFile(archive);
     return ok;
 }

@@ -366,6 +366,12 @@ bool PumpMessages(HWND window, UINT lowest, UINT highest)
 {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, lowest, highest, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // The thread's own message loop must still see the quit (a window
+            // closed while a job runs): put it back and stop here.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return true;
+        }
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }

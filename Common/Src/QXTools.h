@@ -104,7 +104,8 @@ bool BackslashToSlash(char* text);
 // False for a null path or one longer than 255 characters.
 bool SplitPath(const char* path, char* folder, char* name, char* extension);
 // Dispatches every waiting message of the thread in the range (0, 0: all),
-// then the same for the window when one is given. Returns true.
+// then the same for the window when one is given. A quit message is put back
+// for the thread's own loop and ends the pumping. Returns true.
 bool PumpMessages(HWND window, UINT lowest, UINT highest);
 // Starts a document or program through the shell ("open", "add", ...). With
 // wait: sleeps one second, then, when a process came back, pumps the thread's
