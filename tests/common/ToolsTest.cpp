@@ -400,6 +400,33 @@ TEST_F(ToolsTest, PumpMessagesEmptiesTheQueueInRange)
     UnregisterClassA("TvPumpTest", wc.hInstance);
 }
 
+TEST_F(ToolsTest, PumpMessagesLeavesAQuitForTheThreadsOwnLoop)
+{
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = CountingProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "TvPumpQuitTest";
+    RegisterClassA(&wc);
+    HWND w = CreateWindowA("TvPumpQuitTest", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           wc.hInstance, nullptr);
+    ASSERT_NE(nullptr, w);
+    int count = 0;
+    SetWindowLongPtrA(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&count));
+    PostMessageA(w, WM_APP + 1, 0, 0);
+    PostQuitMessage(7);
+    // Pumped twice, as a waiting loop does: the quit is never lost.
+    EXPECT_TRUE(PumpMessages(nullptr, 0, 0));
+    EXPECT_TRUE(PumpMessages(nullptr, 0, 0));
+    EXPECT_EQ(1, count) << "the message before the quit was dispatched";
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(static_cast<UINT>(WM_QUIT), msg.message);
+    EXPECT_EQ(7u, msg.wParam);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+    DestroyWindow(w);
+    UnregisterClassA("TvPumpQuitTest", wc.hInstance);
+}
+
 // ---- mail -----------------------------------------------------------------
 
 class MailTest : public ToolsTest {

@@ -326,5 +326,47 @@ TEST_F(TransferRunTest, TheHiddenMainWindowCarriesTheApplicationTitle) {
     ASSERT_EQ(process.Wait(), 0);
 }
 
+// The program's hidden main window, found among the windows of the process.
+HWND MainWindowOf(DWORD processId) {
+    for (HWND w = GetTopWindow(nullptr); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == processId && tvtest::ClassOf(w).rfind("TQXCryptEForm", 0) == 0) return w;
+    }
+    return nullptr;
+}
+
+TEST_F(TransferRunTest, TheProgramEndsWhenItsWindowIsClosedWhileAJobRuns) {
+    struct Row {
+        const char* what;
+        bool quit;  // a quit message to the program's thread instead of a close
+    } rows[] = {{"WM_CLOSE to the main window", false}, {"WM_QUIT to its thread", true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        WriteFileBytes(Work("k.txt"), "content");
+        WriteFileBytes(Work("k.txt.sgn"), "older");
+        TransferProcess process("k.txt /SGN", WorkFolder());
+        ASSERT_TRUE(process.started());
+        // The job waits in its question while the program's thread pumps.
+        HWND question = WaitForFormDialog("TDYesNoAll", "Tarvisto 2.11 - Warning!");
+        ASSERT_NE(question, nullptr);
+        HWND main = MainWindowOf(process.id());
+        ASSERT_NE(main, nullptr);
+        if (row.quit) {
+            ASSERT_TRUE(PostThreadMessageA(GetWindowThreadProcessId(main, nullptr), WM_QUIT, 0, 0));
+        } else {
+            ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
+            // The window is hidden: wait until it is destroyed.
+            ASSERT_TRUE(tvtest::WaitUntil([main] { return !IsWindow(main); }))
+                << "the close never reached the main window";
+        }
+        ASSERT_TRUE(process.Running());
+        tvtest::ClickChild(question, IDC_YESNOALL_NO);
+        // The job ends with the declined file, and so does the program.
+        EXPECT_EQ(process.Wait(60000), 0) << "the program stayed after its window was closed";
+        EXPECT_EQ(ReadFileBytes(Work("k.txt.sgn")), "older");
+    }
+}
+
 }  // namespace
 }  // namespace tvtransfer
