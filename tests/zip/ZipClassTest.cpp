@@ -392,6 +392,49 @@ TEST_F(ZipClass, AFailedOverwriteKeepsTheOldFile)
     EXPECT_EQ("precious", ReadFileBytes(dir / "t\\f.bin"));
 }
 
+// The other program lets go of its file once the user agreed to replace it.
+class ReleasingZip : public ProbeZip {
+public:
+    HANDLE hold = INVALID_HANDLE_VALUE;
+    bool OnUnzipOverwrite(const char* target) override
+    {
+        bool answer = ProbeZip::OnUnzipOverwrite(target);
+        if (answer && hold != INVALID_HANDLE_VALUE) {
+            CloseHandle(hold);
+            hold = INVALID_HANDLE_VALUE;
+        }
+        return answer;
+    }
+};
+
+TEST_F(ZipClass, AnExistingTargetThatCannotBeReadIsAskedAboutAndNeverLost)
+{
+    std::string archive = dir / "u.zip";
+    ASSERT_TRUE(ziptest::WriteArchive(archive, {Item{"f.bin", "new"}}, nullptr));
+    MakeDir(dir / "t");
+    struct Row {
+        const char* what;
+        bool overwrite;
+    } rows[] = {{"declined", false}, {"replaced", true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        WriteFileBytes(dir / "t\\f.bin", "precious");
+        ReleasingZip zip;
+        zip.overwrite = row.overwrite;
+        // Another program holds it without read sharing (it may still be removed).
+        zip.hold = CreateFileA((dir / "t\\f.bin").c_str(), GENERIC_READ, FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, zip.hold);
+        bool ok = zip.Unzip(archive.c_str(), (dir / "t").c_str(), false);
+        if (zip.hold != INVALID_HANDLE_VALUE)
+            CloseHandle(zip.hold);
+        EXPECT_EQ(row.overwrite, ok) << HeldError();
+        EXPECT_EQ(1u, zip.overwriteAsked.size());
+        EXPECT_EQ(row.overwrite ? "new" : "precious", ReadFileBytes(dir / "t\\f.bin"));
+        EXPECT_EQ(std::vector<std::string>{"f.bin"}, Tree(dir / "t"));
+    }
+}
+
 TEST_F(ZipClass, TargetPathsLongerThan255AreRefused)
 {
     // 240 characters of target folder and a name that makes the path longer than 255.
