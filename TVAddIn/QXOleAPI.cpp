@@ -280,7 +280,13 @@ bool TQXOleAPI::ZipSelection(uint32_t op, uint32_t count, const TQXSelFil* files
         packedSources.clear();
         deleteAfterZip = false;
     }
-    if (replacing) job->FinishOverwrite(ok);
+    // An old archive that can be neither removed nor put back is left under
+    // its temporary name: the user is told where.
+    char leftBehind[1024] = "";
+    if (replacing && !job->FinishOverwrite(ok, 0, leftBehind, sizeof leftBehind)) {
+        ShowMessage(leftBehind, kErrorCaption, MB_ICONERROR);
+        ok = false;
+    }
     return ok;
 }
 
