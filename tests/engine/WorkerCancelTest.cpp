@@ -107,20 +107,4 @@ TEST_F(WorkerCancel, TheStepsOutputGoesTheSourceStaysAndNothingFollows) {
     }
 }
 
-TEST_F(WorkerCancel, AStepOnTheJobsOwnThreadIsNotFollowedByAnExtraUpdate) {
-    // Small inputs never reach the worker: their file makes one update only.
-    WriteFileBytes(work / "small.txt", "small");
-    auto job = NewJob();
-    ASSERT_TRUE(job->SignFile(1, (work / "small.txt").c_str())) << Held();
-    EXPECT_EQ(status.Calls("Update").size(), 1u) << status.Log();
-    // A large one is followed by the update that would report a Cancel.
-    WriteFileBytes(work / "big.bin", body);
-    status.Script("");
-    ASSERT_TRUE(job->SignFile(1, (work / "big.bin").c_str())) << Held();
-    auto progress = status.Updates(1);
-    ASSERT_EQ(progress.size(), 2u) << status.Log();
-    EXPECT_EQ(Field(progress[1], "file"), "big.bin");
-    EXPECT_EQ(Field(progress[1], "cur"), Field(progress[0], "cur"));
-}
-
 }  // namespace
