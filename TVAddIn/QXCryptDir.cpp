@@ -139,32 +139,26 @@ bool TQXCryptDir::RecordSignerCertificate(CertificateInfo* signerInfo) {
     if (!signerInfo || !signerInfo->certificate) return false;
     bool add = false;
     if (!ReadAddPubCertSetting(&add)) return false;
-    if (!add) return true;
 
+    // A signature vouches for its signer's name only when no certificate of
+    // the stores carries that name with another key: whoever later looks the
+    // name up (an envelope for that person) must find this one. Such a
+    // conflict fails the verification, and nothing is added.
     PCCERT_CONTEXT certificate = signerInfo->certificate;
     char pubStore[256] = {0};
-    ReadStoreName(1, pubStore);
-    if (crypt->ContainsCertificate(pubStore, certificate)) {
-        HCRYPTPROV provider = 0;
-        HCERTSTORE store = crypt->OpenStore(pubStore, &provider);
-        bool same = false;
-        if (store) {
-            PCCERT_CONTEXT held = crypt->FindCertificate(store, signerInfo->subject);
-            if (held) {
-                same = crypt->CompareCertificate(held, certificate);
-                crypt->FreeCertificate(held);
-            }
-            crypt->CloseStore(store);
-        }
-        if (provider) crypt->ReleaseContext(provider);
-        return same;
-    }
-
     char ownStore[256] = {0};
-    if (!ReadStoreName(2, ownStore)) return false;
-    if (crypt->ContainsCertificate(ownStore, certificate)) return true;
+    bool pubRead = ReadStoreName(1, pubStore);
+    bool ownRead = ReadStoreName(2, ownStore);
+    bool inPub = false;
+    bool inOwn = false;
+    if (!crypt->CheckSubjectHolder(pubStore, certificate, &inPub)) return false;
+    if (!crypt->CheckSubjectHolder(ownStore, certificate, &inOwn)) return false;
+    if (!add) return true;
+    if (inPub) return true;
+    if (!ownRead) return false;
+    if (inOwn) return true;  // the user's own signature: nothing is added
+    if (!pubRead) return false;
 
-    if (!ReadStoreName(1, pubStore)) return false;
     bool added = crypt->AddCertificate(pubStore, certificate);
     if (signerInfo == &signer) {
         ReleaseSigner();

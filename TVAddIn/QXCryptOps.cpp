@@ -30,6 +30,18 @@ const OperationTraits* FindOperation(uint32_t kind) {
     return nullptr;
 }
 
+// Whether the input carries the extension the operation looks at (both
+// lower-cased).
+bool HasOperationExtension(const OperationTraits& traits, const char* input) {
+    char extension[256] = {0};
+    SplitPath(input, nullptr, nullptr, extension);
+    CharLowerA(extension);
+    char wanted[8];
+    CopyText(wanted, sizeof wanted, traits.extension);
+    CharLowerA(wanted);
+    return strcmp(extension, wanted) == 0;
+}
+
 constexpr uint64_t kFourGiB = 0x100000000ull;
 
 // input + suffix into 256 characters; a name that does not fit is refused,
@@ -181,13 +193,24 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
     char input[256];
     if (!CopyText(input, sizeof input, path)) return false;
 
-    // Size, from the directory entry. An empty (or vanished) input is done.
+    // Size, from the directory entry. An input that is not there is an error
+    // that names it; so is an empty one where a message is expected. An empty
+    // file to be protected is done without output.
     uint64_t size = QueryFileSize(input);
     if (size == 0) {
-        DeleteSourceFile(input);
-        ErrorRecord scratch;
-        GetLastErrorInfo(&scratch);
-        return true;
+        bool present = FileExists(input);
+        if (present && (!traits->worksOnExtension || !HasOperationExtension(*traits, input))) {
+            DeleteSourceFile(input);
+            ErrorRecord scratch;
+            GetLastErrorInfo(&scratch);
+            return true;
+        }
+        SetStatusFileName(input);
+        char text[1024];
+        FormatText(text, sizeof text, "This file '%s' could not be read! - (%s)", input,
+                   present ? "This file is empty!" : "This file does not exist!");
+        SetLastError(present ? 0 : ERROR_FILE_NOT_FOUND);
+        return QXReport(false, "tvCryptIF", traits->location, text);
     }
 
     // Status.
@@ -210,14 +233,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
     }
 
     // Extension.
-    char extension[256] = {0};
-    SplitPath(input, nullptr, nullptr, extension);
-    CharLowerA(extension);
-    char wanted[8];
-    CopyText(wanted, sizeof wanted, traits->extension);
-    CharLowerA(wanted);
-    bool matches = strcmp(extension, wanted) == 0;
-    if (matches != traits->worksOnExtension) return true;  // passed over
+    if (HasOperationExtension(*traits, input) != traits->worksOnExtension) return true;  // passed over
 
     char output[256] = {0};
     char intermediate[256] = {0};
@@ -258,13 +274,17 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         if (!savedInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
         if (!RunMessageStep(OpVerify, nullptr, nullptr, input, output)) return false;
-        status.displayKind = StatusSignatureValid;
-        CopyText(status.detail, sizeof status.detail, signer.subject);
-        if (!UpdateStatus(&status)) return false;
+        // The signer is checked against the stores before the window calls
+        // the signature valid.
+        char signerName[256];
+        CopyText(signerName, sizeof signerName, signer.subject);
         if (!RecordSignerCertificate(&signer)) {
             DeleteFileEx(output, delSecure != 0);
             return false;
         }
+        status.displayKind = StatusSignatureValid;
+        CopyText(status.detail, sizeof status.detail, signerName);
+        if (!UpdateStatus(&status)) return false;
         if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
         return HandleResult(input, output, static_cast<uint32_t>(fileCount), OpVerify);
     }
@@ -279,10 +299,12 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         // about, so it must survive the intermediate.
         if (!KeepAside(intermediate)) return false;
         if (!RunMessageStep(OpVerify, nullptr, nullptr, input, intermediate)) return false;
-        status.displayKind = StatusSignatureValid;
-        CopyText(status.detail, sizeof status.detail, signer.subject);
-        if (!UpdateStatus(&status)) return false;
+        char signerName[256];
+        CopyText(signerName, sizeof signerName, signer.subject);
         if (!RecordSignerCertificate(&signer)) return false;
+        status.displayKind = StatusSignatureValid;
+        CopyText(status.detail, sizeof status.detail, signerName);
+        if (!UpdateStatus(&status)) return false;
         if (!ReadStoreName(2, storeName)) return false;
         if (!RunMessageStep(OpDecrypt, storeName, nullptr, intermediate, output)) {
             DeleteFileEx(intermediate, delSecure != 0);

@@ -6,9 +6,9 @@
 
 namespace {
 
-// A path that names nothing counts as a folder: its walk cannot start, and
-// the driver reports that.
-bool TreatAsFolder(const char* path) { return IsDirectory(path) || !FileExists(path); }
+// Only a folder goes to the tree drivers; a path that names nothing goes to
+// the file operation, which shows the user that it cannot be found.
+bool TreatAsFolder(const char* path) { return IsDirectory(path); }
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -228,9 +229,13 @@ PCCERT_CONTEXT TQXCrypt::FindCertificate(HCERTSTORE store, const char* subject)
         return nullptr;
 
     // Every subject that contains the text is a candidate; a subject that is
-    // exactly the text wins, so that "Bob" does not find "Bobby".
+    // exactly the text wins, so that "Bob" does not find "Bobby". A text that
+    // is only a part of several subjects names nobody: the store's order must
+    // not choose between people.
     Cert first;
     Cert exact;
+    int candidates = 0;
+    std::string names;
     PCCERT_CONTEXT current = nullptr;
     while ((current = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
                                                  CERT_FIND_SUBJECT_STR_A, subject, current))) {
@@ -243,6 +248,21 @@ PCCERT_CONTEXT TQXCrypt::FindCertificate(HCERTSTORE store, const char* subject)
         }
         if (!first)
             first.reset(CertDuplicateCertificateContext(current));
+        if (++candidates > 1)
+            names += ", ";
+        names += "'";
+        names += name;
+        names += "'";
+    }
+    if (!exact && candidates > 1) {
+        char text[1024];
+        FormatText(text, sizeof text,
+                   "The name '%s' fits several certificates in database (%s)! Please give "
+                   "the full name.",
+                   subject, names.c_str());
+        SetLastError(0);
+        Report(false, 1246, text);
+        return nullptr;
     }
     PCCERT_CONTEXT found = exact ? exact.release() : first.release();
     if (found)
@@ -352,6 +372,48 @@ bool TQXCrypt::CompareCertificate(PCCERT_CONTEXT first, PCCERT_CONTEXT second)
         return false;
     bool ok = CertCompareCertificate(kEncoding, first->pCertInfo, second->pCertInfo);
     return Report(ok, 1692, "The new certificate differs from the certificate in the database!");
+}
+
+bool TQXCrypt::CheckSubjectHolder(const char* storeName, PCCERT_CONTEXT certificate, bool* held)
+{
+    if (held)
+        *held = false;
+    if (!certificate)
+        return false;
+    if (!storeName || !*storeName)
+        return true;  // a store without a name holds nothing
+    HCRYPTPROV acquired = 0;
+    Store store(OpenStore(storeName, &acquired));
+    Provider provider(acquired);
+    if (!store)
+        return false;
+
+    // Whoever later looks the name up must find this very certificate: one of
+    // another key (or any other encoding) under the same name is a conflict,
+    // whatever its issuer and serial number claim.
+    char subject[256];
+    SimpleName(&certificate->pCertInfo->Subject, subject);
+    bool same = false;
+    bool other = false;
+    PCCERT_CONTEXT current = nullptr;
+    while ((current = CertEnumCertificatesInStore(store.get(), current))) {
+        char name[256];
+        SimpleName(&current->pCertInfo->Subject, name);
+        if (_stricmp(name, subject) != 0)
+            continue;
+        if (current->cbCertEncoded == certificate->cbCertEncoded &&
+            memcmp(current->pbCertEncoded, certificate->pbCertEncoded,
+                   certificate->cbCertEncoded) == 0)
+            same = true;
+        else
+            other = true;
+    }
+    if (held)
+        *held = same;
+    SetLastError(0);  // the end of the enumeration left CRYPT_E_NOT_FOUND
+    store.reset();
+    provider.reset();
+    return Report(!other, 1692, "The new certificate differs from the certificate in the database!");
 }
 
 // ---------------------------------------------------------------------------
@@ -754,6 +816,28 @@ private:
     TQXFile* files_;
 };
 
+struct FileTraits {
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) { CloseHandle(h); }
+};
+
+// Writes the content a message yielded. A message may carry an empty
+// content, which gives an empty file (the whole-file writer takes only data).
+bool WriteContent(const char* path, const BYTE* data, DWORD length)
+{
+    if (length > 0)
+        return WriteWholeFile(path, data, length);
+    Owned<HANDLE, FileTraits> file(CreateFileA(path, GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    char text[1024];
+    FormatText(text, sizeof text, "This file '%s' could not be written! - (%s)", path,
+               file ? "" : "Create or open file failed!");
+    if (file)
+        SetLastError(0);  // an existing file was replaced: no failure
+    return QXReport(static_cast<bool>(file), "FileAPI", 911, text);
+}
+
 }  // namespace
 
 bool TQXCrypt::SignFile(const char* storeName, const char* subject, const char* inputPath,
@@ -788,7 +872,7 @@ bool TQXCrypt::VerifyFile(const char* inputPath, const char* outputPath, Certifi
                 FreeCertificate(signerCert);
         }
         if (verified)
-            ok = WriteWholeFile(outputPath, result, resultLength);
+            ok = WriteContent(outputPath, result, resultLength);
     }
     FreeBuffer(result);
     return Report(ok, 2582, "This file could not be verified!");
@@ -817,7 +901,7 @@ bool TQXCrypt::DecryptFile(const char* storeName, const char* inputPath, const c
     uint32_t resultLength = 0;
     if (inputPath && outputPath && files->ReadWholeFile(inputPath, &input.data, &input.length) &&
         DecryptBuffer(storeName, input.data, input.length, &result, &resultLength))
-        ok = WriteWholeFile(outputPath, result, resultLength);
+        ok = WriteContent(outputPath, result, resultLength);
     FreeBuffer(result);
     return Report(ok, 2939, "This file could not be decrypted!");
 }

@@ -59,7 +59,9 @@ public:
     // Certificates.
     bool FreeCertificate(PCCERT_CONTEXT certificate);
     // The certificate whose subject contains `subject` (any letter case);
-    // among several, the one whose simple name equals the text, else the first.
+    // among several, the one whose simple name equals the text. A text that
+    // several subjects contain and none equals is refused: the error names
+    // the certificates.
     PCCERT_CONTEXT FindCertificate(HCERTSTORE store, const char* subject);
     bool GetCertificateInfo(PCCERT_CONTEXT certificate, CertificateInfo* info);
     // The given context when it is linked to a private key, else null.
@@ -70,6 +72,11 @@ public:
     // Whether the store holds the certificate; the store is only read.
     bool ContainsCertificate(const char* storeName, PCCERT_CONTEXT certificate);
     bool CompareCertificate(PCCERT_CONTEXT first, PCCERT_CONTEXT second);
+    // Whether the store's certificates that carry the certificate's simple
+    // name are all this very certificate; `held` tells whether it is among
+    // them. A store name that is empty holds nothing. False, with the
+    // comparison's message, when another certificate bears the name.
+    bool CheckSubjectHolder(const char* storeName, PCCERT_CONTEXT certificate, bool* held);
 
     // Messages in memory. Buffers handed out have room for length + 1 bytes;
     // on failure the out-buffer is null and the out-length 0.

@@ -14,6 +14,7 @@ const char kReadMessage[] = "This file '%s' could not be read! - (%s)";
 const char kWriteMessage[] = "This file '%s' could not be written! - (%s)";
 const char kIoReason[] = "File could not be write or read!";
 const char kOpenReason[] = "Create or open file failed!";
+const char kFullReason[] = "Storage capacity destination drive exeeded!";
 
 DiskFreeQuery g_diskFreeQuery = nullptr;
 
@@ -67,13 +68,20 @@ bool WriteChunks(HANDLE file, const unsigned char* data, uint64_t length)
         if (!WriteFile(file, data + position, ask, &written, nullptr))
             return false;
         if (written != ask) {
-            if (GetLastError() == 0)
-                SetLastError(ERROR_WRITE_FAULT);
+            // A short write has no code of its own (what the thread holds
+            // is left from an earlier call): the disk is full.
+            SetLastError(ERROR_DISK_FULL);
             return false;
         }
         position += written;
     }
     return true;
+}
+
+// Why a write failed: a full disk is named as such.
+const char* WriteFailureReason(DWORD code)
+{
+    return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ? kFullReason : kIoReason;
 }
 
 bool ReportFileFailure(int location, const char* format, const char* path, const char* reason)
@@ -167,11 +175,14 @@ uint64_t GetDiskFree(const char* path)
 
 bool WriteWholeFile(const char* path, const void* data, DWORD length)
 {
-    if (!path || !data || !path[0] || length == 0 || !PathFits(path))
+    if (!path || !data || !path[0] || length == 0 || !PathFits(path)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return ReportFileFailure(911, kWriteMessage, path, kBadName);
-    if (static_cast<uint64_t>(length) >= GetDiskFree(path))
-        return ReportFileFailure(911, kWriteMessage, path,
-                                 "Storage capacity destination drive exeeded!");
+    }
+    if (static_cast<uint64_t>(length) >= GetDiskFree(path)) {
+        SetLastError(ERROR_DISK_FULL);
+        return ReportFileFailure(911, kWriteMessage, path, kFullReason);
+    }
     // The data go to a new file beside the target first; only a complete
     // file replaces what was there, so a failed write loses nothing. A folder
     // too long for a temporary name beside it is written directly.
@@ -204,7 +215,7 @@ bool WriteWholeFile(const char* path, const void* data, DWORD length)
         if (!direct)
             DeleteFileA(temp);
         SetLastError(code);
-        return ReportFileFailure(911, kWriteMessage, path, kIoReason);
+        return ReportFileFailure(911, kWriteMessage, path, WriteFailureReason(code));
     }
     char message[1024];
     FormatText(message, sizeof message, kWriteMessage, path, "");
@@ -247,7 +258,7 @@ bool WipeFile(const char* path)
     if (!file.Close())
         ok = false;
     if (!ok)
-        return ReportFileFailure(911, kWriteMessage, path, kIoReason);
+        return ReportFileFailure(911, kWriteMessage, path, WriteFailureReason(GetLastError()));
     return true;
 }
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -62,6 +64,24 @@ bool IsSafeEntryName(const char* name)
         if (!end)
             break;
         p = end + 1;
+    }
+    return true;
+}
+
+// The zip library tells its failures by its results, not by the thread's
+// last error: that is cleared before each of its calls, so that a report
+// never carries a code left by an earlier, unrelated call.
+void ClearSystemError() { SetLastError(0); }
+
+// A short write has no error code of its own: the disk is full.
+bool WriteAll(HANDLE file, const char* data, DWORD length)
+{
+    DWORD done = 0;
+    if (!WriteFile(file, data, length, &done, nullptr))
+        return false;
+    if (done != length) {
+        SetLastError(ERROR_DISK_FULL);
+        return false;
     }
     return true;
 }
@@ -125,6 +145,16 @@ bool TQXZip::Report(bool ok, int line, const char* text)
     return QXReport(ok, kUnit, line, message);
 }
 
+bool TQXZip::ReportNamed(bool ok, int line, const char* text, const char* name, const char* cause)
+{
+    char named[1024];
+    if (cause && *cause)
+        FormatText(named, sizeof named, "%s - ('%s' %s)", text, name ? name : "", cause);
+    else
+        FormatText(named, sizeof named, "%s - ('%s')", text, name ? name : "");
+    return Report(ok, line, named);
+}
+
 // ------------------------------------------------------------------ hooks
 
 bool TQXZip::OnZipProgress(const char* path, uint32_t, uint32_t) { return path != nullptr; }
@@ -155,11 +185,14 @@ bool TQXZip::OpenArchive(const char* base, const char* archive, bool create, int
     entryCount = 0;
     level = newLevel;
     if (ok && strlen(archive) < sizeof archivePath) {
+        ClearSystemError();
         zipHandle = zipOpen(archive, create ? 0 : 1, nullptr);
         if (zipHandle)
             CopyText(archivePath, sizeof archivePath, archive);
+    } else {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
     }
-    return Report(zipHandle != nullptr, 1570, kOpenError);
+    return ReportNamed(zipHandle != nullptr, 1570, kOpenError, archive, nullptr);
 }
 
 bool TQXZip::CloseArchive(const char* comment)
@@ -167,6 +200,7 @@ bool TQXZip::CloseArchive(const char* comment)
     bool ok = false;
     if (zipHandle) {
         // A failed write of the directory leaves a broken archive: that is a failure.
+        ClearSystemError();
         ok = zipClose(zipHandle, comment) == ZIP_OK;
         baseDir[0] = currentDir[0] = archivePath[0] = 0;
         entryCount = 0;
@@ -297,7 +331,7 @@ bool TQXZip::AddEntry(const char* path, const char* name, const char* comment, u
     WIN32_FIND_DATAA record;
     char entry[256];
     if (!GetDosFileTime(path, &record, &dos))
-        return Report(false, 1786, kAddError);
+        return ReportNamed(false, 1786, kAddError, path, nullptr);
     if (name) {
         ok = CopyText(entry, sizeof entry, name);
     } else {
@@ -309,42 +343,49 @@ bool TQXZip::AddEntry(const char* path, const char* name, const char* comment, u
                 strcat(entry, "\\");
         }
     }
-    if (!ok || !*entry)
-        return Report(false, 1786, kAddError);
+    if (!ok || !*entry) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return ReportNamed(false, 1786, kAddError, path, "gives no entry name that fits!");
+    }
     BackslashToSlash(entry);
 
     int found = 0;
+    ClearSystemError();
     if (IsInZipFileInZip(zipHandle, entry, 0, &found) != ZIP_OK)
-        return Report(false, 1786, kAddError);
+        return ReportNamed(false, 1786, kAddError, path, nullptr);
     if (found) {
         if (!OnEntryExists(path))
             return true;  // kept: the source is neither added nor deleted
         if (!RemoveEntry(archivePath, entry) || !zipHandle)
-            return Report(false, 1786, kAddError);
+            return ReportNamed(false, 1786, kAddError, path, nullptr);
     }
 
     zip_fileinfo info;
     memset(&info, 0, sizeof info);
     info.dosDate = dos;
     int method = level != 0 ? 8 : 0;
+    ClearSystemError();
     if (zipOpenNewFileInZip(zipHandle, entry, &info, nullptr, 0, nullptr, 0, comment, method,
                             level) != ZIP_OK)
-        return Report(false, 1786, kAddError);
+        return ReportNamed(false, 1786, kAddError, path, nullptr);
     ok = true;
     if (!folder) {
         unsigned char* buffer = nullptr;
         DWORD length = 0;
-        ok = files->ReadWholeFile(path, &buffer, &length) &&
-             zipWriteInFileInZip(zipHandle, buffer, length) >= 0 &&
+        ok = files->ReadWholeFile(path, &buffer, &length);
+        ClearSystemError();
+        ok = ok && zipWriteInFileInZip(zipHandle, buffer, length) >= 0 &&
              OnZipProgress(path, done + 1, total);
         files->FreeBuffer(buffer);
     }
     // An entry that failed is left open: the library discards it when the
     // next one starts or the archive is closed.
-    if (ok)
+    if (ok) {
+        ClearSystemError();
         ok = zipCloseFileInZip(zipHandle) == ZIP_OK;
+    }
     entryWritten = ok;
-    return Report(ok, 1786, kAddError);
+    return ReportNamed(ok, 1786, kAddError, path, nullptr);
 }
 
 bool TQXZip::RemoveEntry(const char* archive, const char* name)
@@ -366,6 +407,7 @@ bool TQXZip::RemoveEntry(const char* archive, const char* name)
         entryCount = 0;
         CloseArchive(nullptr);
     }
+    ClearSystemError();
     zipFile handle = zipOpen(archiveCopy, 1, entry);
     bool ok = handle != nullptr;
     if (ok)
@@ -381,8 +423,16 @@ bool TQXZip::RemoveEntry(const char* archive, const char* name)
 
 bool TQXZip::Unzip(const char* archive, const char* target, bool dropFolders)
 {
-    if (!archive || !target || !FileCanRead(archive) || !FileExists(target))
+    if (!archive || !target)
         return false;
+    // An archive that cannot be read, or a target that is not there, is a
+    // failure that names it.
+    if (!FileCanRead(archive))
+        return ReportNamed(false, 549, kOpenError, archive, nullptr);
+    if (!IsDirectory(target)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return ReportNamed(false, 688, kFolderError, target, nullptr);
+    }
     unzFile handle = UnzOpen(archive, target);
     if (!handle)
         return false;
@@ -401,9 +451,10 @@ unzFile TQXZip::UnzOpen(const char* archive, const char* target)
         return nullptr;
     // An archive that cannot be read as one (truncated, not a zip) is a
     // failure the user gets to see.
+    ClearSystemError();
     unzFile handle = unzOpen(archive);
     if (!handle)
-        Report(false, 549, kOpenError);
+        ReportNamed(false, 549, kOpenError, archive, nullptr);
     return handle;
 }
 
@@ -418,12 +469,14 @@ bool TQXZip::UnzClose(unzFile handle)
 bool TQXZip::ExtractAll(unzFile handle, bool dropFolders)
 {
     unz_global_info global;
+    ClearSystemError();
     bool ok = handle && unzGetGlobalInfo(handle, &global) == UNZ_OK;
     if (ok) {
         uint32_t count = (uint32_t)global.number_entry;
         for (uint32_t i = 0; i < count && ok && !abort; ++i) {
             ok = ExtractCurrentFile(handle, i, count, dropFolders);
             if (ok && i + 1 < count) {
+                ClearSystemError();
                 int r = unzGoToNextFile(handle);
                 ok = r == UNZ_OK || r == UNZ_END_OF_LIST_OF_FILE;
             }
@@ -436,17 +489,41 @@ bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, 
 {
     unz_file_info info;
     char name[256];
-    if (!handle || unzGetCurrentFileInfo(handle, &info, name, sizeof name, nullptr, 0, nullptr,
-                                         0) != UNZ_OK)
+    if (!handle)
         return Report(false, 992, kReadError);
+    ClearSystemError();
+    if (unzGetCurrentFileInfo(handle, &info, name, sizeof name, nullptr, 0, nullptr, 0) !=
+        UNZ_OK) {
+        // A name that does not fit is told by its beginning.
+        std::string shown;
+        unz_file_info sized;
+        if (unzGetCurrentFileInfo(handle, &sized, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK &&
+            sized.size_filename >= sizeof name) {
+            std::vector<char> whole(sized.size_filename + 1);
+            if (unzGetCurrentFileInfo(handle, &sized, whole.data(), (unsigned long)whole.size(),
+                                      nullptr, 0, nullptr, 0) == UNZ_OK)
+                shown.assign(whole.data(), 60);
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return ReportNamed(false, 992, kReadError, (shown + "...").c_str(),
+                               "has a name that is too long!");
+        }
+        SetLastError(0);
+        return Report(false, 992, kReadError);
+    }
+    char entryName[256];
+    strcpy(entryName, name);  // as the archive names it, for messages
     SlashToBackslash(name);
     // Nothing may land outside the target folder, with or without folders.
-    if (!IsSafeEntryName(name))
-        return Report(false, 992, kReadError);
+    if (!IsSafeEntryName(name)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return ReportNamed(false, 992, kReadError, entryName, "lies outside the target folder!");
+    }
 
     char* buffer = new (std::nothrow) char[QX_UNZIP_CHUNK + 1];
-    if (!buffer)
-        return Report(false, 992, kReadError);
+    if (!buffer) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return ReportNamed(false, 992, kReadError, entryName, nullptr);
+    }
     struct BufferGuard {
         char* p;
         ~BufferGuard() { delete[] p; }
@@ -456,14 +533,20 @@ bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, 
     char target[512];
     if (dropFolders) {
         char fileName[256];
-        if (!SplitPath(name, nullptr, fileName, nullptr))
-            return Report(false, 992, kReadError);
+        if (!SplitPath(name, nullptr, fileName, nullptr)) {
+            SetLastError(ERROR_INVALID_NAME);
+            return ReportNamed(false, 992, kReadError, entryName, "has no usable name!");
+        }
         snprintf(target, sizeof target, "%s\\%s", unzipTarget, fileName);
     } else {
         snprintf(target, sizeof target, "%s\\%s", unzipTarget, name);
     }
-    if (strlen(target) > 255)
-        return Report(false, 992, kReadError);  // refused, never cut
+    if (strlen(target) > 255) {
+        // refused, never cut
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return ReportNamed(false, 992, kReadError, entryName,
+                           "gives a path in the target folder that is too long!");
+    }
 
     if (!OnUnzipProgress(target, index + 1, total))
         return false;
@@ -474,8 +557,14 @@ bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, 
         return CreateDirectoryTree(target);
     }
 
-    if (unzOpenCurrentFile(handle) != UNZ_OK)
-        return Report(false, 992, kReadError);
+    ClearSystemError();
+    if (unzOpenCurrentFile(handle) != UNZ_OK) {
+        bool unsupported = (info.flag & 1) ||
+                           (info.compression_method != 0 && info.compression_method != 8);
+        return ReportNamed(false, 992, kReadError, entryName,
+                           unsupported ? "is encrypted or packed by a method that is not supported!"
+                                       : "is damaged!");
+    }
     struct EntryGuard {
         unzFile h;
         ~EntryGuard() { unzCloseCurrentFile(h); }
@@ -495,8 +584,11 @@ bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, 
     if (exists) {
         int n = snprintf(writePath, sizeof writePath, "%s\\~qx%08lx.tmp", folder,
                          (unsigned long)(GetTickCount() ^ GetCurrentThreadId()));
-        if (n < 0 || (size_t)n >= sizeof writePath)
-            return Report(false, 992, kReadError);
+        if (n < 0 || (size_t)n >= sizeof writePath) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return ReportNamed(false, 992, kReadError, entryName,
+                               "gives a path in the target folder that is too long!");
+        }
     } else {
         strcpy(writePath, target);
     }
@@ -509,27 +601,36 @@ bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, 
                             FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     if (!out.valid())
-        return Report(false, 992, kReadError);
+        return ReportNamed(false, 992, kReadError, entryName, "could not be created!");
 
     int got;
     bool written = true;
     do {
+        ClearSystemError();
         got = unzReadCurrentFile(handle, buffer, QX_UNZIP_CHUNK);
-        if (got > 0) {
-            DWORD done = 0;
-            written = WriteFile(out.h, buffer, (DWORD)got, &done, nullptr) && done == (DWORD)got;
-        }
+        if (got > 0)
+            written = WriteAll(out.h, buffer, (DWORD)got);
     } while (got > 0 && written && !abort);
     bool ok = got == 0 && written && !abort;
-    ok = out.Close() && ok;
-    if (ok && exists)
+    const char* cause = !written ? "could not be written!" : got < 0 ? "is damaged!" : nullptr;
+    DWORD code = GetLastError();
+    if (!out.Close() && ok) {
+        ok = false;
+        cause = "could not be written!";
+        code = GetLastError();
+    }
+    if (ok && exists) {
         ok = MoveFileExA(writePath, target, MOVEFILE_REPLACE_EXISTING) != 0;
+        if (!ok) {
+            cause = "could not replace the existing file!";
+            code = GetLastError();
+        }
+    }
     if (!ok) {
         // Nothing partial stays: a failed entry leaves no file of its own.
-        DWORD code = GetLastError();
         DeleteFileA(writePath);
         SetLastError(code);
-        return Report(false, 992, kReadError);
+        return ReportNamed(false, 992, kReadError, entryName, cause);
     }
     return SetFileTimeFromDos(target, (uint32_t)info.dosDate);
 }

@@ -99,5 +99,8 @@ protected:
 
 private:
     bool Report(bool ok, int line, const char* text);
+    // The message followed by the file or entry it concerns and, when given,
+    // why: "<text> - ('<name>' <cause>)".
+    bool ReportNamed(bool ok, int line, const char* text, const char* name, const char* cause);
     bool entryWritten;          // the last AddEntry wrote an entry (not skipped)
 };
