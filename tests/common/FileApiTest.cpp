@@ -251,6 +251,46 @@ TEST_F(FileApiTest, AFailedWriteKeepsTheOldFile)
     EXPECT_EQ(std::vector<std::string>{"keep.bin"}, Listing(dir.path())) << "no stray file";
 }
 
+// The folder of a file system of 64 KiB beside the test program, made by the
+// test run; empty when there is none.
+std::string FullDiskFolder()
+{
+    char exe[MAX_PATH] = {0};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string folder = exe;
+    folder = folder.substr(0, folder.find_last_of('\\')) + "\\full-disk-file";
+    ULARGE_INTEGER available{}, total{}, free{};
+    if (!GetDiskFreeSpaceExA((folder + "\\").c_str(), &available, &total, &free) ||
+        total.QuadPart == 0 || total.QuadPart > (1u << 20))
+        return "";
+    return folder;
+}
+
+TEST_F(FileApiTest, AWriteThatRunsOutOfDiskSpaceSaysSoAndKeepsTheOldFile)
+{
+    std::string folder = FullDiskFolder();
+    if (folder.empty())
+        GTEST_SKIP() << "no small file system to fill here";
+    std::string file = folder + "\\old.bin";
+    tvtest::WriteFileBytes(file, "old contents");
+    // The free space is asked of a stand-in that promises plenty: the write
+    // itself runs out.
+    SetDiskFreeQuery(&FakeDisk);
+    g_fakeDisk = 100000000;
+    std::string big(400000, 'b');
+    SetLastError(ERROR_ALREADY_EXISTS);  // left by some earlier call
+    EXPECT_FALSE(WriteWholeFile(file.c_str(), big.data(), static_cast<DWORD>(big.size())));
+    int32_t code = 0;
+    std::string error = TakeError(&code);
+    EXPECT_TRUE(Contains(error, "' could not be written! - (Storage capacity destination drive exeeded!)"))
+        << error;
+    EXPECT_EQ(ERROR_DISK_FULL, code) << error;
+    EXPECT_FALSE(Contains(error, "(0xb7)")) << error;
+    EXPECT_EQ("old contents", tvtest::ReadFileBytes(file));
+    EXPECT_EQ(std::vector<std::string>{"old.bin"}, Listing(folder)) << "no stray file";
+    DeleteFileA(file.c_str());
+}
+
 TEST_F(FileApiTest, WriteWholeFileInAFolderOfNearlyFullLength)
 {
     // No room for a temporary name beside the target: written directly.

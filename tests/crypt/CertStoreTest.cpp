@@ -115,10 +115,6 @@ TEST_F(CertStoreTest, FindCertificatePrefersTheExactNameOverLongerOnes)
         EXPECT_STREQ(row.expected, info.subject);
         EXPECT_TRUE(crypt.FreeCertificate(found));
     }
-    // A part shared by two subjects finds one of them.
-    PCCERT_CONTEXT either = crypt.FindCertificate(store, "Bo");
-    ASSERT_NE(nullptr, either);
-    crypt.FreeCertificate(either);
     EXPECT_EQ(nullptr, crypt.FindCertificate(nullptr, "Bob"));
     EXPECT_EQ(nullptr, crypt.FindCertificate(store, nullptr));
     crypt.CloseStore(store);
@@ -127,6 +123,79 @@ TEST_F(CertStoreTest, FindCertificatePrefersTheExactNameOverLongerOnes)
     std::string error = TakeErrorText();
     EXPECT_TRUE(StartsWith(error, "No certificate could be found in database! "));
     EXPECT_NE(std::string::npos, error.find(" CryptAPI 1246]"));
+}
+
+// A part that several subjects share and none equals names nobody: the order
+// of the store never decides whom a message is for.
+TEST_F(CertStoreTest, ANamePartOfSeveralSubjectsIsRefusedAndTheErrorNamesThem)
+{
+    TQXCrypt crypt;
+    HCRYPTPROV provider = 0;
+    HCERTSTORE store = crypt.OpenStore(own.c_str(), &provider);
+    ASSERT_NE(nullptr, store);
+    SetLastError(ERROR_ACCESS_DENIED);  // left by some earlier call
+    EXPECT_EQ(nullptr, crypt.FindCertificate(store, "Bo"));
+    int32_t code = -1;
+    std::string error = tvtest::TakeError(&code);
+    EXPECT_TRUE(StartsWith(error, "The name 'Bo' fits several certificates in database (")) << error;
+    for (const char* name : {"'Bob'", "'Bobby'", "'Bob Junior'"})
+        EXPECT_TRUE(tvtest::Contains(error, name)) << error;
+    EXPECT_TRUE(tvtest::Contains(error, "! Please give the full name. ")) << error;
+    EXPECT_TRUE(tvtest::Contains(error, "[0 CryptAPI 1246]")) << error;
+    EXPECT_EQ(0, code);
+
+    // "Bob J" is a part of one subject only.
+    PCCERT_CONTEXT junior = crypt.FindCertificate(store, "bob j");
+    ASSERT_NE(nullptr, junior);
+    crypt.FreeCertificate(junior);
+    EXPECT_EQ("", TakeErrorText());
+    crypt.CloseStore(store);
+    crypt.ReleaseContext(provider);
+}
+
+// Which certificates of a store carry a certificate's name: the certificate
+// itself (held), nobody, or one of another key (a conflict).
+TEST_F(CertStoreTest, CheckSubjectHolderFindsAnotherCertificateOfTheSameName)
+{
+    tvtest::CertFixture local;
+    std::string impostors = local.NewStore("impostor");
+    std::string mixed = local.NewStore("mixed");
+    std::string empty = local.NewStore("empty");
+    ASSERT_TRUE(local.MakePerson("Bob", impostors));  // a self-made "Bob" of another key
+    ASSERT_TRUE(local.CopyPublic("Bob", impostors, mixed));
+    ASSERT_TRUE(local.CopyPublic("Bob", own, mixed));
+    PCCERT_CONTEXT bob = certs->Certificate("Bob", own);
+    ASSERT_NE(nullptr, bob);
+    struct Row {
+        std::string store;
+        bool ok;
+        bool held;
+    } rows[] = {
+        {own, true, true},        // Bob himself; "Bobby" and "Bob Junior" are other names
+        {pub, true, true},        // his public copy is the same certificate
+        {empty, true, false},
+        {"", true, false},        // a store without a name holds nothing
+        {impostors, false, false},
+        {mixed, false, true},     // Bob is there, but so is the other one
+    };
+    TQXCrypt crypt;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.store);
+        ClearLastError();
+        bool held = !row.held;
+        EXPECT_EQ(row.ok, crypt.CheckSubjectHolder(row.store.c_str(), bob, &held));
+        EXPECT_EQ(row.held, held);
+        std::string error = TakeErrorText();
+        EXPECT_EQ(row.ok ? ""
+                         : "The new certificate differs from the certificate in the database!  "
+                           "[0 CryptAPI 1692]",
+                  error);
+    }
+    EXPECT_EQ(1, local.CountCertificates(impostors));
+    EXPECT_EQ(2, local.CountCertificates(mixed));
+    EXPECT_FALSE(crypt.CheckSubjectHolder(own.c_str(), nullptr, nullptr));
+    crypt.FreeCertificate(bob);
+    local.Cleanup();
 }
 
 TEST_F(CertStoreTest, CertificateInfoDescribesTheCertificate)

@@ -27,3 +27,7 @@ openssl pkcs12 -export -provider legacy -provider default \
     -certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1 \
     -inkey dave.key.pem -in dave.crt.pem -name "Dave Legacy" \
     -passout pass:test -out dave-legacy.p12
+
+# A signed message whose content is empty, as other programs write one.
+openssl cms -sign -binary -nodetach -md md5 -signer carol.crt.pem -inkey carol.key.pem \
+    -in /dev/null -outform DER -out carol-empty.sgn

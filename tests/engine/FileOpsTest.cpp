@@ -397,3 +397,170 @@ TEST_F(FileOps, CryptWorkersAreNamedByTheirNumber) {
 }
 
 }  // namespace
+
+namespace {
+
+// A self-made certificate that carries the own identity's name ("Olivia Own")
+// signs a file. Whether or not its certificate would be added, a store that
+// holds the real "Olivia Own" makes the verification fail, the signature is
+// never called valid, and no store gains a certificate.
+TEST_F(FileOps, ASignerWhoseNameAStoredCertificateOfAnotherKeyCarriesIsRefused) {
+    tvtest::CertFixture local;
+    std::string impostor = local.NewStore("impostor");
+    std::string emptyPub = local.NewStore("emptypub");
+    ASSERT_TRUE(local.MakePerson("Olivia Own", impostor));
+    WriteFileBytes(work / "i.txt", "signed by someone else");
+    TQXCrypt crypt;
+    ASSERT_TRUE(crypt.SignFile(impostor.c_str(), "Olivia Own", (work / "i.txt").c_str(),
+                               (work / "i.txt.sgn").c_str()))
+        << Held();
+    tvtest::RemoveTree(work / "i.txt");
+
+    struct Row {
+        const char* what;
+        std::string pub;
+        const char* add;
+    } rows[] = {
+        {"the public store holds the real one", Ids().pub, "Yes"},
+        {"only the own store holds it", emptyPub, "Yes"},
+        {"nothing would be added", Ids().pub, "No"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Set("pubstore", row.pub);
+        Set("addpubliczert", row.add);
+        int pubBefore = local.CountCertificates(row.pub);
+        int ownBefore = local.CountCertificates(Ids().own);
+        auto job = NewJob();
+        EXPECT_FALSE(job->VerifyFile(1, (work / "i.txt.sgn").c_str()));
+        EXPECT_FALSE(Exists(work / "i.txt"));
+        EXPECT_TRUE(Exists(work / "i.txt.sgn"));
+        EXPECT_EQ(local.CountCertificates(row.pub), pubBefore);
+        EXPECT_EQ(local.CountCertificates(Ids().own), ownBefore);
+        EXPECT_TRUE(status.Updates(2).empty()) << status.Log();
+        auto errors = status.Updates(0);
+        ASSERT_EQ(errors.size(), 1u) << status.Log();
+        std::string detail = Field(errors[0], "detail");
+        EXPECT_TRUE(StartsWith(detail, "The new certificate differs from the certificate in the database!"))
+            << detail;
+        EXPECT_TRUE(Has(detail, " This file(s) could not be verified!")) << detail;
+    }
+
+    // The real signer still verifies, and an unknown one is still added.
+    Set("pubstore", emptyPub);
+    Set("addpubliczert", "Yes");
+    auto job = NewJob();
+    WriteFileBytes(work / "real.txt", "signed by Olivia");
+    ASSERT_TRUE(job->SignFile(1, (work / "real.txt").c_str())) << Held();
+    tvtest::RemoveTree(work / "real.txt");
+    EXPECT_TRUE(job->VerifyFile(1, (work / "real.txt.sgn").c_str())) << status.Log();
+    EXPECT_EQ(ReadFileBytes(work / "real.txt"), "signed by Olivia");
+    job.reset();
+    local.Cleanup();
+}
+
+// A recipient name that no subject equals and that several contain names
+// nobody: the envelope is refused, never made for whoever the store lists first.
+TEST_F(FileOps, AnEnvelopeForANamePartOfSeveralCertificatesIsRefused) {
+    tvtest::CertFixture local;
+    std::string pub = local.NewStore("twopub");
+    std::string scratch = local.NewStore("other");
+    ASSERT_TRUE(local.MakePerson("Oliver Other", scratch));
+    ASSERT_TRUE(local.CopyPublic("Oliver Other", scratch, pub));
+    ASSERT_TRUE(local.CopyPublic("Olivia Own", Ids().own, pub));
+    Set("pubstore", pub);
+    WriteFileBytes(work / "r.txt", "for whom?");
+    {
+        auto job = NewJob();
+        EXPECT_FALSE(job->PackEnvelopeFile(1, (work / "r.txt").c_str(), "Oliv"));
+        EXPECT_FALSE(Exists(work / "r.txt.sme"));
+        EXPECT_FALSE(Exists(work / "r.txt.crp"));
+        EXPECT_EQ(ReadFileBytes(work / "r.txt"), "for whom?");
+        auto errors = status.Updates(0);
+        ASSERT_EQ(errors.size(), 1u) << status.Log();
+        std::string detail = Field(errors[0], "detail");
+        EXPECT_TRUE(StartsWith(detail, "The name 'Oliv' fits several certificates in database (")) << detail;
+        EXPECT_TRUE(Has(detail, "'Oliver Other'")) << detail;
+        EXPECT_TRUE(Has(detail, "'Olivia Own'")) << detail;
+        EXPECT_TRUE(Has(detail, " This file(s) could not be enveloped!")) << detail;
+    }
+    auto job = NewJob();
+    EXPECT_TRUE(job->PackEnvelopeFile(1, (work / "r.txt").c_str(), "olivia own")) << status.Log();
+    EXPECT_TRUE(Exists(work / "r.txt.sme"));
+    job.reset();
+    local.Cleanup();
+}
+
+bool RunOperation(TQXCryptDir& job, uint32_t kind, const std::string& path) {
+    switch (kind) {
+    case OpSign: return job.SignFile(1, path.c_str());
+    case OpVerify: return job.VerifyFile(1, path.c_str());
+    case OpEncrypt: return job.EncryptFile(1, path.c_str());
+    case OpDecrypt: return job.DecryptFile(1, path.c_str());
+    case OpUnpackEnvelope: return job.UnpackEnvelopeFile(1, path.c_str());
+    case OpPackEnvelope: return job.PackEnvelopeFile(1, path.c_str(), "Olivia Own");
+    default: return false;
+    }
+}
+
+// An input that is not there fails every operation, and an empty file is no
+// message to verify, decrypt or unpack: an error entry names the file and the
+// cause, and nothing is written or deleted.
+TEST_F(FileOps, AMissingInputOrAnEmptyMessageIsAnErrorThatNamesIt) {
+    const char* const kMissing = "This file does not exist!";
+    const char* const kEmpty = "This file is empty!";
+    struct Row {
+        uint32_t kind;
+        const char* name;
+        const char* reason;
+        const char* failure;
+    } rows[] = {
+        {OpSign, "gone.txt", kMissing, "This file(s) could not be signed!"},
+        {OpEncrypt, "gone.txt", kMissing, "This file(s) could not be encrypted!"},
+        {OpPackEnvelope, "gone.txt", kMissing, "This file(s) could not be enveloped!"},
+        {OpVerify, "gone.txt.sgn", kMissing, "This file(s) could not be verified!"},
+        {OpDecrypt, "gone.txt.crp", kMissing, "This file(s) could not be decrypted!"},
+        {OpUnpackEnvelope, "gone.txt.sme", kMissing, "This file(s) could not be verified!"},
+        {OpVerify, "empty.txt.sgn", kEmpty, "This file(s) could not be verified!"},
+        {OpDecrypt, "empty.txt.crp", kEmpty, "This file(s) could not be decrypted!"},
+        {OpUnpackEnvelope, "empty.txt.sme", kEmpty, "This file(s) could not be verified!"},
+    };
+    Set("loeschequelldatei", "Yes");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string input = work / row.name;
+        if (row.reason == kEmpty) WriteFileBytes(input, "");
+        auto job = NewJob();
+        EXPECT_FALSE(RunOperation(*job, row.kind, input));
+        EXPECT_EQ(job->done, 0u);
+        EXPECT_EQ(Exists(input), row.reason == kEmpty);
+        EXPECT_FALSE(Exists(work / "gone.txt"));
+        EXPECT_FALSE(Exists(work / "empty.txt"));
+        auto errors = status.Updates(0);
+        ASSERT_EQ(errors.size(), 1u) << status.Log();
+        std::string detail = Field(errors[0], "detail");
+        EXPECT_TRUE(StartsWith(detail, "This file '" + input + "' could not be read! - (" +
+                                           row.reason + ")"))
+            << detail;
+        EXPECT_TRUE(Has(detail, " " + std::string(row.failure))) << detail;
+        EXPECT_EQ(Held(), "");
+        tvtest::RemoveTree(input);
+    }
+}
+
+// A signed message whose content is empty is a valid message: it verifies to
+// an empty file.
+TEST_F(FileOps, ASignedEmptyContentVerifiesToAnEmptyFile) {
+    std::string message = ReadFileBytes(tvtest::CertFixture::DataDir() + "\\carol-empty.sgn");
+    ASSERT_FALSE(message.empty());
+    WriteFileBytes(work / "blank.txt.sgn", message);
+    Set("addpubliczert", "No");
+    auto job = NewJob();
+    EXPECT_TRUE(job->VerifyFile(1, (work / "blank.txt.sgn").c_str())) << status.Log();
+    EXPECT_TRUE(Exists(work / "blank.txt"));
+    EXPECT_EQ(ReadFileBytes(work / "blank.txt"), "");
+    EXPECT_EQ(status.Updates(2).size(), 1u) << status.Log();
+    EXPECT_TRUE(status.Updates(0).empty()) << status.Log();
+}
+
+}  // namespace

@@ -88,9 +88,9 @@ TEST_F(Tree, CountingOneFileAFolderOfThreeAndOneFileGivesFive) {
         if (Field(line, "op") == "initializing... please wait!") ++initializing;
     EXPECT_EQ(initializing, 4) << status.Log();  // the status line and its repeat, twice
 
-    // A path that names nothing: false, the counter unchanged.
-    EXPECT_FALSE(front.Count((work / "missing").c_str(), &counted));
-    EXPECT_EQ(counted, 5);
+    // A path that names nothing counts as one file: its operation reports it.
+    EXPECT_TRUE(front.Count((work / "missing").c_str(), &counted));
+    EXPECT_EQ(counted, 6);
 }
 
 TEST_F(Tree, TheFrontSendsFoldersToTheDriversAndFilesToTheOperations) {
@@ -104,10 +104,14 @@ TEST_F(Tree, TheFrontSendsFoldersToTheDriversAndFilesToTheOperations) {
     EXPECT_TRUE(Exists(work / "data\\f.txt.sgn"));
     EXPECT_TRUE(front.Encrypt(2, (work / "single.txt").c_str())) << Held();
     EXPECT_TRUE(Exists(work / "single.txt.crp"));
-    // A file that does not exist goes to the tree driver, whose walk cannot start.
+    // A file that does not exist goes to the file operation, which shows it.
     EXPECT_FALSE(front.Verify(1, (work / "nothing.sgn").c_str()));
-    EXPECT_TRUE(Held().find("Error in directory tree!") == 0);
-    EXPECT_TRUE(status.Updates(0).empty());
+    auto errors = status.Updates(0);
+    ASSERT_EQ(errors.size(), 1u) << status.Log();
+    EXPECT_TRUE(StartsWith(Field(errors[0], "detail"), "This file '" + work / "nothing.sgn" +
+                                                           "' could not be read! - (This file does not exist!)"))
+        << errors[0];
+    EXPECT_EQ(Held(), "");
     // Empty paths and recipients are refused with nothing held.
     EXPECT_FALSE(front.UnpackEnvelope(1, ""));
     EXPECT_FALSE(front.PackEnvelope(1, (work / "single.txt").c_str(), ""));

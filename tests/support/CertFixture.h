@@ -25,6 +25,9 @@
 //   carol-modern.p12   "Carol Interop", version 3, modern (AES) encryption
 //   dave-legacy.p12    "Dave Legacy",   version 3, legacy (3DES/RC2) encryption
 //   carol.crt.pem / carol.key.pem, dave.crt.pem / dave.key.pem  the same as PEM
+//   carol-empty.sgn    a signed message by "Carol Interop" whose content is
+//                      empty (MD5, attached; the platform's own signing leaves
+//                      an empty content out altogether)
 // A test that uses them links the target (add_dependencies(<test> tv_test_pkcs12)).
 #pragma once
 

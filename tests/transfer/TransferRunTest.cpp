@@ -255,6 +255,33 @@ TEST_F(TransferRunTest, ATamperedSignatureShowsTheErrorAndWritesNothing) {
     EXPECT_EQ(FilesBelow(WorkFolder()), std::vector<std::string>{"f.txt.sgn"});
 }
 
+// A file that is not there, or an empty file given to verify, decrypt or
+// unpack, ends the program only after the user has seen an error that names it.
+TEST_F(TransferRunTest, AMissingOrEmptyInputShowsAnErrorThatNamesIt) {
+    WriteFileBytes(Work("empty.txt.crp"), "");
+    struct Row {
+        const char* line;
+        const char* file;
+        const char* texts[2];
+    } rows[] = {
+        {"missing.sgn", "missing.sgn", {"This file does not exist!", "This file(s) could not be verified!"}},
+        {"empty.txt.crp", "empty.txt.crp", {"This file is empty!", "This file(s) could not be decrypted!"}},
+        {"absent.txt /SGN", "absent.txt", {"This file does not exist!", "This file(s) could not be signed!"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        TransferProcess process(row.line, WorkFolder());
+        HWND box = WaitForFormDialog("TQXDlgOkHilfe", kErrorCaption);
+        ASSERT_NE(box, nullptr);
+        std::string text = tvtest::ChildText(box, IDC_OKHELP_TEXT);
+        EXPECT_NE(text.find(Work(row.file)), std::string::npos) << text;
+        for (const char* part : row.texts) EXPECT_NE(text.find(part), std::string::npos) << text;
+        tvtest::ClickChild(box, IDC_OKHELP_OK);
+        ASSERT_EQ(process.Wait(), 0);
+        EXPECT_EQ(FilesBelow(WorkFolder()), std::vector<std::string>{"empty.txt.crp"});
+    }
+}
+
 TEST_F(TransferRunTest, AFolderGivenToSignSignsEveryFileOnce) {
     tvtest::MakeDir(Work("tree\\sub"));
     WriteFileBytes(Work("tree\\one.txt"), "one");

@@ -375,6 +375,96 @@ TEST_F(ZipClass, HostileOrDamagedArchivesFailAndLeaveNothingBehind)
     }
 }
 
+// The method field of the entry's headers (local and central) set to another
+// value: an entry the library cannot unpack.
+void SetMethod(const std::string& path, const std::string& name, uint16_t method)
+{
+    std::string bytes = ReadFileBytes(path);
+    struct Header {
+        const char* signature;
+        size_t methodAt, nameAt;
+    } headers[] = {{"PK\x03\x04", 8, 30}, {"PK\x01\x02", 10, 46}};
+    for (const Header& h : headers) {
+        for (size_t at = bytes.find(h.signature, 0, 4); at != std::string::npos;
+             at = bytes.find(h.signature, at + 4, 4)) {
+            if (bytes.compare(at + h.nameAt, name.size(), name) != 0)
+                continue;
+            bytes[at + h.methodAt] = static_cast<char>(method & 0xFF);
+            bytes[at + h.methodAt + 1] = static_cast<char>(method >> 8);
+        }
+    }
+    WriteFileBytes(path, bytes);
+}
+
+TEST_F(ZipClass, ARefusedEntryIsNamedWithItsCauseAndNoStaleSystemError)
+{
+    std::string big = tvtest::PatternBytes(150000, 5);
+    struct Row {
+        const char* what;
+        std::string name;
+        const char* cause;  // what the held failure says after the entry's name
+        int32_t code;
+    } rows[] = {
+        {"parent", "../evil.txt", "'../evil.txt' lies outside the target folder!", ERROR_INVALID_NAME},
+        {"drive", "C:/evil.txt", "'C:/evil.txt' lies outside the target folder!", ERROR_INVALID_NAME},
+        {"long name", std::string(300, 'L'), "has a name that is too long!",
+         ERROR_FILENAME_EXCED_RANGE},
+        {"crc", "data.bin", "'data.bin' is damaged!", 0},
+        {"method", "packed.bin", "'packed.bin' is encrypted or packed by a method that is not supported!", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string root = dir / tvtest::UniqueName("n");
+        MakeDir(root + "\\target");
+        std::string archive = root + "\\n.zip";
+        ASSERT_TRUE(ziptest::WriteArchive(
+            archive, {Item{"first.txt", "first"}, Item{row.name, big, "", row.code == 0 ? 0 : 8}},
+            nullptr));
+        if (std::string(row.what) == "crc") {
+            std::string bytes = ReadFileBytes(archive);
+            bytes[ziptest::DataOffset(bytes, row.name) + 40000] ^= 0x01;
+            WriteFileBytes(archive, bytes);
+        }
+        if (std::string(row.what) == "method")
+            SetMethod(archive, row.name, 12);
+
+        ClearLastError();
+        ProbeZip zip;
+        SetLastError(ERROR_ACCESS_DENIED);  // left by some earlier call
+        EXPECT_FALSE(zip.Unzip(archive.c_str(), (root + "\\target").c_str(), false));
+        int32_t code = -1;
+        std::string held = tvtest::TakeError(&code);
+        EXPECT_TRUE(tvtest::Contains(held, "This ZIP - file could not be read! (zip) - (")) << held;
+        EXPECT_TRUE(tvtest::Contains(held, row.cause)) << held;
+        EXPECT_FALSE(tvtest::Contains(held, "first.txt")) << held;
+        EXPECT_FALSE(tvtest::Contains(held, "(0x5)")) << held;
+        EXPECT_EQ(code, row.code) << held;
+    }
+}
+
+TEST_F(ZipClass, AnArchiveThatCannotBeOpenedIsNamed)
+{
+    std::string missing = dir / "missing.zip";
+    std::string garbage = dir / "garbage.zip";
+    WriteFileBytes(garbage, "this is no archive at all");
+    MakeDir(dir / "t");
+    for (const std::string& archive : {missing, garbage}) {
+        SCOPED_TRACE(archive);
+        ClearLastError();
+        ProbeZip zip;
+        SetLastError(ERROR_ALREADY_EXISTS);
+        EXPECT_FALSE(zip.Unzip(archive.c_str(), (dir / "t").c_str(), false));
+        std::string held = HeldError();
+        EXPECT_TRUE(tvtest::Contains(held, "This ZIP - file could not be opened! (zip) - ('" +
+                                               archive + "')"))
+            << held;
+        EXPECT_FALSE(tvtest::Contains(held, "(0xb7)")) << held;
+    }
+    ProbeZip zip;
+    EXPECT_FALSE(zip.Unzip(garbage.c_str(), (dir / "no-such-folder").c_str(), false));
+    EXPECT_TRUE(tvtest::Contains(HeldError(), "('" + dir / "no-such-folder" + "')"));
+}
+
 TEST_F(ZipClass, AFailedOverwriteKeepsTheOldFile)
 {
     std::string archive = dir / "k.zip";
