@@ -126,6 +126,9 @@ bool TQXCryptDir::RunFileOperation(uint32_t opKind, int32_t fileCount, const cha
         const char* first = held.set ? held.text : "";
         status.showAnimation = 0;
         status.displayKind = StatusError;
+        // The entry names the file that failed, not the last one shown on
+        // the way (an entry of an archive being unpacked, an intermediate).
+        if (path && path[0]) SetStatusFileName(path);
         status.operationText = OperationErrorText(opKind);
         status.doneText = OperationDoneText(opKind);
         if (!finished && !strstr(first, leftBehind))

@@ -269,6 +269,13 @@ TEST_F(UnzipResultTest, EntriesLeadingOutsideTheFolderWriteNothingThere) {
 
         EXPECT_FALSE(RunJob(OpVerify, {input}));
 
+        // The error names the file that failed and the entry that was refused.
+        std::vector<std::string> errors = LogLines("Update|kind=0");
+        ASSERT_EQ(errors.size(), 1u) << StatusLog();
+        EXPECT_TRUE(Has(errors[0], "|file=x.zip.sgn|")) << errors[0];
+        EXPECT_TRUE(Has(errors[0], std::string("('") + name + "' lies outside the target folder!)"))
+            << errors[0];
+        EXPECT_TRUE(Has(errors[0], "[123 ZipAPI 992]")) << errors[0];
         EXPECT_FALSE(Exists(box + "\\evil.txt"));
         EXPECT_FALSE(Exists(*work / "evil.txt"));
         EXPECT_EQ(Names(box), std::vector<std::string>{"out"});
