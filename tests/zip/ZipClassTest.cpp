@@ -442,6 +442,41 @@ TEST_F(ZipClass, ARefusedEntryIsNamedWithItsCauseAndNoStaleSystemError)
     }
 }
 
+// The folder of a file system of 64 KiB beside the test program, made by the
+// test run; empty when there is none.
+std::string FullDiskFolder()
+{
+    char exe[MAX_PATH] = {0};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string folder = exe;
+    folder = folder.substr(0, folder.find_last_of('\\')) + "\\full-disk-zip";
+    ULARGE_INTEGER available{}, total{}, free{};
+    if (!GetDiskFreeSpaceExA((folder + "\\").c_str(), &available, &total, &free) ||
+        total.QuadPart == 0 || total.QuadPart > (1u << 20))
+        return "";
+    return folder;
+}
+
+TEST_F(ZipClass, AnEntryThatRunsOutOfDiskSpaceIsNamedAndLeavesNothing)
+{
+    std::string target = FullDiskFolder();
+    if (target.empty())
+        GTEST_SKIP() << "no small file system to fill here";
+    std::string archive = dir / "big.zip";
+    ASSERT_TRUE(ziptest::WriteArchive(
+        archive, {Item{"small.txt", "small"}, Item{"big.bin", tvtest::PatternBytes(400000, 3)}},
+        nullptr));
+    ProbeZip zip;
+    EXPECT_FALSE(zip.Unzip(archive.c_str(), target.c_str(), false));
+    int32_t code = 0;
+    std::string held = tvtest::TakeError(&code);
+    EXPECT_TRUE(tvtest::Contains(held, "('big.bin' could not be written!)")) << held;
+    EXPECT_EQ(ERROR_DISK_FULL, code) << held;
+    EXPECT_FALSE(Exists(target + "\\big.bin"));
+    EXPECT_EQ(std::vector<std::string>{"small.txt"}, Tree(target));
+    DeleteFileA((target + "\\small.txt").c_str());
+}
+
 TEST_F(ZipClass, AnArchiveThatCannotBeOpenedIsNamed)
 {
     std::string missing = dir / "missing.zip";
