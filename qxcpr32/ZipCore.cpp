@@ -332,17 +332,29 @@ Writer* Writer::Open(const char* path, int append, const char* removeName)
     return w.release();
 }
 
+void Writer::NoteFailure()
+{
+    if (WriteFailedForRoom())
+        full_ = true;
+    if (full_)
+        SetDiskFullError();
+}
+
 bool Writer::Put(const void* data, size_t len)
 {
     if (len == 0)
         return true;
+    ClearWriteError();
     // A seek empties the stdio buffer: only when the position changes.
     if (filePos_ != pos_) {
-        if (!SeekTo(f_, pos_))
+        if (!SeekTo(f_, pos_)) {
+            NoteFailure();  // the seek writes out what the buffer holds
             return false;
+        }
         filePos_ = pos_;
     }
     if (fwrite(data, 1, len, f_) != len) {
+        NoteFailure();
         filePos_ = UINT64_MAX;
         return false;
     }
@@ -463,8 +475,11 @@ int Writer::Write(const void* data, unsigned len)
 {
     if (!inEntry_ || (!data && len))
         return kParamError;
-    if (entryFailed_)
+    if (entryFailed_) {
+        if (full_)
+            SetDiskFullError();
         return kErrno;
+    }
     if (len == 0)
         return kOk;
     if (usize_ + len > kMax32) {
@@ -497,6 +512,8 @@ int Writer::CloseEntry()
         return kParamError;
     if (entryFailed_) {
         DiscardEntry();
+        if (full_)
+            SetDiskFullError();
         return kErrno;
     }
     if (deflating_) {
@@ -574,8 +591,14 @@ int Writer::Close(const char* comment)
                 ok = TruncateFile(f_, pos_);
         }
     }
-    ok = (fflush(f_) == 0) && ok;
-    ok = (fclose(f_) == 0) && ok;
+    ClearWriteError();
+    bool closed = fflush(f_) == 0;
+    closed = fclose(f_) == 0 && closed;
+    if (!closed)
+        NoteFailure();
+    else if (!ok && full_)
+        SetDiskFullError();
+    ok = closed && ok;
     f_ = nullptr;
     return ok ? kOk : kErrno;
 }

@@ -56,6 +56,11 @@ bool FileLength(FILE* f, uint64_t* size);
 bool TruncateFile(FILE* f, uint64_t size);
 bool ReplaceFileWith(const char* source, const char* target);
 void RemoveFile(const char* path);
+// Before a write: no error is held. After a failed one: whether it ran out
+// of room. A full disk as the thread's last error (where the platform has one).
+void ClearWriteError();
+bool WriteFailedForRoom();
+void SetDiskFullError();
 // Compares two entry names; ignores case unless caseSensitive.
 bool SameName(const std::string& a, const char* b, bool caseSensitive);
 
@@ -94,6 +99,10 @@ private:
     uint64_t filePos_ = UINT64_MAX;  // where the stream stands; unknown at first
     bool changed_ = false;   // something to write when closing
     bool failed_ = false;    // a write of the archive failed
+    bool full_ = false;      // a write ran out of disk space
+    // After a failed write: once the disk was found full, every later failure
+    // of this archive says so.
+    void NoteFailure();
 
     bool inEntry_ = false;
     bool entryFailed_ = false;

@@ -3,6 +3,7 @@
 #include "ZipCore.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 #ifdef _WIN32
@@ -70,6 +71,34 @@ bool ReplaceFileWith(const char* source, const char* target)
 }
 
 void RemoveFile(const char* path) { remove(path); }
+
+void ClearWriteError()
+{
+    errno = 0;
+#ifdef _WIN32
+    SetLastError(0);
+#endif
+}
+
+bool WriteFailedForRoom()
+{
+    if (errno == ENOSPC)
+        return true;
+#ifdef _WIN32
+    // A write that failed without a code of its own was short: the disk is full.
+    DWORD code = GetLastError();
+    return code == 0 || code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL;
+#else
+    return false;
+#endif
+}
+
+void SetDiskFullError()
+{
+#ifdef _WIN32
+    SetLastError(ERROR_DISK_FULL);
+#endif
+}
 
 bool SameName(const std::string& a, const char* b, bool caseSensitive)
 {

@@ -475,6 +475,18 @@ TEST_F(ZipClass, AnEntryThatRunsOutOfDiskSpaceIsNamedAndLeavesNothing)
     EXPECT_FALSE(Exists(target + "\\big.bin"));
     EXPECT_EQ(std::vector<std::string>{"small.txt"}, Tree(target));
     DeleteFileA((target + "\\small.txt").c_str());
+
+    // Packing onto the full disk fails with the disk's code too.
+    std::string source = dir / "big-source.bin";
+    WriteFileBytes(source, tvtest::PatternBytes(400000, 4));
+    std::string packed = target + "\\packed.zip";
+    ClearLastError();
+    SetLastError(ERROR_ALREADY_EXISTS);  // left by some earlier call
+    EXPECT_FALSE(ZipPaths(zip, dir.path(), packed, {source}));
+    held = tvtest::TakeError(&code);
+    EXPECT_EQ(ERROR_DISK_FULL, code) << held;
+    EXPECT_FALSE(tvtest::Contains(held, "(0xb7)")) << held;
+    DeleteFileA(packed.c_str());
 }
 
 TEST_F(ZipClass, AnArchiveThatCannotBeOpenedIsNamed)
