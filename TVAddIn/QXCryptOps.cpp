@@ -279,14 +279,12 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         if (!RunMessageStep(OpVerify, nullptr, nullptr, input, output)) return false;
         // The signer is checked against the stores before the window calls
         // the signature valid.
-        char signerName[256];
-        CopyText(signerName, sizeof signerName, signer.subject);
         if (!RecordSignerCertificate(&signer)) {
             DeleteFileEx(output, delSecure != 0);
             return false;
         }
         status.displayKind = StatusSignatureValid;
-        CopyText(status.detail, sizeof status.detail, signerName);
+        CopyText(status.detail, sizeof status.detail, signer.subject);
         if (!UpdateStatus(&status)) return false;
         if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
         return HandleResult(input, output, static_cast<uint32_t>(fileCount), OpVerify);
@@ -302,11 +300,9 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         // about, so it must survive the intermediate.
         if (!KeepAside(intermediate)) return false;
         if (!RunMessageStep(OpVerify, nullptr, nullptr, input, intermediate)) return false;
-        char signerName[256];
-        CopyText(signerName, sizeof signerName, signer.subject);
         if (!RecordSignerCertificate(&signer)) return false;
         status.displayKind = StatusSignatureValid;
-        CopyText(status.detail, sizeof status.detail, signerName);
+        CopyText(status.detail, sizeof status.detail, signer.subject);
         if (!UpdateStatus(&status)) return false;
         if (!ReadStoreName(2, storeName)) return false;
         if (!RunMessageStep(OpDecrypt, storeName, nullptr, intermediate, output)) {
