@@ -117,38 +117,18 @@ TEST_F(CertStoreTest, FindCertificatePrefersTheExactNameOverLongerOnes)
     }
     EXPECT_EQ(nullptr, crypt.FindCertificate(nullptr, "Bob"));
     EXPECT_EQ(nullptr, crypt.FindCertificate(store, nullptr));
-    crypt.CloseStore(store);
-    crypt.ReleaseContext(provider);
-
     std::string error = TakeErrorText();
     EXPECT_TRUE(StartsWith(error, "No certificate could be found in database! "));
     EXPECT_NE(std::string::npos, error.find(" CryptAPI 1246]"));
-}
 
-// A part that several subjects share and none equals names nobody: the order
-// of the store never decides whom a message is for.
-TEST_F(CertStoreTest, ANamePartOfSeveralSubjectsIsRefusedAndTheErrorNamesThem)
-{
-    TQXCrypt crypt;
-    HCRYPTPROV provider = 0;
-    HCERTSTORE store = crypt.OpenStore(own.c_str(), &provider);
-    ASSERT_NE(nullptr, store);
-    SetLastError(ERROR_ACCESS_DENIED);  // left by some earlier call
+    // A part that several subjects share and none equals names nobody: the
+    // store's order never decides whom a message is for.
     EXPECT_EQ(nullptr, crypt.FindCertificate(store, "Bo"));
-    int32_t code = -1;
-    std::string error = tvtest::TakeError(&code);
-    EXPECT_TRUE(StartsWith(error, "The name 'Bo' fits several certificates in database (")) << error;
-    for (const char* name : {"'Bob'", "'Bobby'", "'Bob Junior'"})
-        EXPECT_TRUE(tvtest::Contains(error, name)) << error;
-    EXPECT_TRUE(tvtest::Contains(error, "! Please give the full name. ")) << error;
-    EXPECT_TRUE(tvtest::Contains(error, "[0 CryptAPI 1246]")) << error;
-    EXPECT_EQ(0, code);
-
-    // "Bob J" is a part of one subject only.
-    PCCERT_CONTEXT junior = crypt.FindCertificate(store, "bob j");
-    ASSERT_NE(nullptr, junior);
-    crypt.FreeCertificate(junior);
-    EXPECT_EQ("", TakeErrorText());
+    std::string ambiguous = TakeErrorText();
+    EXPECT_TRUE(StartsWith(ambiguous, "The name 'Bo' fits several certificates in database ('"))
+        << ambiguous;
+    for (const char* name : {"'Bob'", "'Bobby'", "'Bob Junior'", "[0 CryptAPI 1246]"})
+        EXPECT_TRUE(tvtest::Contains(ambiguous, name)) << ambiguous;
     crypt.CloseStore(store);
     crypt.ReleaseContext(provider);
 }

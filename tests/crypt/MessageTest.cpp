@@ -250,30 +250,6 @@ TEST_F(MessageTest, MissingArgumentsFailWithoutAPlatformCall)
     EXPECT_EQ(nullptr, signer);
 }
 
-TEST_F(MessageTest, ASignedEmptyContentVerifiesToAnEmptyFile)
-{
-    std::string message = tvtest::ReadFileBytes(tvtest::CertFixture::DataDir() + "\\carol-empty.sgn");
-    ASSERT_FALSE(message.empty());
-    tvtest::WriteFileBytes(dir / "empty.sgn", message);
-    tvtest::WriteFileBytes(dir / "empty", "an older output");
-
-    TQXCrypt crypt;
-    CertificateInfo info = {};
-    ASSERT_TRUE(crypt.VerifyFile((dir / "empty.sgn").c_str(), (dir / "empty").c_str(), &info))
-        << TakeErrorText();
-    EXPECT_TRUE(tvtest::Exists(dir / "empty"));
-    EXPECT_EQ("", tvtest::ReadFileBytes(dir / "empty"));
-    EXPECT_STREQ("Carol Interop", info.subject);
-    crypt.FreeCertificate(info.certificate);
-    EXPECT_EQ("", TakeErrorText());
-
-    // An empty file is no message at all.
-    tvtest::WriteFileBytes(dir / "nothing.sgn", "");
-    EXPECT_FALSE(crypt.VerifyFile((dir / "nothing.sgn").c_str(), (dir / "nothing").c_str(), nullptr));
-    EXPECT_FALSE(tvtest::Exists(dir / "nothing"));
-    EXPECT_TRUE(StartsWith(TakeErrorText(), "This file '" + dir / "nothing.sgn" + "' could not be read!"));
-}
-
 TEST_F(MessageTest, GarbageAndTruncatedMessagesFailCleanly)
 {
     TQXCrypt crypt;
