@@ -101,6 +101,88 @@ std::string DescribeKey(PCCERT_CONTEXT certificate, bool* own)
     return state + (match ? "the certificate's own key" : "ANOTHER key than the certificate's");
 }
 
+// A new key in the container and a self-signed certificate for it that
+// links to the key; null on failure. The provider is released before the
+// certificate is made with it.
+PCCERT_CONTEXT MakeSelfSigned(const std::string& name, const std::string& container,
+                              DWORD keyBits)
+{
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextA(&provider, container.c_str(), nullptr, PROV_RSA_FULL,
+                              CRYPT_NEWKEYSET))
+        return nullptr;
+    HCRYPTKEY key = 0;
+    bool ok = CryptGenKey(provider, AT_KEYEXCHANGE, (keyBits << 16) | CRYPT_EXPORTABLE, &key);
+    if (key)
+        CryptDestroyKey(key);
+    CryptReleaseContext(provider, 0);
+    if (!ok)
+        return nullptr;
+
+    std::string x500 = "CN=\"" + name + "\"";
+    DWORD size = 0;
+    if (!CertStrToNameA(X509_ASN_ENCODING, x500.c_str(), CERT_X500_NAME_STR, nullptr, nullptr,
+                        &size, nullptr))
+        return nullptr;
+    std::vector<BYTE> encoded(size);
+    if (!CertStrToNameA(X509_ASN_ENCODING, x500.c_str(), CERT_X500_NAME_STR, nullptr,
+                        encoded.data(), &size, nullptr))
+        return nullptr;
+    CERT_NAME_BLOB subject = {size, encoded.data()};
+
+    std::wstring wideContainer = Widen(container);
+    CRYPT_KEY_PROV_INFO keyInfo = {};
+    keyInfo.pwszContainerName = &wideContainer[0];
+    keyInfo.dwProvType = PROV_RSA_FULL;
+    keyInfo.dwKeySpec = AT_KEYEXCHANGE;
+    PCCERT_CONTEXT certificate =
+        CertCreateSelfSignCertificate(0, &subject, 0, &keyInfo, nullptr, nullptr, nullptr, nullptr);
+    if (certificate &&
+        !CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, &keyInfo)) {
+        CertFreeCertificateContext(certificate);
+        certificate = nullptr;
+    }
+    return certificate;
+}
+
+// Whether a signature made with the container's key verifies with the
+// certificate's public key.
+bool KeySignsForCertificate(const std::string& container, PCCERT_CONTEXT certificate)
+{
+    static const BYTE kData[] = "a check of the new key";
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextA(&provider, container.c_str(), nullptr, PROV_RSA_FULL, CRYPT_SILENT))
+        return false;
+    std::vector<BYTE> signature(1024);
+    DWORD size = static_cast<DWORD>(signature.size());
+    HCRYPTHASH hash = 0;
+    bool ok = CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash) &&
+              CryptHashData(hash, kData, sizeof kData, 0) &&
+              CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, 0, signature.data(), &size);
+    if (hash)
+        CryptDestroyHash(hash);
+    CryptReleaseContext(provider, 0);
+    if (!ok)
+        return false;
+
+    HCRYPTPROV verifier = 0;
+    if (!CryptAcquireContextA(&verifier, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+        return false;
+    HCRYPTKEY publicKey = 0;
+    hash = 0;
+    ok = CryptImportPublicKeyInfo(verifier, X509_ASN_ENCODING,
+                                  &certificate->pCertInfo->SubjectPublicKeyInfo, &publicKey) &&
+         CryptCreateHash(verifier, CALG_SHA1, 0, 0, &hash) &&
+         CryptHashData(hash, kData, sizeof kData, 0) &&
+         CryptVerifySignatureA(hash, signature.data(), size, publicKey, nullptr, 0);
+    if (hash)
+        CryptDestroyHash(hash);
+    if (publicKey)
+        CryptDestroyKey(publicKey);
+    CryptReleaseContext(verifier, 0);
+    return ok;
+}
+
 }  // namespace
 
 HCERTSTORE OpenUserStore(const std::string& store)
@@ -149,47 +231,25 @@ std::string CertFixture::NewContainer()
 
 bool CertFixture::MakePerson(const std::string& name, const std::string& store, DWORD keyBits)
 {
-    // The key first, in a container of its own; the provider is released
-    // before the certificate is made with it.
-    std::string container = NewContainer();
-    HCRYPTPROV provider = 0;
-    if (!CryptAcquireContextA(&provider, container.c_str(), nullptr, PROV_RSA_FULL,
-                              CRYPT_NEWKEYSET))
-        return false;
-    HCRYPTKEY key = 0;
-    bool ok = CryptGenKey(provider, AT_KEYEXCHANGE, (keyBits << 16) | CRYPT_EXPORTABLE, &key);
-    if (key)
-        CryptDestroyKey(key);
-    CryptReleaseContext(provider, 0);
-    if (!ok)
-        return false;
-
-    std::string x500 = "CN=\"" + name + "\"";
-    DWORD size = 0;
-    if (!CertStrToNameA(X509_ASN_ENCODING, x500.c_str(), CERT_X500_NAME_STR, nullptr, nullptr,
-                        &size, nullptr))
-        return false;
-    std::vector<BYTE> encoded(size);
-    if (!CertStrToNameA(X509_ASN_ENCODING, x500.c_str(), CERT_X500_NAME_STR, nullptr,
-                        encoded.data(), &size, nullptr))
-        return false;
-    CERT_NAME_BLOB subject = {size, encoded.data()};
-
-    std::wstring wideContainer = Widen(container);
-    CRYPT_KEY_PROV_INFO keyInfo = {};
-    keyInfo.pwszContainerName = &wideContainer[0];
-    keyInfo.dwProvType = PROV_RSA_FULL;
-    keyInfo.dwKeySpec = AT_KEYEXCHANGE;
-
-    PCCERT_CONTEXT certificate =
-        CertCreateSelfSignCertificate(0, &subject, 0, &keyInfo, nullptr, nullptr, nullptr, nullptr);
-    if (!certificate)
-        return false;
-    // The link to the key goes with the certificate into the store.
-    ok = CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, &keyInfo) &&
-         AddToUserStore(certificate, store);
-    CertFreeCertificateContext(certificate);
-    return ok;
+    // Now and then the platform's key generation under Wine yields a key whose
+    // private part does not fit its public one: every signature made with it
+    // fails to verify. Such a key is checked here and made anew, so that no
+    // test fails by the chance of its key.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::string container = NewContainer();
+        PCCERT_CONTEXT certificate = MakeSelfSigned(name, container, keyBits);
+        if (!certificate)
+            return false;
+        bool ok = KeySignsForCertificate(container, certificate);
+        if (ok) {
+            // The link to the key goes with the certificate into the store.
+            ok = AddToUserStore(certificate, store);
+            CertFreeCertificateContext(certificate);
+            return ok;
+        }
+        CertFreeCertificateContext(certificate);
+    }
+    return false;
 }
 
 PCCERT_CONTEXT CertFixture::Certificate(const std::string& name, const std::string& storeName)
