@@ -499,6 +499,8 @@ bool TQXCryptDir::CloseStatusWindow() {
         statusLibrary = nullptr;
         return closed;
     }
+    // Released by hand, not by an owner: whether the library may go is only
+    // known here, once its window is closed (see above).
     FreeLibrary(statusLibrary);
     statusLibrary = nullptr;
     return closed;

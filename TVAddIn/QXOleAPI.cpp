@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "QXCryptDir.h"
+#include "QXHandles.h"
 #include "tvCryptIF.h"
 
 std::atomic<uint8_t> BringToFrontRequest{0};
@@ -386,8 +387,8 @@ void TQXOleAPI::RemoveEmptyFolders(const char* folder) {
     if (strlen(base) + 4 > 255) return;
     FormatText(pattern, sizeof pattern, "%s\\*.*", base);
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(pattern, &entry);
-    if (find != INVALID_HANDLE_VALUE) {
+    qx::Find listing(FindFirstFileA(pattern, &entry));
+    if (listing) {
         do {
             if (strlen(base) + 1 + strlen(entry.cFileName) > 255) continue;
             char path[256];
@@ -401,8 +402,9 @@ void TQXOleAPI::RemoveEmptyFolders(const char* folder) {
                        !Job()->cancel && OnDeleteSource(path)) {
                 DeleteFileEx(path, delSecure);
             }
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
+        } while (FindNextFileA(listing.get(), &entry));
+        // Closed before the folder itself is removed.
+        listing.reset();
     }
     // A folder that still holds a kept file stays.
     if (!IsInSystemDir(base) && !IsInWindowsDir(base) && !RemoveDirectoryA(base)) SetLastError(0);

@@ -3,6 +3,8 @@
 // No zip64: entries, sizes and offsets must fit the classic fields.
 #include "ZipCore.h"
 
+#include "QXHandles.h"
+
 #include <cstring>
 #include <memory>
 
@@ -150,27 +152,21 @@ bool CopyBytes(FILE* from, uint64_t pos, uint64_t len, FILE* to)
 // it in the place of the original. No match leaves the file untouched.
 bool DropEntries(const char* path, const char* name)
 {
-    FILE* src = OpenFile(path, "rb");
+    qx::StdFile src(OpenFile(path, "rb"));
     if (!src)
         return false;
     Directory dir;
-    if (ReadDirectory(src, &dir) != kOk) {
-        fclose(src);
+    if (ReadDirectory(src.get(), &dir) != kOk)
         return false;
-    }
     bool any = false;
     for (const Entry& e : dir.entries)
         any = any || SameName(e.name, name, false);
-    if (!any) {
-        fclose(src);
+    if (!any)
         return true;
-    }
     std::string temp = std::string(path) + ".qx~";
-    FILE* dst = OpenFile(temp.c_str(), "wb");
-    if (!dst) {
-        fclose(src);
+    qx::StdFile dst(OpenFile(temp.c_str(), "wb"));
+    if (!dst)
         return false;
-    }
     bool ok = true;
     std::vector<Entry> kept;
     uint64_t pos = 0;
@@ -178,7 +174,8 @@ bool DropEntries(const char* path, const char* name)
         if (SameName(e.name, name, false))
             continue;
         uint64_t data, span;
-        if (!LocalSpan(src, e, dir.cdStart, &data, &span) || !CopyBytes(src, e.localOffset, span, dst)) {
+        if (!LocalSpan(src.get(), e, dir.cdStart, &data, &span) ||
+            !CopyBytes(src.get(), e.localOffset, span, dst.get())) {
             ok = false;
             break;
         }
@@ -189,11 +186,11 @@ bool DropEntries(const char* path, const char* name)
     }
     if (ok) {
         std::string d = DirectoryBytes(kept, dir.comment, pos);
-        ok = fwrite(d.data(), 1, d.size(), dst) == d.size();
+        ok = fwrite(d.data(), 1, d.size(), dst.get()) == d.size();
     }
-    ok = (fflush(dst) == 0) && ok;
-    ok = (fclose(dst) == 0) && ok;
-    fclose(src);
+    ok = (fflush(dst.get()) == 0) && ok;
+    ok = dst.close() && ok;
+    src.reset();
     if (ok)
         ok = ReplaceFileWith(temp.c_str(), path);
     if (!ok)

@@ -1,7 +1,10 @@
 #include "CDirX.h"
 
+#include "QXHandles.h"
+
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 CDirX::CDirX() : mask{}
@@ -35,21 +38,18 @@ bool CDirX::WalkTree(WalkRecord record)
     record.mask[sizeof record.mask - 1] = 0;
     CopyText(mask, sizeof mask, record.mask[0] ? record.mask : "*.*");
 
-    WalkRecord* level = new (std::nothrow) WalkRecord;
+    std::unique_ptr<WalkRecord> level(new (std::nothrow) WalkRecord);
     if (!level)
         return false;
-    memset(level, 0, sizeof *level);
-    level->find = FindFirstFileA(pattern, &level->entry);
-    if (level->find == INVALID_HANDLE_VALUE) {
-        delete level;
+    memset(level.get(), 0, sizeof *level);
+    // The listing is closed however the walk below ends.
+    qx::Find listing(FindFirstFileA(pattern, &level->entry));
+    if (!listing)
         return false;
-    }
+    level->find = listing.get();
     memcpy(level->folder, folder, sizeof level->folder);
     memcpy(level->mask, record.mask, sizeof level->mask);
-    bool ok = WalkLevel(this, level);
-    FindClose(level->find);
-    delete level;
-    return ok;
+    return WalkLevel(this, level.get());
 }
 
 bool WalkLevel(CDirX* walker, WalkRecord* record)

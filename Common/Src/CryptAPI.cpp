@@ -1,6 +1,7 @@
 #include "CryptAPI.h"
 
 #include "FileAPI.h"
+#include "QXHandles.h"
 #include "QXTools.h"
 
 #include <cstdlib>
@@ -16,64 +17,21 @@ const char kUnit[] = "CryptAPI";
 char kMd5Oid[] = szOID_RSA_MD5;
 char kRc4Oid[] = szOID_RSA_RC4;
 
-// A move-only owner of one handle; Release runs once, on every path.
-template <typename T, typename Traits>
-class Owned {
-public:
-    Owned() = default;
-    explicit Owned(T value) : value_(value) {}
-    ~Owned() { reset(); }
-    Owned(Owned&& other) noexcept : value_(other.release()) {}
-    Owned& operator=(Owned&& other) noexcept
-    {
-        if (this != &other)
-            reset(other.release());
-        return *this;
-    }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
+using qx::Cert;
+using qx::Memory;
+using qx::Msg;
+using qx::Provider;
+using qx::ProviderStore;
+using qx::Store;
 
-    T get() const { return value_; }
-    T* out() { reset(); return &value_; }
-    explicit operator bool() const { return value_ != Traits::invalid(); }
-    T release() { T v = value_; value_ = Traits::invalid(); return v; }
-    void reset(T value = Traits::invalid())
-    {
-        if (value_ != Traits::invalid())
-            Traits::close(value_);
-        value_ = value;
-    }
-
-private:
-    T value_ = Traits::invalid();
-};
-
-struct ProviderTraits {
-    static HCRYPTPROV invalid() { return 0; }
-    static void close(HCRYPTPROV p) { CryptReleaseContext(p, 0); }
-};
-struct StoreTraits {
-    static HCERTSTORE invalid() { return nullptr; }
-    static void close(HCERTSTORE s) { CertCloseStore(s, 0); }
-};
-struct CertTraits {
-    static PCCERT_CONTEXT invalid() { return nullptr; }
-    static void close(PCCERT_CONTEXT c) { CertFreeCertificateContext(c); }
-};
-struct MsgTraits {
-    static HCRYPTMSG invalid() { return nullptr; }
-    static void close(HCRYPTMSG m) { CryptMsgClose(m); }
-};
-struct MemTraits {
-    static BYTE* invalid() { return nullptr; }
-    static void close(BYTE* b) { free(b); }
-};
-
-using Provider = Owned<HCRYPTPROV, ProviderTraits>;
-using Store = Owned<HCERTSTORE, StoreTraits>;
-using Cert = Owned<PCCERT_CONTEXT, CertTraits>;
-using Msg = Owned<HCRYPTMSG, MsgTraits>;
-using Memory = Owned<BYTE*, MemTraits>;
+// Opens a system store with a provider of its own; the owner closes the store
+// before it releases the provider, on every path.
+ProviderStore OpenWithProvider(TQXCrypt& crypt, const char* storeName)
+{
+    HCRYPTPROV acquired = 0;
+    HCERTSTORE store = crypt.OpenStore(storeName, &acquired);
+    return ProviderStore(store, acquired);
+}
 
 // Room for size + 1 bytes, zeroed at the end; null for sizes that cannot be held.
 BYTE* AllocateOutput(DWORD size)
@@ -308,18 +266,16 @@ bool TQXCrypt::AddCertificate(const char* storeName, PCCERT_CONTEXT certificate)
 {
     if (!storeName || !*storeName || !certificate)
         return false;
-    HCRYPTPROV acquired = 0;
-    Store store(OpenStore(storeName, &acquired));
-    Provider provider(acquired);
+    ProviderStore store = OpenWithProvider(*this, storeName);
     if (!store)
         return false;
 
     bool ok;
     // A certificate that is already there is left alone and counts as added.
-    PCCERT_CONTEXT present = CertFindCertificateInStore(store.get(), kEncoding, 0,
-                                                        CERT_FIND_EXISTING, certificate, nullptr);
+    Cert present(CertFindCertificateInStore(store.get(), kEncoding, 0, CERT_FIND_EXISTING,
+                                            certificate, nullptr));
     if (present) {
-        CertFreeCertificateContext(present);
+        present.reset();
         SetLastError(0);
         ok = true;
     } else {
@@ -330,7 +286,6 @@ bool TQXCrypt::AddCertificate(const char* storeName, PCCERT_CONTEXT certificate)
     SavedError error;
     error.Take();
     store.reset();
-    provider.reset();
     error.Restore();
     return Report(ok, 1480, "The public key could not be registered in the certificate database!");
 }
@@ -355,9 +310,7 @@ bool TQXCrypt::ContainsCertificate(const char* storeName, PCCERT_CONTEXT certifi
 {
     if (!storeName || !*storeName || !certificate)
         return false;
-    HCRYPTPROV acquired = 0;
-    Store store(OpenStore(storeName, &acquired));
-    Provider provider(acquired);
+    ProviderStore store = OpenWithProvider(*this, storeName);
     if (!store)
         return false;
     // Looked up, never added and removed: the user's store is only read.
@@ -382,9 +335,7 @@ bool TQXCrypt::CheckSubjectHolder(const char* storeName, PCCERT_CONTEXT certific
         return false;
     if (!storeName || !*storeName)
         return true;  // a store without a name holds nothing
-    HCRYPTPROV acquired = 0;
-    Store store(OpenStore(storeName, &acquired));
-    Provider provider(acquired);
+    ProviderStore store = OpenWithProvider(*this, storeName);
     if (!store)
         return false;
 
@@ -412,7 +363,6 @@ bool TQXCrypt::CheckSubjectHolder(const char* storeName, PCCERT_CONTEXT certific
         *held = same;
     SetLastError(0);  // the end of the enumeration left CRYPT_E_NOT_FOUND
     store.reset();
-    provider.reset();
     return Report(!other, 1692, "The new certificate differs from the certificate in the database!");
 }
 
@@ -438,9 +388,7 @@ bool TQXCrypt::SignBuffer(const char* storeName, const char* subject, const BYTE
     if (!storeName || !subject || !data || length == 0 || !output || !outputLength)
         return false;
 
-    HCRYPTPROV acquired = 0;
-    Store store(OpenStore(storeName, &acquired));
-    Provider provider(acquired);
+    ProviderStore store = OpenWithProvider(*this, storeName);
     if (!store)
         return false;
     Cert signer(FindCertificate(store.get(), subject));
@@ -469,7 +417,6 @@ bool TQXCrypt::SignBuffer(const char* storeName, const char* subject, const BYTE
     error.Take();
     signer.reset();
     store.reset();
-    provider.reset();
     if (ok) {
         *output = result.release();
         *outputLength = size;
@@ -645,9 +592,7 @@ bool TQXCrypt::EncryptBuffer(const char* storeName, const char* subject, const B
     if (!storeName || !subject || !data || length == 0 || !output || !outputLength)
         return false;
 
-    HCRYPTPROV acquired = 0;
-    Store store(OpenStore(storeName, &acquired));
-    Provider provider(acquired);
+    ProviderStore store = OpenWithProvider(*this, storeName);
     if (!store)
         return false;
     Cert recipient(FindCertificate(store.get(), subject));
@@ -657,7 +602,7 @@ bool TQXCrypt::EncryptBuffer(const char* storeName, const char* subject, const B
     CRYPT_ENCRYPT_MESSAGE_PARA para = {};
     para.cbSize = sizeof para;
     para.dwMsgEncodingType = kEncoding;
-    para.hCryptProv = provider.get();
+    para.hCryptProv = store.provider();
     para.ContentEncryptionAlgorithm.pszObjId = kRc4Oid;
 
     PCCERT_CONTEXT recipients[1] = {recipient.get()};
@@ -677,7 +622,6 @@ bool TQXCrypt::EncryptBuffer(const char* storeName, const char* subject, const B
     error.Take();
     recipient.reset();
     store.reset();
-    provider.reset();
     if (ok) {
         *output = result.release();
         *outputLength = size;
@@ -759,9 +703,7 @@ bool TQXCrypt::DecryptBuffer(const char* storeName, const BYTE* data, uint32_t l
     if (!data || length == 0 || !storeName || !*storeName || !output || !outputLength)
         return false;
 
-    HCRYPTPROV acquired = 0;
-    Store store(OpenStore(storeName, &acquired));
-    Provider provider(acquired);
+    ProviderStore store = OpenWithProvider(*this, storeName);
     if (!store)
         return false;
 
@@ -781,7 +723,6 @@ bool TQXCrypt::DecryptBuffer(const char* storeName, const BYTE* data, uint32_t l
     error.Take();
     msg.reset();
     store.reset();
-    provider.reset();
     if (ok) {
         *output = result.release();
         *outputLength = size;
@@ -816,20 +757,14 @@ private:
     TQXFile* files_;
 };
 
-struct FileTraits {
-    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
-    static void close(HANDLE h) { CloseHandle(h); }
-};
-
 // Writes the content a message yielded. A message may carry an empty
 // content, which gives an empty file (the whole-file writer takes only data).
 bool WriteContent(const char* path, const BYTE* data, DWORD length)
 {
     if (length > 0)
         return WriteWholeFile(path, data, length);
-    Owned<HANDLE, FileTraits> file(CreateFileA(path, GENERIC_WRITE,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    qx::File file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     char text[1024];
     FormatText(text, sizeof text, "This file '%s' could not be written! - (%s)", path,
                file ? "" : "Create or open file failed!");

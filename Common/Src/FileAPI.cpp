@@ -1,4 +1,5 @@
 #include "FileAPI.h"
+#include "QXHandles.h"
 
 #include <winioctl.h>
 
@@ -25,31 +26,6 @@ bool PathFits(const char* path)
         return false;
     return strnlen(path, 256) < 256;
 }
-
-// Closes a file handle on every path.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE h) : h_(h) {}
-    ~FileHandle() { Close(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool Valid() const { return h_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return h_; }
-    bool Close()
-    {
-        if (!Valid())
-            return true;
-        // Keep the error code of the failing step for the report.
-        DWORD code = GetLastError();
-        bool ok = CloseHandle(h_) != FALSE;
-        h_ = INVALID_HANDLE_VALUE;
-        SetLastError(code);
-        return ok;
-    }
-
-private:
-    HANDLE h_;
-};
 
 HANDLE OpenShared(const char* path, DWORD access, DWORD disposition)
 {
@@ -102,8 +78,8 @@ bool FileCanRead(const char* path)
 {
     if (!PathFits(path))
         return false;
-    FileHandle h(OpenShared(path, GENERIC_READ, OPEN_EXISTING));
-    return h.Valid();
+    qx::File file(OpenShared(path, GENERIC_READ, OPEN_EXISTING));
+    return static_cast<bool>(file);
 }
 
 bool IsDirectory(const char* path)
@@ -141,10 +117,9 @@ uint64_t QueryFileSize(const char* path)
     if (!PathFits(path))
         return 0;
     WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(path, &fd);
-    if (h == INVALID_HANDLE_VALUE)
+    qx::Find listing(FindFirstFileA(path, &fd));
+    if (!listing)
         return 0;
-    FindClose(h);
     return (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
 }
 
@@ -195,18 +170,18 @@ bool WriteWholeFile(const char* path, const void* data, DWORD length)
     const char* target = direct ? path : temp;
     bool ok;
     {
-        FileHandle file(OpenShared(target, GENERIC_WRITE, CREATE_ALWAYS));
-        if (!file.Valid()) {
+        qx::File file(OpenShared(target, GENERIC_WRITE, CREATE_ALWAYS));
+        if (!file) {
             DWORD code = GetLastError();
             if (!direct)
                 DeleteFileA(temp);
             SetLastError(code);
             return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
         }
-        ok = WriteChunks(file.Get(), static_cast<const unsigned char*>(data), length) &&
-             FlushFileBuffers(file.Get());
-        if (!file.Close())
-            ok = false;
+        ok = WriteChunks(file.get(), static_cast<const unsigned char*>(data), length) &&
+             FlushFileBuffers(file.get());
+        // A failed step keeps its own error: the handle then goes with its owner.
+        ok = ok && file.close();
     }
     if (ok && !direct)
         ok = MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
@@ -230,8 +205,8 @@ bool WipeFile(const char* path)
     if (size == 0)
         return true;
     // Overwrite the file's own clusters: open it as it is, never recreate it.
-    FileHandle file(OpenShared(path, GENERIC_WRITE, OPEN_EXISTING));
-    if (!file.Valid())
+    qx::File file(OpenShared(path, GENERIC_WRITE, OPEN_EXISTING));
+    if (!file)
         return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
     uint64_t chunk = size < QX_FILE_CHUNK ? size : QX_FILE_CHUNK;
     unsigned char* buffer = static_cast<unsigned char*>(malloc(static_cast<size_t>(chunk)));
@@ -243,20 +218,19 @@ bool WipeFile(const char* path)
     for (unsigned char value : kPasses) {
         memset(buffer, value, static_cast<size_t>(chunk));
         LARGE_INTEGER start{};
-        ok = SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN) != FALSE;
+        ok = SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) != FALSE;
         for (uint64_t done = 0; ok && done < size;) {
             uint64_t part = size - done < chunk ? size - done : chunk;
-            ok = WriteChunks(file.Get(), buffer, part);
+            ok = WriteChunks(file.get(), buffer, part);
             done += part;
         }
         if (ok)
-            ok = FlushFileBuffers(file.Get()) != FALSE;
+            ok = FlushFileBuffers(file.get()) != FALSE;
         if (!ok)
             break;
     }
     free(buffer);
-    if (!file.Close())
-        ok = false;
+    ok = ok && file.close();
     if (!ok)
         return ReportFileFailure(911, kWriteMessage, path, WriteFailureReason(GetLastError()));
     return true;
@@ -450,11 +424,11 @@ FileInfo* TQXFile::GetFileInfo(const char* path)
         return nullptr;
     bool timesRead = false;
     {
-        FileHandle file(OpenShared(path, GENERIC_READ, OPEN_EXISTING));
-        if (file.Valid()) {
-            timesRead = GetFileTime(file.Get(), &info_.creationTime, &info_.lastAccessTime,
+        qx::File file(OpenShared(path, GENERIC_READ, OPEN_EXISTING));
+        if (file) {
+            timesRead = GetFileTime(file.get(), &info_.creationTime, &info_.lastAccessTime,
                                     &info_.lastWriteTime) != FALSE;
-            info_.compressed = GetCompression(file.Get());
+            info_.compressed = GetCompression(file.get());
         }
     }
     info_.attributes = GetFileAttributesA(path);
@@ -466,12 +440,12 @@ bool TQXFile::SetFileInfo(const char* path, const FileInfo* record)
     if (!PathFits(path) || !record)
         return false;
     {
-        FileHandle file(OpenShared(path, GENERIC_WRITE, OPEN_EXISTING));
-        if (file.Valid()) {
-            SetFileTime(file.Get(), &record->creationTime, &record->lastAccessTime,
+        qx::File file(OpenShared(path, GENERIC_WRITE, OPEN_EXISTING));
+        if (file) {
+            SetFileTime(file.get(), &record->creationTime, &record->lastAccessTime,
                         &record->lastWriteTime);
             if (info_.compressed)
-                SetCompression(file.Get());
+                SetCompression(file.get());
         }
     }
     return SetFileAttributesA(path, record->attributes) != FALSE;
@@ -498,8 +472,8 @@ bool TQXFile::ReadWholeFile(const char* path, unsigned char** buffer, DWORD* len
     if (!data)
         return ReportFileFailure(1046, kReadMessage, path,
                                  "Memory (RAM) could not be allocated!");
-    FileHandle file(OpenShared(path, GENERIC_READ, OPEN_EXISTING));
-    if (!file.Valid()) {
+    qx::File file(OpenShared(path, GENERIC_READ, OPEN_EXISTING));
+    if (!file) {
         free(data);
         return ReportFileFailure(1046, kReadMessage, path, kOpenReason);
     }
@@ -509,7 +483,7 @@ bool TQXFile::ReadWholeFile(const char* path, unsigned char** buffer, DWORD* len
         uint64_t remaining = size - position;
         DWORD ask = remaining > QX_FILE_CHUNK ? QX_FILE_CHUNK : static_cast<DWORD>(remaining);
         DWORD got = 0;
-        ok = ReadFile(file.Get(), data + position, ask, &got, nullptr) != FALSE;
+        ok = ReadFile(file.get(), data + position, ask, &got, nullptr) != FALSE;
         if (ok && got == 0) {
             // The file ended before its size: a failed read.
             SetLastError(ERROR_HANDLE_EOF);
@@ -517,7 +491,7 @@ bool TQXFile::ReadWholeFile(const char* path, unsigned char** buffer, DWORD* len
         }
         position += got;
     }
-    file.Close();
+    file.reset();
     if (!ok) {
         free(data);
         return ReportFileFailure(1046, kReadMessage, path, kIoReason);

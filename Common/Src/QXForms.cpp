@@ -96,10 +96,8 @@ void QXEnableWindows(const std::vector<HWND>& windows) {
 QXForm::QXForm() { InitControlsOnce(); }
 
 QXForm::~QXForm() {
+    // The window goes first; its fonts and brushes go with the members.
     Destroy();
-    for (HFONT font : fonts_) DeleteObject(font);
-    for (auto& entry : colors_)
-        if (entry.second.brush) DeleteObject(entry.second.brush);
 }
 
 bool QXForm::Create(const char* className, bool exactClass, const char* caption, int clientWidth,
@@ -223,7 +221,8 @@ HWND QXForm::AddControl(int id, const char* cls, const char* text, DWORD style, 
 
 HFONT QXForm::Font(int height, const char* face, bool bold) {
     if (height == 0 && !face && !bold) {
-        // The system's message font, made once per module (thread-safe).
+        // The system's message font, made once per module (thread-safe) and
+        // kept for the module's life: windows of any form may still use it.
         static const HFONT standard = [] {
             HFONT font = nullptr;
             NONCLIENTMETRICSA metrics = {};
@@ -237,7 +236,7 @@ HFONT QXForm::Font(int height, const char* face, bool bold) {
     HFONT font = CreateFontA(height ? -height : -11, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0,
                              ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, face ? face : "Arial");
-    if (font) fonts_.push_back(font);
+    if (font) fonts_.emplace_back(font);
     return font;
 }
 
@@ -256,7 +255,7 @@ HWND QXForm::AddLabel(int id, const char* text, int x, int y, int w, int h, COLO
     if (fontHeight || face || bold)
         SendMessageA(label, WM_SETFONT,
                      reinterpret_cast<WPARAM>(Font(fontHeight, face, bold)), FALSE);
-    if (color != CLR_DEFAULT) colors_[label] = {color, CLR_DEFAULT, nullptr};
+    if (color != CLR_DEFAULT) colors_[label] = {color, CLR_DEFAULT, qx::Brush()};
     return label;
 }
 
@@ -279,7 +278,8 @@ HWND QXForm::AddMemo(int id, int x, int y, int w, int h, COLORREF background, co
     if (face || fontHeight)
         SendMessageA(memo, WM_SETFONT, reinterpret_cast<WPARAM>(Font(fontHeight, face, false)),
                      FALSE);
-    colors_[memo] = {GetSysColor(COLOR_WINDOWTEXT), background, CreateSolidBrush(background)};
+    colors_[memo] = {GetSysColor(COLOR_WINDOWTEXT), background,
+                     qx::Brush(CreateSolidBrush(background))};
     return memo;
 }
 
@@ -383,20 +383,18 @@ void QXForm::DrawSidePicture(const DRAWITEMSTRUCT* item) {
     int height = r.bottom - r.top;
     for (int y = 0; y < height; y += 2) {
         int shade = height ? 40 + 120 * y / height : 40;
-        HBRUSH brush = CreateSolidBrush(RGB(0, shade / 3, shade + 60));
+        qx::Brush brush(CreateSolidBrush(RGB(0, shade / 3, shade + 60)));
         RECT band = {r.left, r.top + y, r.right, r.top + y + 2};
-        FillRect(item->hDC, &band, brush);
-        DeleteObject(brush);
+        FillRect(item->hDC, &band, brush.get());
     }
-    HBRUSH light = CreateSolidBrush(RGB(230, 200, 80));
+    qx::Brush light(CreateSolidBrush(RGB(230, 200, 80)));
     int w = r.right - r.left;
     for (int y = r.top + 8; y + 10 < r.bottom; y += 24) {
         RECT bow = {r.left + w / 4, y, r.right - w / 4, y + 5};
         RECT stem = {r.left + w / 2 - 1, y + 5, r.left + w / 2 + 1, y + 12};
-        FrameRect(item->hDC, &bow, light);
-        FillRect(item->hDC, &stem, light);
+        FrameRect(item->hDC, &bow, light.get());
+        FillRect(item->hDC, &stem, light.get());
     }
-    DeleteObject(light);
 }
 
 HWND QXForm::DefaultFocus() const {
@@ -519,7 +517,7 @@ LRESULT QXForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             if (found->second.text != CLR_DEFAULT) SetTextColor(dc, found->second.text);
             if (found->second.brush) {
                 SetBkColor(dc, found->second.back);
-                return reinterpret_cast<LRESULT>(found->second.brush);
+                return reinterpret_cast<LRESULT>(found->second.brush.get());
             }
             SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
             return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));

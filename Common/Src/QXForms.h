@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "QXHandles.h"
+
 // The module (exe or DLL) whose code this is.
 HINSTANCE QXFormsModule();
 // Unregisters every window class this module registered (DLL unload).
@@ -126,7 +128,7 @@ private:
     struct Colors {
         COLORREF text;
         COLORREF back;
-        HBRUSH brush;
+        qx::Brush brush;  // none: the face colour's brush
     };
     HWND hwnd_ = nullptr;
     std::string className_;
@@ -136,7 +138,7 @@ private:
     HWND lastFocus_ = nullptr;
     std::map<int, HWND> controls_;
     std::map<HWND, Colors> colors_;
-    std::vector<HFONT> fonts_;
+    std::vector<qx::Font> fonts_;
     std::vector<HWND> sidePictures_;
 };
 

@@ -1,5 +1,7 @@
 #include "QXReg.h"
 
+#include "QXHandles.h"
+
 #include <cstring>
 
 TQXReg::TQXReg() { ClearLastError(); }
@@ -11,13 +13,13 @@ bool ReadRegString(HKEY root, const char* path, const char* name, char* buffer)
     bool ok = false;
     if (buffer) {
         memset(buffer, 0, 256);
-        HKEY key = nullptr;
-        LONG rc = RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &key);
+        qx::RegKey key;
+        LONG rc = RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, key.out());
         if (rc == ERROR_SUCCESS) {
             DWORD size = 256;
-            rc = RegQueryValueExA(key, name, nullptr, nullptr,
+            rc = RegQueryValueExA(key.get(), name, nullptr, nullptr,
                                   reinterpret_cast<BYTE*>(buffer), &size);
-            RegCloseKey(key);
+            key.reset();
             // Data that fill all 256 bytes without a terminator would be read
             // past their end: such a value is not a text of this system.
             ok = rc == ERROR_SUCCESS && memchr(buffer, 0, 256) != nullptr;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "FileAPI.h"
+#include "QXHandles.h"
 
 namespace {
 
@@ -392,7 +393,7 @@ bool ShellExecuteWait(HWND owner, const char* file, const char* verb, const char
                file ? file : "");
     bool ok = false;
     DWORD code = ERROR_INVALID_PARAMETER;
-    HANDLE process = nullptr;
+    qx::Kernel process;
     if (file && file[0] && strnlen(file, 256) < 256) {
         SHELLEXECUTEINFOA info{};
         info.cbSize = sizeof info;
@@ -405,7 +406,7 @@ bool ShellExecuteWait(HWND owner, const char* file, const char* verb, const char
         BOOL started = ShellExecuteExA(&info);
         code = GetLastError();
         ok = started && reinterpret_cast<INT_PTR>(info.hInstApp) > 32;
-        process = info.hProcess;
+        process.reset(info.hProcess);
         if (ok)
             code = 0;
         else if (code == 0)
@@ -415,15 +416,15 @@ bool ShellExecuteWait(HWND owner, const char* file, const char* verb, const char
         Sleep(1000);
         // Wait on the handle itself: an exit code of 259 reads like
         // STILL_ACTIVE and must not keep the wait going.
-        while (ok && process) {
+        HANDLE waitFor = process.get();
+        while (ok && waitFor) {
             PumpMessages(nullptr, 0, 0);
-            DWORD w = MsgWaitForMultipleObjects(1, &process, FALSE, 100, QS_ALLINPUT);
+            DWORD w = MsgWaitForMultipleObjects(1, &waitFor, FALSE, 100, QS_ALLINPUT);
             if (w == WAIT_OBJECT_0 || w == WAIT_FAILED)
                 break;
         }
     }
-    if (process)
-        CloseHandle(process);
+    process.reset();
     return QXReportCode(ok, ToolsUnitName(), 588, message, static_cast<int32_t>(code));
 }
 
@@ -476,14 +477,14 @@ bool SendMailWithAttachment(const char* address, const char* subject, const char
         !SplitPath(path, nullptr, fileName, nullptr))
         return QXReportCode(false, ToolsUnitName(), 928, message, ERROR_INVALID_PARAMETER);
 
-    HMODULE mapi = LoadLibraryA("MAPI32.DLL");
+    qx::Module mapi(LoadLibraryA("MAPI32.DLL"));
     if (!mapi)
         return QXReport(false, ToolsUnitName(), 928, message);
     LPMAPISENDMAIL send =
-        reinterpret_cast<LPMAPISENDMAIL>(GetProcAddress(mapi, "MAPISendMail"));
+        reinterpret_cast<LPMAPISENDMAIL>(GetProcAddress(mapi.get(), "MAPISendMail"));
     if (!send) {
         DWORD code = GetLastError();
-        FreeLibrary(mapi);
+        mapi.reset();
         return QXReportCode(false, ToolsUnitName(), 928, message, static_cast<int32_t>(code));
     }
     // The message lives on this call's stack: two threads may mail at once.
@@ -507,7 +508,7 @@ bool SendMailWithAttachment(const char* address, const char* subject, const char
     SetLastError(0);
     ULONG rc = send(0, 0, &mail, MAPI_LOGON_UI | MAPI_DIALOG, 0);
     DWORD code = GetLastError();
-    FreeLibrary(mapi);
+    mapi.reset();
     if (mapiCode)
         *mapiCode = rc;
     return QXReportCode(rc == SUCCESS_SUCCESS, ToolsUnitName(), 928, message,

@@ -1,6 +1,8 @@
 // ZipAPI: the zip class TQXZip over qxcpr32.
 #include "ZipAPI.h"
 
+#include "QXHandles.h"
+
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -20,22 +22,6 @@ const char* const kFolderError = "This directory zo unzip files could not be cre
 const char* const kReadError = "This ZIP - file could not be read! (zip)";
 const char* const kRemoveError = "This file in zipfile could not be deleted! (zip)";
 const char* const kAddError = "Add to ZIP - file failed! (zip)";
-
-// Closes a file handle on every path.
-struct HandleGuard {
-    HANDLE h;
-    explicit HandleGuard(HANDLE handle) : h(handle) {}
-    ~HandleGuard() { Close(); }
-    bool valid() const { return h != INVALID_HANDLE_VALUE; }
-    bool Close()
-    {
-        bool ok = true;
-        if (h != INVALID_HANDLE_VALUE)
-            ok = CloseHandle(h) != 0;
-        h = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-};
 
 // An entry name may only name something below the target folder: no leading
 // separator, no drive or stream (no ':'), and no component made only of dots
@@ -593,14 +579,14 @@ bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, 
         strcpy(writePath, target);
     }
 
-    HandleGuard out(CreateFileA(writePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out.valid() && folderLen > 0) {
+    qx::File out(CreateFileA(writePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out && folderLen > 0) {
         CreateDirectoryPath(folder);
-        out.h = CreateFileA(writePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        out.reset(CreateFileA(writePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
     }
-    if (!out.valid())
+    if (!out)
         return ReportNamed(false, 992, kReadError, entryName, "could not be created!");
 
     int got;
@@ -609,12 +595,12 @@ bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, 
         ClearSystemError();
         got = unzReadCurrentFile(handle, buffer, QX_UNZIP_CHUNK);
         if (got > 0)
-            written = WriteAll(out.h, buffer, (DWORD)got);
+            written = WriteAll(out.get(), buffer, (DWORD)got);
     } while (got > 0 && written && !abort);
     bool ok = got == 0 && written && !abort;
     const char* cause = !written ? "could not be written!" : got < 0 ? "is damaged!" : nullptr;
     DWORD code = GetLastError();
-    if (!out.Close() && ok) {
+    if (!out.close() && ok) {
         ok = false;
         cause = "could not be written!";
         code = GetLastError();
@@ -641,9 +627,9 @@ bool TQXZip::GetDosFileTime(const char* path, WIN32_FIND_DATAA* record, uint32_t
 {
     bool ok = false;
     if (path && record && dosDateTime) {
-        HANDLE find = FindFirstFileA(path, record);
-        if (find != INVALID_HANDLE_VALUE) {
-            FindClose(find);
+        qx::Find listing(FindFirstFileA(path, record));
+        if (listing) {
+            listing.reset();
             FILETIME local;
             SYSTEMTIME st;
             ok = FileTimeToLocalFileTime(&record->ftLastWriteTime, &local) &&
@@ -659,13 +645,13 @@ bool TQXZip::SetFileTimeFromDos(const char* path, uint32_t dosDateTime)
 {
     bool ok = false;
     if (path) {
-        HandleGuard file(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
+        qx::File file(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
         FILETIME creation, access, write, local, utc;
-        ok = file.valid() && GetFileTime(file.h, &creation, &access, &write) &&
+        ok = file && GetFileTime(file.get(), &creation, &access, &write) &&
              DosDateTimeToFileTime((WORD)(dosDateTime >> 16), (WORD)(dosDateTime & 0xFFFF),
                                    &local) &&
-             LocalFileTimeToFileTime(&local, &utc) && SetFileTime(file.h, &utc, &access, &utc);
+             LocalFileTimeToFileTime(&local, &utc) && SetFileTime(file.get(), &utc, &access, &utc);
     }
     return Report(ok, 611, kUnzipError);
 }

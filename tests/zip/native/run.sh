@@ -7,5 +7,5 @@ core="$here/../../../qxcpr32"
 out=$(mktemp -d /tmp/zipcore.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 g++ -std=c++17 -O1 -g -fsanitize=address,undefined -fno-sanitize-recover=undefined \
-    -I"$core" "$core/ZipCore.cpp" "$core/ZipPlatform.cpp" "$here/CoreCheck.cpp" -lz -o "$out/corecheck"
+    -I"$core" -I"$here/../../../Common/Src" "$core/ZipCore.cpp" "$core/ZipPlatform.cpp" "$here/CoreCheck.cpp" -lz -o "$out/corecheck"
 "$out/corecheck" "$out" "${1:-3000}"
