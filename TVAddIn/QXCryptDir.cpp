@@ -50,7 +50,7 @@ TQXCryptDir::TQXCryptDir()
       progress(nullptr),
       crypt(nullptr),
       fileHelper(nullptr),
-      savedInfo(nullptr),
+      inputInfo(nullptr),
       statusLibrary(nullptr),
       progressWindow(nullptr),
       delSecure(0),
@@ -77,9 +77,9 @@ TQXCryptDir::TQXCryptDir()
     crypt = new TQXCrypt;
     fileHelper = new TQXFile;
     ClearLastError();
-    bool wipe = false;
-    ReadDelSecureSetting(&wipe);
-    delSecure = wipe ? 1 : 0;
+    bool secure = false;
+    ReadDelSecureSetting(&secure);
+    delSecure = secure ? 1 : 0;
     OpenStatusWindow();
 }
 
@@ -212,8 +212,8 @@ uint8_t KeepAnswer(uint8_t answer) {
 
 bool TQXCryptDir::ConfirmReadOnly(const char* input) {
     if (!input) return false;
-    if (!savedInfo) return true;
-    if (savedInfo->attributes == 0xFFFFFFFF || !(savedInfo->attributes & FILE_ATTRIBUTE_READONLY))
+    if (!inputInfo) return true;
+    if (inputInfo->attributes == 0xFFFFFFFF || !(inputInfo->attributes & FILE_ATTRIBUTE_READONLY))
         return true;
     uint8_t decision = readOnlyAnswer;
     if (decision == AnswerYes || decision == AnswerNo) {

@@ -176,7 +176,7 @@ public:
     TQXCrypt* crypt;
     TQXFile* fileHelper;
     TQXReg registry;
-    FileInfo* savedInfo;      // FileInfo of the current input (inside fileHelper)
+    FileInfo* inputInfo;      // FileInfo of the current input (inside fileHelper)
     StatusRecord status;
     CertificateInfo signer;   // signer of the last verified signature
     HMODULE statusLibrary;

@@ -250,11 +250,11 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         if (!ReadStoreName(2, storeName)) return false;
         if (!AppendName(output, input, opKind == OpSign ? ".sgn" : ".crp", traits->location)) return false;
         if (!ConfirmOverwrite(output)) return false;
-        savedInfo = fileHelper->GetFileInfo(input);
-        if (!savedInfo) return false;
+        inputInfo = fileHelper->GetFileInfo(input);
+        if (!inputInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
         if (!RunMessageStep(opKind, storeName, subject, input, output)) return false;
-        if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
+        if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
         return DeleteSourceFile(input);
     }
     case OpDecrypt: {
@@ -263,18 +263,18 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         // cost the user an old output.
         if (!ReadStoreName(2, storeName)) return false;
         if (!ConfirmOverwrite(output)) return false;
-        savedInfo = fileHelper->GetFileInfo(input);
-        if (!savedInfo) return false;
+        inputInfo = fileHelper->GetFileInfo(input);
+        if (!inputInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
         if (!RunMessageStep(OpDecrypt, storeName, nullptr, input, output)) return false;
-        if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
+        if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
         return HandleResult(input, output, static_cast<uint32_t>(fileCount), OpDecrypt);
     }
     case OpVerify: {
         if (!StripName(output, input)) return false;
         if (!ConfirmOverwrite(output)) return false;
-        savedInfo = fileHelper->GetFileInfo(input);
-        if (!savedInfo) return false;
+        inputInfo = fileHelper->GetFileInfo(input);
+        if (!inputInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
         if (!RunMessageStep(OpVerify, nullptr, nullptr, input, output)) return false;
         // The signer is checked against the stores before the window calls
@@ -286,15 +286,15 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         status.displayKind = StatusSignatureValid;
         CopyText(status.detail, sizeof status.detail, signer.subject);
         if (!UpdateStatus(&status)) return false;
-        if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
+        if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
         return HandleResult(input, output, static_cast<uint32_t>(fileCount), OpVerify);
     }
     case OpUnpackEnvelope: {
         if (!StripName(output, input)) return false;
         if (!AppendName(intermediate, output, ".crp", traits->location)) return false;
         if (!ConfirmOverwrite(output)) return false;
-        savedInfo = fileHelper->GetFileInfo(input);
-        if (!savedInfo) return false;
+        inputInfo = fileHelper->GetFileInfo(input);
+        if (!inputInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
         // A file of the intermediate's name is the user's: it is not asked
         // about, so it must survive the intermediate.
@@ -309,7 +309,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
             DeleteFileEx(intermediate, delSecure != 0);
             return false;
         }
-        if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
+        if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
         DeleteFileEx(intermediate, delSecure != 0);
         return HandleResult(input, output, static_cast<uint32_t>(fileCount), OpUnpackEnvelope);
     }
@@ -319,8 +319,8 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         if (!ReadStoreName(1, storeName)) return false;
         if (!AppendName(intermediate, input, ".crp", traits->location)) return false;
         if (!AppendName(output, input, ".sme", traits->location)) return false;
-        savedInfo = fileHelper->GetFileInfo(input);
-        if (!savedInfo) return false;
+        inputInfo = fileHelper->GetFileInfo(input);
+        if (!inputInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
         // Neither name is asked about. A file of the intermediate's name is
         // the user's and comes back whatever the outcome; an old envelope is
@@ -334,7 +334,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
             DeleteFileEx(intermediate, delSecure != 0);
             return false;
         }
-        if (!fileHelper->SetFileInfo(output, savedInfo)) return false;
+        if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
         DeleteFileEx(intermediate, delSecure != 0);
         return DeleteSourceFile(input);
     }

@@ -32,21 +32,21 @@ void LowerExtension(const char* path, char* extension) {
 
 }  // namespace
 
-TQXOleAPI::TQXOleAPI() : CDirX2(), TQXZip(), registry(), files(nullptr), front(nullptr),
+TQXOleAPI::TQXOleAPI() : CDirX2(), TQXZip(), registry(), fileHelper(nullptr), front(nullptr),
                          delSecure(false) {
     front = new TQXCryptIF();
-    files = new TQXFile();
-    bool wipe = false;
-    ReadDelSecure(&wipe);
-    delSecure = wipe;
+    fileHelper = new TQXFile();
+    bool secure = false;
+    ReadDelSecure(&secure);
+    delSecure = secure;
     ClearLastError();
 }
 
 TQXOleAPI::~TQXOleAPI() {
     delete front;
     front = nullptr;
-    delete files;
-    files = nullptr;
+    delete fileHelper;
+    fileHelper = nullptr;
 }
 
 TQXCryptDir* TQXOleAPI::Job() const { return front ? front->job : nullptr; }
@@ -75,15 +75,15 @@ bool TQXOleAPI::ReadDelSecure(bool* flag) { return ReadRegSwitch("delsecure", fl
 
 // --- run ---------------------------------------------------------------------------
 
-bool TQXOleAPI::Run(uint32_t op, uint32_t count, const TQXSelFil* files, const char* recipient) {
-    if (op == 0 || count == 0 || !files || !recipient) return false;
-    if (!ConfirmDriveRoot(files[0])) return false;
+bool TQXOleAPI::Run(uint32_t op, uint32_t count, const TQXSelFil* items, const char* recipient) {
+    if (op == 0 || count == 0 || !items || !recipient) return false;
+    if (!ConfirmDriveRoot(items[0])) return false;
     int32_t total = 0;
-    if (!CountSelection(count, files, &total)) return false;
+    if (!CountSelection(count, items, &total)) return false;
     bool zipFirst = false;
     UseZipFirst(op, &zipFirst);
-    if (zipFirst) return RunZipped(op, count, files, total, recipient);
-    return RunPerItem(op, count, files, total, recipient);
+    if (zipFirst) return RunZipped(op, count, items, total, recipient);
+    return RunPerItem(op, count, items, total, recipient);
 }
 
 bool TQXOleAPI::ConfirmDriveRoot(const char* path) {
@@ -93,14 +93,14 @@ bool TQXOleAPI::ConfirmDriveRoot(const char* path) {
     return ShowMessage(text, kWarningCaption, MB_ICONWARNING | MB_YESNOCANCEL) == IDYES;
 }
 
-bool TQXOleAPI::CountSelection(uint32_t count, const TQXSelFil* files, int32_t* total) {
+bool TQXOleAPI::CountSelection(uint32_t count, const TQXSelFil* items, int32_t* total) {
     if (!total) return false;
     *total = 0;
     if (count == 0) return true;
-    if (!files || !front) return false;
+    if (!items || !front) return false;
     front->SetStatusKind(OpCountFiles);
     bool ok = true;
-    for (uint32_t i = 0; i < count && ok; ++i) ok = front->Count(files[i], total);
+    for (uint32_t i = 0; i < count && ok; ++i) ok = front->Count(items[i], total);
     return ok;
 }
 
@@ -129,9 +129,9 @@ bool TQXOleAPI::MakeMailTempName(uint32_t op, int32_t total, const char* path, c
     return true;
 }
 
-bool TQXOleAPI::RunPerItem(uint32_t op, uint32_t count, const TQXSelFil* files, int32_t total,
+bool TQXOleAPI::RunPerItem(uint32_t op, uint32_t count, const TQXSelFil* items, int32_t total,
                            const char* recipient) {
-    if (count == 0 || !files || !recipient || !Job()) return false;
+    if (count == 0 || !items || !recipient || !Job()) return false;
     Job()->ResetCounters();
     BringToFrontRequest.store(1);
 
@@ -144,7 +144,7 @@ bool TQXOleAPI::RunPerItem(uint32_t op, uint32_t count, const TQXSelFil* files, 
 
     bool ok = true;
     for (uint32_t i = 0; i < count && ok; ++i) {
-        const char* entry = files[i];
+        const char* entry = items[i];
         if (!envelope) {
             front->SetStatusKind(op);
             switch (op) {
@@ -170,11 +170,11 @@ bool TQXOleAPI::RunPerItem(uint32_t op, uint32_t count, const TQXSelFil* files, 
     return ok;
 }
 
-bool TQXOleAPI::RunZipped(uint32_t op, uint32_t count, const TQXSelFil* files, int32_t total,
+bool TQXOleAPI::RunZipped(uint32_t op, uint32_t count, const TQXSelFil* items, int32_t total,
                           const char* recipient) {
-    if (count == 0 || !files || !recipient || !Job()) return false;
+    if (count == 0 || !items || !recipient || !Job()) return false;
     char archive[256] = "";
-    if (!ZipSelection(op, count, files, total, archive)) return false;
+    if (!ZipSelection(op, count, items, total, archive)) return false;
     if (!FileCanRead(archive)) return false;
 
     Job()->ResetCounters();
@@ -188,7 +188,7 @@ bool TQXOleAPI::RunZipped(uint32_t op, uint32_t count, const TQXSelFil* files, i
             // The sources go only now, when the protected archive exists.
             char output[256];
             FormatText(output, sizeof output, "%s%s", archive, op == OpSign ? ".sgn" : ".crp");
-            if (deleteAfterZip && FileCanRead(output)) DeletePackedSources(count, files);
+            if (deleteAfterZip && FileCanRead(output)) DeletePackedSources(count, items);
             DeleteFileEx(archive, delSecure);
         }
         return ok;
@@ -207,13 +207,13 @@ bool TQXOleAPI::RunZipped(uint32_t op, uint32_t count, const TQXSelFil* files, i
     return ok;
 }
 
-bool TQXOleAPI::ZipSelection(uint32_t op, uint32_t count, const TQXSelFil* files, int32_t total,
+bool TQXOleAPI::ZipSelection(uint32_t op, uint32_t count, const TQXSelFil* items, int32_t total,
                              char* archive) {
     TQXCryptDir* job = Job();
     if (!job) return false;
     job->ResetCounters();
     front->SetStatusKind(OpCompress);
-    if (count == 0 || !files || total <= 0 || !archive) return false;
+    if (count == 0 || !items || total <= 0 || !archive) return false;
     packedSources.clear();
 
     bool deleteSources = false;
@@ -222,7 +222,7 @@ bool TQXOleAPI::ZipSelection(uint32_t op, uint32_t count, const TQXSelFil* files
 
     char proposed[256] = "";
     char folder[256] = "";
-    if (!BuildTargetName(static_cast<int>(count), files, ".zip", proposed, folder)) return false;
+    if (!BuildTargetName(static_cast<int>(count), items, ".zip", proposed, folder)) return false;
 
     char temp[256] = "";
     if (MakeMailTempName(op, 1, proposed, temp)) {
@@ -255,14 +255,14 @@ bool TQXOleAPI::ZipSelection(uint32_t op, uint32_t count, const TQXSelFil* files
     }
 
     char base[256] = "";
-    bool ok = CommonBaseDir(static_cast<int>(count), files, base) &&
+    bool ok = CommonBaseDir(static_cast<int>(count), items, base) &&
               OpenArchive(base, archive, true, -1);
     if (ok) {
         deleteAfterZip = deleteSources;
         for (uint32_t i = 0; i < count && ok; ++i) {
             // Sources are never deleted while zipping: they go only after the
             // protected output of the archive exists (DeletePackedSources).
-            ok = Zip(archive, files[i], QX_CREATED_WITH_TEXT, static_cast<uint32_t>(total), false,
+            ok = Zip(archive, items[i], QX_CREATED_WITH_TEXT, static_cast<uint32_t>(total), false,
                      delSecure);
             if (abort) ok = false;
             if (job->cancel) {
@@ -345,8 +345,8 @@ bool TQXOleAPI::OnDeleteSource(const char* path) {
     TQXCryptDir* job = Job();
     if (!path || !job) return false;
     // The read-only question looks at this source's own attributes.
-    job->savedInfo = job->fileHelper->GetFileInfo(path);
-    if (!job->savedInfo) return false;
+    job->inputInfo = job->fileHelper->GetFileInfo(path);
+    if (!job->inputInfo) return false;
     job->SetStatusFileName(path);
     job->status.operationText = OperationStatusText(OpCompress);
     job->status.doneText = OperationDoneText(OpCompress);
@@ -355,7 +355,7 @@ bool TQXOleAPI::OnDeleteSource(const char* path) {
     return ok;
 }
 
-void TQXOleAPI::DeletePackedSources(uint32_t count, const TQXSelFil* files) {
+void TQXOleAPI::DeletePackedSources(uint32_t count, const TQXSelFil* items) {
     TQXCryptDir* job = Job();
     if (!job) return;
     auto deletable = [](const char* path) { return !IsInSystemDir(path) && !IsInWindowsDir(path); };
@@ -366,13 +366,13 @@ void TQXOleAPI::DeletePackedSources(uint32_t count, const TQXSelFil* files) {
     }
     // Empty files are not stored in an archive but were packed all the same.
     for (uint32_t i = 0; i < count && !job->cancel; ++i) {
-        const char* entry = files[i];
+        const char* entry = items[i];
         if (!IsDirectory(entry) && QueryFileSize(entry) == 0 && FileExists(entry) &&
             deletable(entry) && OnDeleteSource(entry))
             DeleteFileEx(entry, delSecure);
     }
     for (uint32_t i = 0; i < count; ++i) {
-        if (IsDirectory(files[i]) && !IsDriveRoot(files[i])) RemoveEmptyFolders(files[i]);
+        if (IsDirectory(items[i]) && !IsDriveRoot(items[i])) RemoveEmptyFolders(items[i]);
     }
     packedSources.clear();
 }

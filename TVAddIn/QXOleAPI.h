@@ -39,20 +39,20 @@ public:
     TQXOleAPI(const TQXOleAPI&) = delete;
     TQXOleAPI& operator=(const TQXOleAPI&) = delete;
 
-    // Runs op on the count entries of files; recipient (may be empty) is the
+    // Runs op on the count entries of items; recipient (may be empty) is the
     // subject of the recipient's certificate for an envelope. The result is
     // that of the operations; a refused or cancelled run gives false.
-    bool Run(uint32_t op, uint32_t count, const TQXSelFil* files, const char* recipient);
+    bool Run(uint32_t op, uint32_t count, const TQXSelFil* items, const char* recipient);
 
     // Steps of Run.
     bool ConfirmDriveRoot(const char* path);
-    bool CountSelection(uint32_t count, const TQXSelFil* files, int32_t* total);
+    bool CountSelection(uint32_t count, const TQXSelFil* items, int32_t* total);
     bool UseZipFirst(uint32_t op, bool* flag);
-    bool RunPerItem(uint32_t op, uint32_t count, const TQXSelFil* files, int32_t total,
+    bool RunPerItem(uint32_t op, uint32_t count, const TQXSelFil* items, int32_t total,
                     const char* recipient);
-    bool RunZipped(uint32_t op, uint32_t count, const TQXSelFil* files, int32_t total,
+    bool RunZipped(uint32_t op, uint32_t count, const TQXSelFil* items, int32_t total,
                    const char* recipient);
-    bool ZipSelection(uint32_t op, uint32_t count, const TQXSelFil* files, int32_t total,
+    bool ZipSelection(uint32_t op, uint32_t count, const TQXSelFil* items, int32_t total,
                       char* archive);
     bool MakeMailTempName(uint32_t op, int32_t total, const char* path, char* out);
     static bool IsEnvelopeKind(uint32_t op);
@@ -82,11 +82,11 @@ private:
     int ShowMessage(const char* text, const char* caption, UINT style) const;
     // Deletes the sources noted while zipping (after the protected output of
     // the archive exists), asking the read-only question for each.
-    void DeletePackedSources(uint32_t count, const TQXSelFil* files);
+    void DeletePackedSources(uint32_t count, const TQXSelFil* items);
     void RemoveEmptyFolders(const char* folder);
 
     TQXReg registry;
-    TQXFile* files;
+    TQXFile* fileHelper;  // the runner's own; the zip part keeps its `files`
     TQXCryptIF* front;
     bool delSecure;
 

@@ -18,12 +18,12 @@ public:
     void Out(const char* name) override { events.push_back(std::string("Out:") + name); }
     void At(const char* path) override { events.push_back(std::string("At:") + path); }
 
-    bool Walk(const std::string& folder, const char* mask = "*.*")
+    bool Walk(const std::string& folder, const char* pattern = "*.*")
     {
         WalkRecord r;
         memset(&r, 0, sizeof r);
         strncpy(r.folder, folder.c_str(), sizeof r.folder - 1);
-        strncpy(r.mask, mask, sizeof r.mask - 1);
+        strncpy(r.mask, pattern, sizeof r.mask - 1);
         return WalkTree(r);
     }
 };

@@ -49,7 +49,9 @@ TEST_F(DriveRootTest, QuestionForARootAsFirstEntryOnlyYesGoesOn) {
         EXPECT_EQ(ok, row.goesOn);
         EXPECT_EQ(Exists(file + ".sgn"), row.goesOn);
         // A refused question ends the run before anything is counted.
-        if (!row.goesOn) EXPECT_TRUE(LogLines("Update").empty()) << StatusLog();
+        if (!row.goesOn) {
+            EXPECT_TRUE(LogLines("Update").empty()) << StatusLog();
+        }
         tvtest::RemoveTree(file);
         tvtest::RemoveTree(file + ".sgn");
     }

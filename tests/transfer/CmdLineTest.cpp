@@ -113,7 +113,9 @@ TEST(CmdLineMakeFullPath, Table) {
         char path[256];
         snprintf(path, sizeof(path), "%s", row.path);
         EXPECT_EQ(MakeFullPath(row.folder, path), row.ok) << row.folder << " + " << row.path;
-        if (row.ok) EXPECT_STREQ(path, row.result);
+        if (row.ok) {
+            EXPECT_STREQ(path, row.result);
+        }
     }
     // A joined path that does not fit 255 characters is refused, not cut.
     std::string folder = "D:\\" + std::string(240, 'f');
