@@ -37,18 +37,7 @@ BOOL WINAPI FakeDisk(LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER tot
 // The names in a folder, "." and ".." left out.
 std::vector<std::string> Listing(const std::string& folder)
 {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::string n = fd.cFileName;
-        if (n != "." && n != "..")
-            names.push_back(n);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return names;
+    return tvtest::ListNames(folder);
 }
 
 class FileApiTest : public ::testing::Test {

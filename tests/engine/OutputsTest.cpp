@@ -15,15 +15,7 @@ namespace {
 
 // Files of the folder whose names begin with the prefix.
 std::vector<std::string> FilesLike(const std::string& folder, const std::string& prefix) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((folder + "\\" + prefix + "*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return names;
+    return tvtest::ListNames(folder, prefix + "*", true);
 }
 
 // A file held open by "another program" with the given sharing.

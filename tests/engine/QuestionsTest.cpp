@@ -19,16 +19,7 @@ protected:
             WriteFileBytes(work / (std::string(name) + ".sgn"), "OLD");
         }
     }
-    int AsideFiles() {
-        WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA((work / "~tv*").c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE) return 0;
-        int n = 0;
-        do ++n;
-        while (FindNextFileA(h, &fd));
-        FindClose(h);
-        return n;
-    }
+    int AsideFiles() { return static_cast<int>(tvtest::ListNames(work.path(), "~tv*").size()); }
 };
 
 struct OverwriteRow {

@@ -33,17 +33,7 @@ protected:
         if (name != "big.bin") tvtest::RemoveTree(plain);
         ASSERT_TRUE(Exists(work / name));
     }
-    std::vector<std::string> FilesOfWork() const {
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA((work / "*").c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE) return names;
-        do {
-            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
-        return names;
-    }
+    std::vector<std::string> FilesOfWork() const { return tvtest::ListNames(work.path(), "*", true); }
     std::string body;
 };
 

@@ -30,15 +30,7 @@ std::string Lower(std::string text) {
 
 // The names in a folder (files and folders, without "." and "..").
 std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::string name = entry.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
+    std::vector<std::string> names = tvtest::ListNames(folder);
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -44,6 +44,24 @@ std::string TempDir::operator/(const std::string& relative) const
     return path_ + "\\" + relative;
 }
 
+std::vector<std::string> ListNames(const std::string& folder, const std::string& pattern,
+                                   bool filesOnly)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((folder + "\\" + pattern).c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = entry.cFileName;
+        bool folderEntry = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (name != "." && name != ".." && !(filesOnly && folderEntry))
+            names.push_back(name);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return names;
+}
+
 void RemoveTree(const std::string& path)
 {
     DWORD attr = GetFileAttributesA(path.c_str());

@@ -29,6 +29,10 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);  // empty when it cannot be read
 bool Exists(const std::string& path);
 void MakeDir(const std::string& path);  // with missing parents
+// The names in a folder that a pattern ("*", "~tv*") matches, "." and ".."
+// left out, in the listing's order; filesOnly leaves folders out too.
+std::vector<std::string> ListNames(const std::string& folder, const std::string& pattern = "*",
+                                   bool filesOnly = false);
 
 // Deterministic pseudo-random bytes.
 std::string PatternBytes(size_t size, unsigned seed = 1);
