@@ -240,24 +240,10 @@ TEST_F(FileApiTest, AFailedWriteKeepsTheOldFile)
     EXPECT_EQ(std::vector<std::string>{"keep.bin"}, Listing(dir.path())) << "no stray file";
 }
 
-// The folder of a file system of 64 KiB beside the test program, made by the
-// test run; empty when there is none.
-std::string FullDiskFolder()
-{
-    char exe[MAX_PATH] = {0};
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string folder = exe;
-    folder = folder.substr(0, folder.find_last_of('\\')) + "\\full-disk-file";
-    ULARGE_INTEGER available{}, total{}, free{};
-    if (!GetDiskFreeSpaceExA((folder + "\\").c_str(), &available, &total, &free) ||
-        total.QuadPart == 0 || total.QuadPart > (1u << 20))
-        return "";
-    return folder;
-}
 
 TEST_F(FileApiTest, AWriteThatRunsOutOfDiskSpaceSaysSoAndKeepsTheOldFile)
 {
-    std::string folder = FullDiskFolder();
+    std::string folder = tvtest::FullDiskFolder("full-disk-file");
     if (folder.empty())
         GTEST_SKIP() << "no small file system to fill here";
     std::string file = folder + "\\old.bin";

@@ -374,18 +374,43 @@ LRESULT CALLBACK CountingProc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
     return DefWindowProcA(w, msg, wp, lp);
 }
 
+// A message-only window that counts the WM_APP + 1 messages dispatched to it.
+class CountingWindow {
+public:
+    explicit CountingWindow(const char* cls) : cls_(cls)
+    {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = CountingProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = cls;
+        RegisterClassA(&wc);
+        window = CreateWindowA(cls, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                               nullptr);
+        if (window)
+            SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&count));
+    }
+    ~CountingWindow()
+    {
+        if (window)
+            DestroyWindow(window);
+        UnregisterClassA(cls_, GetModuleHandleA(nullptr));
+    }
+    CountingWindow(const CountingWindow&) = delete;
+    CountingWindow& operator=(const CountingWindow&) = delete;
+
+    HWND window = nullptr;
+    int count = 0;
+
+private:
+    const char* cls_;
+};
+
 TEST_F(ToolsTest, PumpMessagesEmptiesTheQueueInRange)
 {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = CountingProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "TvPumpTest";
-    RegisterClassA(&wc);
-    HWND w = CreateWindowA("TvPumpTest", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           wc.hInstance, nullptr);
+    CountingWindow counting("TvPumpTest");
+    HWND w = counting.window;
     ASSERT_NE(nullptr, w);
-    int count = 0;
-    SetWindowLongPtrA(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&count));
+    int& count = counting.count;
     for (int i = 0; i < 3; ++i)
         PostMessageA(w, WM_APP + 1, 0, 0);
     PostMessageA(w, WM_APP + 5, 0, 0);
@@ -396,22 +421,14 @@ TEST_F(ToolsTest, PumpMessagesEmptiesTheQueueInRange)
         << "a message outside the range stays";
     EXPECT_TRUE(PumpMessages(nullptr, 0, 0));
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
-    DestroyWindow(w);
-    UnregisterClassA("TvPumpTest", wc.hInstance);
 }
 
 TEST_F(ToolsTest, PumpMessagesLeavesAQuitForTheThreadsOwnLoop)
 {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = CountingProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "TvPumpQuitTest";
-    RegisterClassA(&wc);
-    HWND w = CreateWindowA("TvPumpQuitTest", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           wc.hInstance, nullptr);
+    CountingWindow counting("TvPumpQuitTest");
+    HWND w = counting.window;
     ASSERT_NE(nullptr, w);
-    int count = 0;
-    SetWindowLongPtrA(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&count));
+    int& count = counting.count;
     PostMessageA(w, WM_APP + 1, 0, 0);
     PostQuitMessage(7);
     // Pumped twice, as a waiting loop does: the quit is never lost.
@@ -423,8 +440,6 @@ TEST_F(ToolsTest, PumpMessagesLeavesAQuitForTheThreadsOwnLoop)
     EXPECT_EQ(static_cast<UINT>(WM_QUIT), msg.message);
     EXPECT_EQ(7u, msg.wParam);
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
-    DestroyWindow(w);
-    UnregisterClassA("TvPumpQuitTest", wc.hInstance);
 }
 
 // ---- mail -----------------------------------------------------------------

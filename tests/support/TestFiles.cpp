@@ -62,6 +62,19 @@ std::vector<std::string> ListNames(const std::string& folder, const std::string&
     return names;
 }
 
+std::string FullDiskFolder(const std::string& name)
+{
+    char exe[MAX_PATH] = {0};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string folder = exe;
+    folder = folder.substr(0, folder.find_last_of('\\')) + "\\" + name;
+    ULARGE_INTEGER available{}, total{}, free{};
+    if (!GetDiskFreeSpaceExA((folder + "\\").c_str(), &available, &total, &free) ||
+        total.QuadPart == 0 || total.QuadPart > (1u << 20))
+        return "";
+    return folder;
+}
+
 void RemoveTree(const std::string& path)
 {
     DWORD attr = GetFileAttributesA(path.c_str());

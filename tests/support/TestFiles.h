@@ -34,6 +34,11 @@ void MakeDir(const std::string& path);  // with missing parents
 std::vector<std::string> ListNames(const std::string& folder, const std::string& pattern = "*",
                                    bool filesOnly = false);
 
+// The folder of that name beside the test program when the test run made it a
+// file system of at most 1 MiB (tests/common/make-full-disk.sh); empty when
+// it is not one, and the test that needs a full disk then skips.
+std::string FullDiskFolder(const std::string& name);
+
 // Deterministic pseudo-random bytes.
 std::string PatternBytes(size_t size, unsigned seed = 1);
 

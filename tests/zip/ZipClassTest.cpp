@@ -442,24 +442,10 @@ TEST_F(ZipClass, ARefusedEntryIsNamedWithItsCauseAndNoStaleSystemError)
     }
 }
 
-// The folder of a file system of 64 KiB beside the test program, made by the
-// test run; empty when there is none.
-std::string FullDiskFolder()
-{
-    char exe[MAX_PATH] = {0};
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string folder = exe;
-    folder = folder.substr(0, folder.find_last_of('\\')) + "\\full-disk-zip";
-    ULARGE_INTEGER available{}, total{}, free{};
-    if (!GetDiskFreeSpaceExA((folder + "\\").c_str(), &available, &total, &free) ||
-        total.QuadPart == 0 || total.QuadPart > (1u << 20))
-        return "";
-    return folder;
-}
 
 TEST_F(ZipClass, AnEntryThatRunsOutOfDiskSpaceIsNamedAndLeavesNothing)
 {
-    std::string target = FullDiskFolder();
+    std::string target = tvtest::FullDiskFolder("full-disk-zip");
     if (target.empty())
         GTEST_SKIP() << "no small file system to fill here";
     std::string archive = dir / "big.zip";
