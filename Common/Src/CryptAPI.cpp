@@ -367,6 +367,58 @@ bool TQXCrypt::CheckSubjectHolder(const char* storeName, PCCERT_CONTEXT certific
 }
 
 // ---------------------------------------------------------------------------
+// Walking a store
+
+bool TQXCrypt::GetNextCertificate(HCERTSTORE store, PCCERT_CONTEXT previous,
+                                  CertificateInfo* info)
+{
+    if (info)
+        memset(info, 0, sizeof *info);
+    PCCERT_CONTEXT next = nullptr;
+    if (store && info) {
+        // Takes the previous context back, whatever it finds.
+        next = CertEnumCertificatesInStore(store, previous);
+    } else {
+        // The previous context is the walk's: it goes here too, or it would
+        // keep the store alive after it is closed.
+        if (previous)
+            CertFreeCertificateContext(previous);
+        SetLastError(ERROR_INVALID_PARAMETER);
+    }
+    // The end of the walk leaves the enumeration's own code (not found).
+    bool ok = next && GetCertificateInfo(next, info);
+    return Report(ok, 1282, "Certficate information could not be found!");
+}
+
+bool TQXCrypt::HasPrivateKey(PCCERT_CONTEXT certificate)
+{
+    bool ok = false;
+    if (certificate) {
+        // Only the link to a key is looked at; its container stays closed.
+        DWORD size = 0;
+        ok = CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
+                                               &size);
+    } else {
+        SetLastError(ERROR_INVALID_PARAMETER);
+    }
+    return Report(ok, 1576, "This certificate has no private key!");
+}
+
+bool TQXCrypt::IsTimeValid(PCCERT_CONTEXT certificate)
+{
+    bool ok = false;
+    if (certificate) {
+        // Now, by the system clock: -1 not valid yet, +1 expired, 0 valid.
+        ok = CertVerifyTimeValidity(nullptr, certificate->pCertInfo) == 0;
+        // The check sets no error of its own; the report names the period.
+        SetLastError(ok ? 0 : static_cast<DWORD>(CERT_E_EXPIRED));
+    } else {
+        SetLastError(ERROR_INVALID_PARAMETER);
+    }
+    return Report(ok, 1601, "This certficate is no longer valid!");
+}
+
+// ---------------------------------------------------------------------------
 // Messages in memory
 
 namespace {

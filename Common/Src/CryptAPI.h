@@ -15,7 +15,8 @@
 // hands out belongs to the caller:
 //   provider handle  -> ReleaseContext, after the store opened with it is closed
 //   store handle     -> CloseStore
-//   certificate      -> FreeCertificate (or DeleteCertificate, which frees it)
+//   certificate      -> FreeCertificate (or DeleteCertificate, which frees it);
+//                       one of GetNextCertificate is the walk's (see there)
 //   buffer           -> FreeBuffer
 #pragma once
 
@@ -72,6 +73,29 @@ public:
     // Whether the store holds the certificate; the store is only read.
     bool ContainsCertificate(const char* storeName, PCCERT_CONTEXT certificate);
     bool CompareCertificate(PCCERT_CONTEXT first, PCCERT_CONTEXT second);
+
+    // Walking a store. `info` is zeroed, then filled from the next certificate
+    // after `previous` (null for the first); false at the end of the walk, with
+    // `info->certificate` null. The context handed out belongs to the walk:
+    // passing it back as `previous` releases it (also when the call fails).
+    // A caller that stops before the end frees the context it still holds with
+    // FreeCertificate(info->certificate) before it closes the store:
+    //
+    //   CertificateInfo info;
+    //   PCCERT_CONTEXT previous = nullptr;
+    //   while (count < bound && crypt.GetNextCertificate(store, previous, &info)) {
+    //       ...;                                  // use info
+    //       previous = info.certificate;
+    //   }
+    //   crypt.FreeCertificate(info.certificate);  // null after the end: nothing
+    //   crypt.CloseStore(store);
+    bool GetNextCertificate(HCERTSTORE store, PCCERT_CONTEXT previous, CertificateInfo* info);
+    // Whether the certificate is linked to a private key (the key itself is
+    // not opened).
+    bool HasPrivateKey(PCCERT_CONTEXT certificate);
+    // Whether now lies within the certificate's validity period; false for a
+    // certificate that has expired and for one that is not valid yet.
+    bool IsTimeValid(PCCERT_CONTEXT certificate);
     // Whether the store's certificates that carry the certificate's simple
     // name are all this very certificate; `held` tells whether it is among
     // them. A store name that is empty holds nothing. False, with the

@@ -105,7 +105,7 @@ std::string DescribeKey(PCCERT_CONTEXT certificate, bool* own)
 // links to the key; null on failure. The provider is released before the
 // certificate is made with it.
 PCCERT_CONTEXT MakeSelfSigned(const std::string& name, const std::string& container,
-                              DWORD keyBits)
+                              DWORD keyBits, const SYSTEMTIME* start, const SYSTEMTIME* end)
 {
     HCRYPTPROV provider = 0;
     if (!CryptAcquireContextA(&provider, container.c_str(), nullptr, PROV_RSA_FULL,
@@ -136,7 +136,9 @@ PCCERT_CONTEXT MakeSelfSigned(const std::string& name, const std::string& contai
     keyInfo.dwProvType = PROV_RSA_FULL;
     keyInfo.dwKeySpec = AT_KEYEXCHANGE;
     PCCERT_CONTEXT certificate =
-        CertCreateSelfSignCertificate(0, &subject, 0, &keyInfo, nullptr, nullptr, nullptr, nullptr);
+        CertCreateSelfSignCertificate(0, &subject, 0, &keyInfo, nullptr,
+                                      const_cast<SYSTEMTIME*>(start),
+                                      const_cast<SYSTEMTIME*>(end), nullptr);
     if (certificate &&
         !CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, &keyInfo)) {
         CertFreeCertificateContext(certificate);
@@ -231,13 +233,40 @@ std::string CertFixture::NewContainer()
 
 bool CertFixture::MakePerson(const std::string& name, const std::string& store, DWORD keyBits)
 {
+    return MakePersonWith(name, store, keyBits, nullptr, nullptr);
+}
+
+bool CertFixture::MakeDatedPerson(const std::string& name, const std::string& store,
+                                  int fromDays, int toDays)
+{
+    const long long kDay = 24LL * 60 * 60 * 10000000;  // in 100 ns
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    auto shifted = [&](int days) {
+        ULARGE_INTEGER t;
+        t.LowPart = now.dwLowDateTime;
+        t.HighPart = now.dwHighDateTime;
+        t.QuadPart += static_cast<ULONGLONG>(days * kDay);
+        FILETIME f = {t.LowPart, t.HighPart};
+        SYSTEMTIME s = {};
+        FileTimeToSystemTime(&f, &s);
+        return s;
+    };
+    SYSTEMTIME start = shifted(fromDays);
+    SYSTEMTIME end = shifted(toDays);
+    return MakePersonWith(name, store, 1024, &start, &end);
+}
+
+bool CertFixture::MakePersonWith(const std::string& name, const std::string& store,
+                                 DWORD keyBits, const SYSTEMTIME* start, const SYSTEMTIME* end)
+{
     // Now and then the platform's key generation under Wine yields a key whose
     // private part does not fit its public one: every signature made with it
     // fails to verify. Such a key is checked here and made anew, so that no
     // test fails by the chance of its key.
     for (int attempt = 0; attempt < 5; ++attempt) {
         std::string container = NewContainer();
-        PCCERT_CONTEXT certificate = MakeSelfSigned(name, container, keyBits);
+        PCCERT_CONTEXT certificate = MakeSelfSigned(name, container, keyBits, start, end);
         if (!certificate)
             return false;
         bool ok = KeySignsForCertificate(container, certificate);

@@ -55,6 +55,11 @@ public:
     // certificate, linked to its key, to the store.
     bool MakePerson(const std::string& name, const std::string& store, DWORD keyBits = 1024);
 
+    // The same with a validity period from `fromDays` to `toDays` days after
+    // now (negative: before now), e.g. -30, -1 for an expired certificate.
+    bool MakeDatedPerson(const std::string& name, const std::string& store, int fromDays,
+                         int toDays);
+
     // Adds the certificate whose simple name is <name> in fromStore to toStore
     // without the link to its key (as another person's public certificate).
     bool CopyPublic(const std::string& name, const std::string& fromStore,
@@ -93,6 +98,9 @@ private:
     std::vector<std::string> containers_;
 
     static int NextNumber();
+    // MakePerson with the validity period given (null: from now, for a year).
+    bool MakePersonWith(const std::string& name, const std::string& store, DWORD keyBits,
+                        const SYSTEMTIME* start, const SYSTEMTIME* end);
     std::string NewContainer();
     // Moves the private key of an imported certificate into a new container
     // and points the certificate at it.
