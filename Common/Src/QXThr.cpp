@@ -28,6 +28,51 @@ bool AwaitHandle(HANDLE handle, DWORD milliseconds)
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }
+
+// What a new thread gets from its starter: the routine with its argument, and
+// the reference to the routine's module that the thread gives back last.
+struct ThreadStart {
+    ThreadRoutine routine;
+    TThrPrm* prm;
+    HMODULE module;  // null when the routine lies in no module
+};
+
+// A reference to the module that holds the routine, taken for a new thread so
+// that a host that frees the module meanwhile never unmaps code under it.
+HMODULE TakeModuleOf(ThreadRoutine routine)
+{
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCSTR>(routine), &module))
+        module = nullptr;
+    return module;
+}
+
+// The system's code 574, "unhandled exception", which the headers here lack.
+const DWORD kRoutineThrew = 574;
+
+DWORD RunRoutine(ThreadRoutine routine, TThrPrm* prm)
+{
+    try {
+        return routine(prm);
+    } catch (...) {
+        return kRoutineThrew;
+    }
+}
+
+// Every worker runs here: the routine, then, as the thread's very last act,
+// the module reference goes back and the thread ends in one call that does
+// not return into the module. This unit is compiled into the module of the
+// routines it starts, so this code lies in the module that is held.
+DWORD WINAPI ThreadEntry(void* arg)
+{
+    ThreadStart start = *static_cast<ThreadStart*>(arg);
+    delete static_cast<ThreadStart*>(arg);
+    DWORD code = RunRoutine(start.routine, start.prm);
+    if (start.module)
+        FreeLibraryAndExitThread(start.module, code);
+    return code;
+}
 }  // namespace
 
 CThr::CThr()
@@ -66,8 +111,23 @@ bool CThr::Start()
         record.startArg.record = &record;
         record.startArg.params = &record.params;
         DWORD id = 0;
-        HANDLE thread = CreateThread(nullptr, 0, record.params.routine, &record.startArg,
-                                     CREATE_SUSPENDED, &id);
+        HANDLE thread = nullptr;
+        ThreadStart* start = new (std::nothrow) ThreadStart;
+        if (!start) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        } else {
+            start->routine = record.params.routine;
+            start->prm = &record.startArg;
+            start->module = TakeModuleOf(record.params.routine);
+            thread = CreateThread(nullptr, 0, &ThreadEntry, start, CREATE_SUSPENDED, &id);
+            if (!thread) {
+                DWORD error = GetLastError();
+                if (start->module)
+                    FreeLibrary(start->module);
+                delete start;
+                SetLastError(error);
+            }
+        }
         if (thread) {
             // The record is complete before the routine can look at it.
             record.threadId = id;
@@ -103,6 +163,8 @@ bool CThr::End()
     return QXReport(ok, kUnit, 237, "CThr::End");
 }
 
+// A terminated thread never gives its module reference back: the module then
+// stays loaded for the rest of the process, never unmapped under other code.
 bool CThr::Kill()
 {
     bool ok = true;

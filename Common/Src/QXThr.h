@@ -2,6 +2,9 @@
 // it: StartWorkerThread (or new CThr, Init, Start; on a failure delete it),
 // then, once the work is done, End, which awaits the thread's end and closes
 // its handle, and delete. A routine never ends or deletes its own CThr.
+// Each thread holds a reference to the module of its routine from before it
+// is created until its very last act, so a host may free that module while a
+// worker still runs: the code stays mapped until the worker is gone.
 #pragma once
 
 #include <windows.h>
@@ -19,7 +22,9 @@ struct TThrPrm {
     ThreadParams* params;
 };
 
-// The routine receives a TThrPrm*; its return value is not used.
+// The routine receives a TThrPrm*; its return value becomes the thread's exit
+// code (an exception that escapes it ends the thread with
+// 574, the system's code for an unhandled exception).
 typedef DWORD(WINAPI* ThreadRoutine)(void* prm);
 
 struct ThreadParams {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <string>
 
 #include "TestErrors.h"
@@ -229,6 +230,23 @@ TEST_F(ThrTest, ConstructionClears)
     EXPECT_EQ(0, t.record.running);
     EXPECT_EQ(0u, t.record.threadId);
     EXPECT_TRUE(t.Kill()) << "nothing to kill";
+}
+
+DWORD WINAPI ThrowingRoutine(void*)
+{
+    throw std::runtime_error("escapes the routine");
+}
+
+TEST_F(ThrTest, AnExceptionThatEscapesTheRoutineEndsOnlyItsThread)
+{
+    CThr* t = StartWorkerThread("ExeProzessThr0007", 7, &ThrowingRoutine, nullptr, nullptr);
+    ASSERT_NE(nullptr, t);
+    HANDLE watch = Watch(*t);
+    ASSERT_NE(nullptr, watch);
+    EXPECT_TRUE(t->End());
+    EXPECT_EQ(574u, ExitCodeOf(watch)) << "the system's code for an unhandled exception";
+    delete t;
+    CloseHandle(watch);
 }
 
 }  // namespace
