@@ -35,6 +35,16 @@ protected:
         ASSERT_NE(nullptr, release_);
         ASSERT_EQ(nullptr, GetModuleHandleA(kLibraryName)) << "loaded before the test";
     }
+    // The host's load of the library and the two entries it calls.
+    static void LoadWorkerLibrary(HMODULE* library, StartHeldWorkerFn* start, EndHeldWorkerFn* end)
+    {
+        *library = LoadLibraryA(LibraryPath().c_str());
+        ASSERT_NE(nullptr, *library) << LibraryPath();
+        *start = reinterpret_cast<StartHeldWorkerFn>(GetProcAddress(*library, "StartHeldWorker"));
+        *end = reinterpret_cast<EndHeldWorkerFn>(GetProcAddress(*library, "EndHeldWorker"));
+        ASSERT_NE(nullptr, *start);
+        ASSERT_NE(nullptr, *end);
+    }
     void TearDown() override
     {
         SetEvent(release_);  // never leave a worker waiting
@@ -51,12 +61,10 @@ protected:
 
 TEST_F(ThrModuleTest, AFreedLibraryStaysMappedUntilItsWorkerHasEnded)
 {
-    HMODULE library = LoadLibraryA(LibraryPath().c_str());
-    ASSERT_NE(nullptr, library) << LibraryPath();
-    auto start = reinterpret_cast<StartHeldWorkerFn>(GetProcAddress(library, "StartHeldWorker"));
-    auto end = reinterpret_cast<EndHeldWorkerFn>(GetProcAddress(library, "EndHeldWorker"));
-    ASSERT_NE(nullptr, start);
-    ASSERT_NE(nullptr, end);
+    HMODULE library = nullptr;
+    StartHeldWorkerFn start = nullptr;
+    EndHeldWorkerFn end = nullptr;
+    ASSERT_NO_FATAL_FAILURE(LoadWorkerLibrary(&library, &start, &end));
 
     ASSERT_TRUE(start(started_, release_, &watch_));
     ASSERT_NE(nullptr, watch_);
@@ -90,12 +98,10 @@ TEST_F(ThrModuleTest, AFreedLibraryStaysMappedUntilItsWorkerHasEnded)
 
 TEST_F(ThrModuleTest, AWorkerThatHasEndedHoldsNothing)
 {
-    HMODULE library = LoadLibraryA(LibraryPath().c_str());
-    ASSERT_NE(nullptr, library) << LibraryPath();
-    auto start = reinterpret_cast<StartHeldWorkerFn>(GetProcAddress(library, "StartHeldWorker"));
-    auto end = reinterpret_cast<EndHeldWorkerFn>(GetProcAddress(library, "EndHeldWorker"));
-    ASSERT_NE(nullptr, start);
-    ASSERT_NE(nullptr, end);
+    HMODULE library = nullptr;
+    StartHeldWorkerFn start = nullptr;
+    EndHeldWorkerFn end = nullptr;
+    ASSERT_NO_FATAL_FAILURE(LoadWorkerLibrary(&library, &start, &end));
 
     SetEvent(release_);
     ASSERT_TRUE(start(started_, release_, &watch_));

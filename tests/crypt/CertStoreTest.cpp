@@ -17,7 +17,7 @@ bool StartsWith(const std::string& text, const std::string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-class CertStoreTest : public ::testing::Test {
+class CertStoreTest : public tvtest::CertSuite {
 protected:
     static void SetUpTestSuite()
     {
@@ -32,20 +32,10 @@ protected:
         ASSERT_TRUE(certs->ImportPfx(tvtest::CertFixture::DataDir() + "\\carol-modern.p12",
                                      "test", own));
     }
-    static void TearDownTestSuite()
-    {
-        delete certs;
-        certs = nullptr;
-    }
-    void SetUp() override { ClearLastError(); }
-    void TearDown() override { ClearLastError(); }
-
-    static tvtest::CertFixture* certs;
     static std::string own;
     static std::string pub;
 };
 
-tvtest::CertFixture* CertStoreTest::certs = nullptr;
 std::string CertStoreTest::own;
 std::string CertStoreTest::pub;
 

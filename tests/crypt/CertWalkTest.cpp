@@ -76,7 +76,7 @@ bool ClosesWithNothingHeld(HCERTSTORE store)
     return CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG) != FALSE;
 }
 
-class CertWalkTest : public ::testing::Test {
+class CertWalkTest : public tvtest::CertSuite {
 protected:
     static void SetUpTestSuite()
     {
@@ -101,19 +101,9 @@ protected:
         ASSERT_EQ(5u, order.size());
         ASSERT_NE(order.end(), std::find(order.begin(), order.end(), ""));
     }
-    static void TearDownTestSuite()
-    {
-        delete certs;
-        certs = nullptr;
-    }
-    void SetUp() override { ClearLastError(); }
-    void TearDown() override { ClearLastError(); }
-
-    static tvtest::CertFixture* certs;
     static std::string own, pub, dated, empty;
 };
 
-tvtest::CertFixture* CertWalkTest::certs = nullptr;
 std::string CertWalkTest::own, CertWalkTest::pub, CertWalkTest::dated, CertWalkTest::empty;
 
 TEST_F(CertWalkTest, WalkYieldsEveryCertificateInTheStoresOrderThenEndsZeroed)

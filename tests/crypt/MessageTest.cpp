@@ -31,7 +31,7 @@ std::string Take(TQXCrypt& crypt, BYTE* buffer, uint32_t length)
 
 // Alice signs and keeps her own key; Bob's public certificate is in Alice's
 // store of other people; Bob keeps his own key in a store of his own.
-class MessageTest : public ::testing::Test {
+class MessageTest : public tvtest::CertSuite {
 protected:
     static void SetUpTestSuite()
     {
@@ -44,20 +44,10 @@ protected:
         ASSERT_TRUE(certs->CopyPublic("Bob Test", bob, others));
         ASSERT_TRUE(certs->CopyPublic("Alice Test", alice, others));
     }
-    static void TearDownTestSuite()
-    {
-        delete certs;
-        certs = nullptr;
-    }
-    void SetUp() override { ClearLastError(); }
-    void TearDown() override { ClearLastError(); }
-
-    static tvtest::CertFixture* certs;
     static std::string alice, others, bob;
     tvtest::TempDir dir{"crypt"};
 };
 
-tvtest::CertFixture* MessageTest::certs = nullptr;
 std::string MessageTest::alice, MessageTest::others, MessageTest::bob;
 
 class MessageSizeTest : public MessageTest, public ::testing::WithParamInterface<size_t> {};

@@ -120,7 +120,7 @@ BOOL WINAPI RecordRelease(HCRYPTPROV provider, DWORD flags)
     return realRelease(provider, flags);
 }
 
-class ReleaseOrderTest : public ::testing::Test {
+class ReleaseOrderTest : public tvtest::CertSuite {
 protected:
     static void SetUpTestSuite()
     {
@@ -142,8 +142,7 @@ protected:
     }
     static void TearDownTestSuite()
     {
-        delete certs;
-        certs = nullptr;
+        CertSuite::TearDownTestSuite();
         if (realOpenStore)
             ReplaceImport("crypt32.dll", "CertOpenStore", reinterpret_cast<void*>(realOpenStore));
         if (realCloseStore)
@@ -151,9 +150,6 @@ protected:
         if (realRelease)
             ReplaceImport("advapi32.dll", "CryptReleaseContext", reinterpret_cast<void*>(realRelease));
     }
-    void SetUp() override { ClearLastError(); }
-    void TearDown() override { ClearLastError(); }
-
     // Runs one call with the recorders on and checks the journal: at least one
     // store was opened with a provider, every such store was closed before its
     // provider was released, and each provider was released exactly once.
@@ -176,11 +172,9 @@ protected:
         }
     }
 
-    static tvtest::CertFixture* certs;
     static std::string own, pub;
 };
 
-tvtest::CertFixture* ReleaseOrderTest::certs = nullptr;
 std::string ReleaseOrderTest::own, ReleaseOrderTest::pub;
 
 const BYTE kData[] = "release order";

@@ -10,6 +10,8 @@
 
 namespace tvtest {
 
+CertFixture* CertSuite::certs = nullptr;
+
 namespace {
 
 const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;

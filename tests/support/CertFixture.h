@@ -34,8 +34,12 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
+
+#include "QXTools.h"
 
 namespace tvtest {
 
@@ -113,5 +117,21 @@ private:
 
 // Opens the current user's system store without a provider (null on failure).
 HCERTSTORE OpenUserStore(const std::string& store);
+
+// A test suite whose people and stores are made once for all its tests: its
+// own SetUpTestSuite creates `certs`, which goes with the suite; every test
+// starts and ends with a clear error record.
+class CertSuite : public ::testing::Test {
+protected:
+    static void TearDownTestSuite()
+    {
+        delete certs;
+        certs = nullptr;
+    }
+    void SetUp() override { ClearLastError(); }
+    void TearDown() override { ClearLastError(); }
+
+    static CertFixture* certs;
+};
 
 }  // namespace tvtest
