@@ -8,10 +8,23 @@
 //    focused one, Esc calls OnEscape) and child controls: buttons, labels with
 //    colour and font, panels and separator lines, a read-only memo, progress
 //    bar, simple status bar, animate control and a side picture.
+//    Every form has one-shot timers (re-armable) and an accelerator table;
+//    a program's main form runs the message loop that translates it. Its
+//    richer controls: a page control (flat hot-tracking button tabs with an
+//    image list, pages as groups of controls shown and hidden), a tree view
+//    with an image list, check boxes and radio buttons whose click operation
+//    also runs when the program changes their state, group boxes, a single-
+//    line edit, clickable pictures and underlined links (hand cursor), hints
+//    per control and popup menus (QXPopupMenu) whose entries can be enabled
+//    and hidden. Menu and accelerator commands reach OnCommand like button
+//    clicks; tab and tree events reach typed handlers.
 //  - QXMainWindow: a hidden main window with one-shot timers and the
 //    program's message loop.
-//  - QXAskSaveFileName, QXBrowseForFolder, QXMessageBox: the system's file,
-//    folder and message dialogs.
+//  - QXAskOpenFileName, QXAskSaveFileName, QXBrowseForFolder, QXMessageBox:
+//    the system's file, folder and message dialogs.
+//  - The application's exception display: once a program names its title
+//    (QXSetApplicationTitle), an exception that escapes a handler is recorded
+//    as before and shown in a box with that caption; the program goes on.
 //
 // Window classes are registered on first use under "<name>.<module>" so that
 // two modules in one process never share one; a form may ask for an exact
@@ -33,6 +46,49 @@
 HINSTANCE QXFormsModule();
 // Unregisters every window class this module registered (DLL unload).
 void QXFormsUnregisterClasses();
+
+// The application's title, the caption of its exception display. Without
+// one (a library), escaping exceptions are only recorded.
+void QXSetApplicationTitle(const char* title);
+const char* QXApplicationTitle();
+// Shows what escaped (null: an unknown exception) in a box captioned with the
+// application's title; nothing without a title.
+void QXShowException(const char* what);
+
+class QXForm;
+
+// A popup menu. Entries keep their order; a hidden entry is left out when the
+// menu opens, and a disabled or hidden entry's command (also its shortcut)
+// never reaches the form.
+class QXPopupMenu {
+public:
+    // shortcut: shown right of the text ("Ctrl+I"); the form's accelerator
+    // for it is added separately (QXForm::AddAccelerator).
+    void Add(int id, const char* text, const char* shortcut = nullptr, int image = -1);
+    bool Contains(int id) const;
+    void SetText(int id, const char* text);
+    std::string Text(int id) const;
+    void Enable(int id, bool enable);
+    bool Enabled(int id) const;
+    void Show(int id, bool show);
+    bool Visible(int id) const;
+    // Whether the command may run: the entry is enabled and visible.
+    bool Active(int id) const;
+    // Opens the menu at the screen point; the chosen entry arrives at the
+    // owner window as WM_COMMAND. images: where an entry's image comes from.
+    bool Popup(HWND owner, int x, int y, HIMAGELIST images);
+
+private:
+    struct Entry {
+        int id;
+        std::string text, shortcut;
+        int image;
+        bool enabled, visible;
+    };
+    Entry* Find(int id);
+    const Entry* Find(int id) const;
+    std::vector<Entry> entries_;
+};
 
 // Disables every enabled and visible top-level window of the calling thread
 // except skip; returns them for QXEnableWindows.
@@ -88,6 +144,58 @@ public:
     void ShowControl(int id, bool show);
     bool ControlVisible(int id) const;  // its own visible style, whatever the form's state
 
+    // One-shot timers: action runs once, ms milliseconds from now, on this
+    // thread. Starting an armed timer again re-arms it with the new action.
+    bool StartOneShotTimer(UINT_PTR id, UINT ms, std::function<void()> action);
+    void StopTimer(UINT_PTR id);
+    bool TimerArmed(UINT_PTR id) const;
+
+    // Accelerators: the key (with Ctrl) sends the command id to OnCommand
+    // while the program's loop (RunMessageLoop) runs.
+    bool AddAccelerator(int id, WORD key, bool ctrl);
+    // The thread's message loop until WM_QUIT, translating this form's
+    // accelerators for its own windows; the quit code.
+    int RunMessageLoop();
+
+    // Richer controls.
+    // The page control: flat buttons as tabs, hot tracking, tab images from
+    // images (the caller's). Controls are put on a page with PutOnPage and are
+    // shown only while their page is the current one.
+    HWND AddPageControl(int id, int x, int y, int w, int h, HIMAGELIST images);
+    int AddPage(int pageControl, const char* text, int image);  // the page's index
+    void SetPageText(int pageControl, int page, const char* text);
+    void PutOnPage(int controlId, int pageControl, int page);
+    // Makes the page the current one (as a click on its tab does).
+    bool SelectPage(int pageControl, int page);
+    int CurrentPage(int pageControl) const;
+
+    HWND AddTreeView(int id, int x, int y, int w, int h, HIMAGELIST images, int indent);
+    HWND AddCheckBox(int id, const char* text, int x, int y, int w, int h);
+    // Radio buttons of one group: turning one on turns the others off.
+    HWND AddRadioButton(int id, const char* text, int x, int y, int w, int h, int group);
+    bool Checked(int id) const;
+    // Changes the state. When it changes (a radio button: when it is turned
+    // on), the click operation runs: OnCommand(id), as for a user's click.
+    void SetChecked(int id, bool on);
+    HWND AddGroupBox(int id, const char* text, int x, int y, int w, int h);
+    HWND AddEdit(int id, const char* text, int x, int y, int w, int h, bool readOnly);
+    // A picture drawn by draw; clickable ones report clicks to OnCommand and
+    // show the hand cursor.
+    HWND AddPicture(int id, int x, int y, int w, int h,
+                    std::function<void(HDC, const RECT&)> draw, bool clickable);
+    // A label that acts as a link: underlined, hand cursor, clicks to OnCommand.
+    HWND AddLink(int id, const char* text, int x, int y, int w, int h, COLORREF color,
+                 int fontHeight, const char* face, bool bold);
+    // Whether the hand cursor is shown over the control.
+    bool HasHandCursor(int id) const;
+    // Hints: the tooltip text of a control, shown while the hint is on.
+    void SetHint(int id, const char* text);
+    std::string Hint(int id) const;
+    void ShowHint(int id, bool show);
+    bool HintShown(int id) const;
+    // The popup menu opens on a context-menu request over the control.
+    void AttachPopup(int controlId, QXPopupMenu* menu, HIMAGELIST images);
+
     // Control helpers.
     static bool MemoAppendLine(HWND memo, const char* text);  // as a new line at the end
     static void MemoShowScrollBar(HWND memo);
@@ -96,10 +204,34 @@ public:
     static int ProgressPosition(HWND bar);
     static int ProgressMaximum(HWND bar);
     static void StatusBarSetText(HWND bar, const char* text);
+    // Tree view: nodes carry a text, an image and a value of the caller's.
+    static HTREEITEM TreeAdd(HWND tree, HTREEITEM parent, const char* text, int image,
+                             LPARAM value = 0);
+    static std::string TreeText(HWND tree, HTREEITEM node);
+    static int TreeImage(HWND tree, HTREEITEM node);
+    static LPARAM TreeValue(HWND tree, HTREEITEM node);
+    static HTREEITEM TreeParent(HWND tree, HTREEITEM node);
+    // The walk in index order (depth first, as the tree lists its nodes): the
+    // node after node, the first one for null; null at the end.
+    static HTREEITEM TreeNext(HWND tree, HTREEITEM node);
+    static int TreeCount(HWND tree);
+    static bool TreeSelect(HWND tree, HTREEITEM node);  // also makes it visible
+    static HTREEITEM TreeSelection(HWND tree);
+    static bool TreeDelete(HWND tree, HTREEITEM node);
+    static void TreeClear(HWND tree);
+    static std::string PageText(HWND pageControl, int page);
 
 protected:
-    // A button was clicked (or pressed by Enter).
+    // A button, check box, radio button, picture or link was clicked (or a
+    // button pressed by Enter), a menu entry or an accelerator chosen.
     virtual void OnCommand(int id) {}
+    // The page control's current page changed.
+    virtual void OnPageChanged(int pageControl, int page) {}
+    // The tree's selection is about to change (the change is allowed), has
+    // changed, or the tree was clicked.
+    virtual void OnTreeChanging(int tree, HTREEITEM from, HTREEITEM to) {}
+    virtual void OnTreeChanged(int tree, HTREEITEM node) {}
+    virtual void OnTreeClick(int tree) {}
     // Esc was pressed.
     virtual void OnEscape() {}
     // The close box, Alt+F4 or WM_CLOSE from elsewhere. The default ends a
@@ -122,8 +254,14 @@ private:
     HWND DefaultFocus() const;
     HWND AddControl(int id, const char* cls, const char* text, DWORD style, DWORD exStyle,
                     int x, int y, int w, int h);
-    HFONT Font(int height, const char* face, bool bold);
+    HFONT Font(int height, const char* face, bool bold, bool underline = false);
     void DrawSidePicture(const DRAWITEMSTRUCT* item);
+    void HandleTimer(UINT_PTR id);
+    bool HandleNotify(const NMHDR* header, LRESULT* result);
+    void HandleRadioClick(int id);
+    void ShowPage(int pageControl, int page);
+    bool MenuCommandActive(int id) const;
+    void UpdateTool(HWND control);
 
     struct Colors {
         COLORREF text;
@@ -140,14 +278,37 @@ private:
     std::map<HWND, Colors> colors_;
     std::vector<qx::Font> fonts_;
     std::vector<HWND> sidePictures_;
+    std::map<UINT_PTR, std::function<void()>> timers_;
+    std::vector<ACCEL> accelEntries_;
+    qx::Accelerators accelerators_;
+    struct PageRef {
+        int control;
+        int page;
+    };
+    std::map<int, PageRef> pageOf_;       // control id -> its page
+    std::map<int, int> currentPage_;      // page control id -> current page
+    std::map<int, bool> wantVisible_;     // controls on pages: shown by the program
+    std::map<int, int> radioGroup_;       // radio button id -> group
+    std::map<int, bool> checkBoxes_;      // check box ids
+    std::map<HWND, std::function<void(HDC, const RECT&)>> pictures_;
+    std::map<int, bool> handCursor_;
+    struct HintState {
+        std::string text;
+        bool shown;
+    };
+    std::map<int, HintState> hints_;
+    HWND tooltip_ = nullptr;
+    struct PopupRef {
+        QXPopupMenu* menu;
+        HIMAGELIST images;
+    };
+    std::map<int, PopupRef> popups_;
 };
 
 // A main window that is never shown: one-shot timers and the message loop.
 class QXMainWindow : public QXForm {
 public:
     bool Create(const char* className, const char* caption);
-    // Calls action once, ms milliseconds from now, on this thread.
-    bool StartOneShotTimer(UINT_PTR id, UINT ms, std::function<void()> action);
     // Runs the thread's message loop until the window is closed; the exit code.
     int Run();
     // Destroys the window, which ends Run.
@@ -155,10 +316,11 @@ public:
 
 protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
-
-private:
-    std::map<UINT_PTR, std::function<void()>> timers_;
 };
+
+// The open-file dialog. filter as for QXAskSaveFileName; the chosen file must
+// exist. False when cancelled or when the name does not fit 255 characters.
+bool QXAskOpenFileName(HWND owner, const char* filter, const char* initialDir, char* result);
 
 // The save-file dialog. filter in the form "ZIP Files (*.zip)|*.zip"; the
 // chosen full name goes to result (256 characters). False when cancelled or

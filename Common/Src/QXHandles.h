@@ -20,6 +20,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <wincrypt.h>
+#include <commctrl.h>
 #endif
 
 namespace qx {
@@ -176,6 +177,33 @@ template <typename T>
 using Gdi = Owned<T, GdiTraits<T>>;
 using Font = Gdi<HFONT>;
 using Brush = Gdi<HBRUSH>;
+using Bitmap = Gdi<HBITMAP>;
+
+struct ImageListTraits {
+    static HIMAGELIST invalid() { return nullptr; }
+    static bool close(HIMAGELIST list) { return ImageList_Destroy(list) != FALSE; }
+};
+using ImageList = Owned<HIMAGELIST, ImageListTraits>;
+
+struct MenuTraits {
+    static HMENU invalid() { return nullptr; }
+    static bool close(HMENU menu) { return DestroyMenu(menu) != FALSE; }
+};
+// A menu made by this module that no window holds as its menu bar.
+using Menu = Owned<HMENU, MenuTraits>;
+
+struct AcceleratorTraits {
+    static HACCEL invalid() { return nullptr; }
+    static bool close(HACCEL table) { return DestroyAcceleratorTable(table) != FALSE; }
+};
+using Accelerators = Owned<HACCEL, AcceleratorTraits>;
+
+struct IconTraits {
+    static HICON invalid() { return nullptr; }
+    static bool close(HICON icon) { return DestroyIcon(icon) != FALSE; }
+};
+// An icon made by this module (never a shared one from LoadIcon).
+using Icon = Owned<HICON, IconTraits>;
 
 struct ProviderTraits {
     static HCRYPTPROV invalid() { return 0; }
