@@ -178,6 +178,7 @@ using Gdi = Owned<T, GdiTraits<T>>;
 using Font = Gdi<HFONT>;
 using Brush = Gdi<HBRUSH>;
 using Bitmap = Gdi<HBITMAP>;
+using Pen = Gdi<HPEN>;
 
 struct ImageListTraits {
     static HIMAGELIST invalid() { return nullptr; }

@@ -32,6 +32,30 @@ bool ReadRegString(HKEY root, const char* path, const char* name, char* buffer)
     return QXReport(ok, "QXReg", 143, message);
 }
 
+bool WriteRegString(HKEY root, const char* subkey, const char* valueName, const char* data)
+{
+    const char* message = "This registry entry could not be created!";
+    bool ok = false;
+    LONG rc = ERROR_INVALID_PARAMETER;
+    if (subkey && data) {
+        qx::RegKey key;
+        DWORD disposition = 0;
+        rc = RegCreateKeyExA(root, subkey, 0, nullptr, 0, KEY_WRITE, nullptr, key.out(),
+                             &disposition);
+        if (rc == ERROR_SUCCESS) {
+            rc = RegSetValueExA(key.get(), valueName, 0, REG_SZ,
+                                reinterpret_cast<const BYTE*>(data),
+                                static_cast<DWORD>(strlen(data) + 1));
+            bool closed = key.close();
+            ok = rc == ERROR_SUCCESS && closed;
+        }
+    }
+    // The registry returns its code without setting the thread's error.
+    if (!ok && rc != ERROR_SUCCESS)
+        SetLastError(static_cast<DWORD>(rc));
+    return QXReport(ok, "QXReg", 99, message);
+}
+
 bool BuildRegKeyPath(char* destination, const char* subkey)
 {
     if (!destination || !subkey)

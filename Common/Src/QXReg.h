@@ -20,6 +20,10 @@ public:
 // buffer) when the key or value is missing, or the data need more than 255
 // characters and the terminator (reporting).
 bool ReadRegString(HKEY root, const char* path, const char* name, char* buffer);
+// Writes a REG_SZ value with its terminator, creating every missing key along
+// the subkey path; a null or empty name is the key's default value. Only the
+// settings program writes (reporting).
+bool WriteRegString(HKEY root, const char* subkey, const char* valueName, const char* data);
 // "software\Quorvex\" + subkey into 256 characters.
 bool BuildRegKeyPath(char* destination, const char* subkey);
 // A yes/no switch of the settings key: on when the value, trimmed, is "Yes" in

@@ -1,0 +1,129 @@
+// TTVSetupForm: the settings program's main window. Three pages (the
+// certificate database, the settings and the options) with their buttons,
+// the start-up that fills the window 50 ms after it was created, the
+// switches of the settings key, the help pages and the About window.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "QXForms.h"
+#include "QXHandles.h"
+#include "TVSetupIds.h"
+
+class TQXCrypt;
+class TQXDlgOkHilfe;
+class TAboutTarvistoForm;
+
+#define TV_SETUP_TITLE "Tarvisto Setup"
+#define TV_SETUP_CAPTION "Tarvisto 2.11 - Setup!"
+#define TV_WARNING_CAPTION "Tarvisto 2.11 - Warning!"
+#define TV_ABOUT_CAPTION "About Tarvisto 2.11"
+#define TV_DEFAULT_USER "DefUsr"
+
+// The timers of the form's design, 50 ms each.
+enum TVSetupTimer { kDoStartUpTimer = 1, kDoShowAboutTimer = 2 };
+constexpr UINT kSetupTimerMs = 50;
+
+class TTVSetupForm : public QXForm {
+public:
+    explicit TTVSetupForm(HWND owner);
+    ~TTVSetupForm() override;
+    bool Created() const { return Handle() != nullptr; }
+
+    // Start-up.
+    void DoStartUpTimerTimer();
+    void DoShowAboutTimerTimer();
+    bool StartUp();
+    bool InitControls();
+    // Whether the start-up has run (the About timer waits for it).
+    bool StartedUp() const { return startedUp_; }
+
+    // Settings.
+    bool LoadSettings();
+    bool SaveSettings();
+    bool IsFirstTime();
+    bool SaveSettingsPage();
+    bool SaveOptionsPage();
+    bool DefaultSettingsPage();
+    bool DefaultOptionsPage();
+    bool SettingsPageChanged();
+    bool OptionsPageChanged();
+    bool DisableSaveSettings();
+    bool DisableSaveOptions();
+
+    // Certificate tree: the root and its two branches.
+    bool RefreshCertTree();
+    bool ClearCertTree();
+    bool AddRootNodes();
+    bool ReadOwnCertificate(char* subject);
+    bool ReadPublicStore(char* store);
+    bool HasPublicStore();
+
+    // Activation button, shell registration test, the program's end.
+    bool EnableActivateButton(bool enable);
+    bool IsShellExtensionRegistered();
+    // Ends the process when an own certificate is stored or the user agrees;
+    // returns (true) only when the program stays open.
+    bool CloseSetup();
+
+    // Help pages and the About window.
+    bool OpenHelpPage(const char* page, const char* anchor);
+    bool OpenFeedback();
+    bool ShowAbout();
+    TAboutTarvistoForm* AboutForm = nullptr;
+
+    // Handlers of the controls.
+    void FormClose();
+    void BBeendenClick() { CloseSetup(); }
+    void BFeedbackClick() { OpenFeedback(); }
+    void BHilfeZertifikatsdatenbankClick();
+    void BHilfeEinstellungenClick();
+    void BHilfeOptionenClick();
+    void TarvistoImageZertifikatsdatenbankClick() { ShowAbout(); }
+    void TarvistoImageEinstellungenClick() { ShowAbout(); }
+    void AboutQuorvex1Click() { ShowAbout(); }
+    void PopUpAktualisierenClick() { InitControls(); }
+    void BSpeichernEinstellungenClick() { SaveSettingsPage(); }
+    void BDefaultEinstellungenClick() { DefaultSettingsPage(); }
+    void BSpeichernOptionenClick() { SaveOptionsPage(); }
+    void BDefaultOptionenClick() { DefaultOptionsPage(); }
+
+    // Fields shared with the certificate tree and its actions.
+    int StoreCount = 0;
+    bool NoOwnCert = false;
+    HTREEITEM SelectedNode = nullptr;
+    HTREEITEM OwnCertNode = nullptr;
+    HTREEITEM OtherCertNode = nullptr;
+    HTREEITEM StoreNodes[256] = {};
+    TQXCrypt* CryptHelper = nullptr;
+    char UserName[64] = "";
+
+    QXPopupMenu CertTreeViewPopUp;
+    HIMAGELIST ImageList1() const { return images_.get(); }
+
+protected:
+    void OnCommand(int id) override;
+    void OnCloseRequest() override { FormClose(); }
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+private:
+    void CreateControls();
+    qx::ImageList images_;
+    bool startedUp_ = false;
+};
+
+// The program's two windows: the main form and the one question dialog that
+// every question of the program uses.
+extern TTVSetupForm* TVSetupForm;
+extern TQXDlgOkHilfe* QXDlgOkHilfe;
+
+// The folder of the running program (its module file name, drive and folder,
+// no trailing backslash). False when the module path does not fit 256
+// characters: a cut path would name another folder.
+bool ProgramFolder(char* folder);
+// That folder, "\" and the name into 256 characters; false when it does not fit.
+bool ProgramFile(const char* name, char* path);
+// The address of a help page: "file:///", the program folder, "\", the page
+// and the anchor, into 256 characters; false (never cut) when it does not fit.
+bool HelpPageAddress(const char* page, const char* anchor, char* address);
