@@ -177,6 +177,16 @@ std::vector<HWND> TopWindows(const char* cls) {
     return list;
 }
 
+std::vector<HWND> TopWindowsByPrefix(const char* prefix) {
+    std::vector<HWND> list;
+    std::function<bool(HWND)> match = [&](HWND w) {
+        if (ClassOf(w).rfind(prefix, 0) == 0) list.push_back(w);
+        return false;
+    };
+    FindTop(match);
+    return list;
+}
+
 std::string ClassOf(HWND window) {
     char name[256] = "";
     GetClassNameA(window, name, sizeof(name));

@@ -29,6 +29,7 @@
 //   HWND WaitForCaption(caption, timeoutMs)      exact caption, visible
 //   bool WaitGone(window, timeoutMs)             destroyed or hidden
 //   std::vector<HWND> TopWindows(cls)            all top-level windows of a class
+//   std::vector<HWND> TopWindowsByPrefix(prefix) ... whose class name begins with prefix
 // Reading:
 //   std::string ClassOf(w), TextOf(w)            class name, WM_GETTEXT
 //   HWND Child(parent, id); std::string ChildText(parent, id)
@@ -112,6 +113,7 @@ HWND WaitForClassPrefix(const char* prefix, DWORD timeoutMs = kWaitMs);
 HWND WaitForCaption(const char* caption, DWORD timeoutMs = kWaitMs);
 bool WaitGone(HWND window, DWORD timeoutMs = kWaitMs);
 std::vector<HWND> TopWindows(const char* cls);
+std::vector<HWND> TopWindowsByPrefix(const char* prefix);
 
 std::string ClassOf(HWND window);
 std::string TextOf(HWND window);

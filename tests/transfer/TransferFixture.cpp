@@ -19,65 +19,6 @@ std::string TransferTest::bobStore;
 std::string TransferTest::pubStore;
 std::unique_ptr<tvtest::CertFixture> TransferTest::certs_;
 
-std::string ExeDir() {
-    char path[MAX_PATH] = {0};
-    GetModuleFileNameA(nullptr, path, sizeof(path));
-    char* slash = strrchr(path, '\\');
-    if (slash) *slash = 0;
-    return path;
-}
-
-std::string BinDir() {
-    std::string relative = ExeDir() + "\\..\\bin";
-    char full[MAX_PATH] = {0};
-    GetFullPathNameA(relative.c_str(), sizeof(full), full, nullptr);
-    return full;
-}
-
-// --- TransferProcess ---------------------------------------------------------
-
-TransferProcess::TransferProcess(const std::string& arguments, const std::string& folder) {
-    std::string program = BinDir() + "\\tvcrypte.exe";
-    std::string line = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back(0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (CreateProcessA(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                       folder.c_str(), &startup, &info)) {
-        CloseHandle(info.hThread);
-        process_ = info.hProcess;
-        processId_ = info.dwProcessId;
-    }
-}
-
-TransferProcess::~TransferProcess() {
-    if (process_) {
-        if (Running()) {
-            TerminateProcess(process_, 1);
-            WaitForSingleObject(process_, 5000);
-        }
-        CloseHandle(process_);
-    }
-}
-
-bool TransferProcess::Running() const {
-    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
-}
-
-int TransferProcess::Wait(DWORD timeoutMs) {
-    if (!process_) return -1;
-    if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process_, 1);
-        WaitForSingleObject(process_, 5000);
-        return -1;
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
-    return static_cast<int>(code);
-}
-
 // --- TransferTest ------------------------------------------------------------
 
 void TransferTest::SetUpTestSuite() {

@@ -19,33 +19,20 @@
 #include "CertFixture.h"
 #include "RegistryFixture.h"
 #include "TestFiles.h"
+#include "TestProcess.h"
 
 namespace tvtransfer {
 
-// The deliverables' folder beside the tests' folder (build/bin).
-std::string BinDir();
-// The folder of this test program.
-std::string ExeDir();
+using tvtest::BinDir;
+using tvtest::ExeDir;
 
 // A running tvcrypte.exe.
-class TransferProcess {
+class TransferProcess : public tvtest::ProgramProcess {
 public:
     // Starts BinDir()\tvcrypte.exe with the arguments (as written after the
     // program name) in the folder.
-    TransferProcess(const std::string& arguments, const std::string& folder);
-    ~TransferProcess();  // ends a process that is still running
-    TransferProcess(const TransferProcess&) = delete;
-    TransferProcess& operator=(const TransferProcess&) = delete;
-
-    bool started() const { return process_ != nullptr; }
-    DWORD id() const { return processId_; }
-    // The exit code; -1 when it did not end in time (it is then ended).
-    int Wait(DWORD timeoutMs = 60000);
-    bool Running() const;
-
-private:
-    HANDLE process_ = nullptr;
-    DWORD processId_ = 0;
+    TransferProcess(const std::string& arguments, const std::string& folder)
+        : ProgramProcess(BinDir() + "\\tvcrypte.exe", arguments, folder) {}
 };
 
 class TransferTest : public ::testing::Test {
