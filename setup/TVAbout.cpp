@@ -12,11 +12,6 @@ namespace {
 const COLORREF kNavy = RGB(0, 0, 128);
 const COLORREF kSilver = RGB(192, 192, 192);
 
-void FillSilver(HDC dc, const RECT& area) {
-    qx::Brush brush(CreateSolidBrush(kSilver));
-    FillRect(dc, &area, brush.get());
-}
-
 }  // namespace
 
 TAboutTarvistoForm::TAboutTarvistoForm(HWND owner, const char* caption) {
@@ -30,8 +25,7 @@ TAboutTarvistoForm::TAboutTarvistoForm(HWND owner, const char* caption) {
     AddLabel(IDC_ABOUT_MAIL_LABEL, "EMail:", 7, 160, 80, 20, CLR_DEFAULT, 13, "Arial", true);
     AddLabel(IDC_ABOUT_HOMEPAGE_LABEL, "Homepage:", 7, 184, 80, 20, CLR_DEFAULT, 13, "Arial",
              true);
-    HWND panel = AddPicture(IDC_ABOUT_PANEL, 0, 0, 617, 257, FillSilver, false);
-    SetWindowPos(panel, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    AddPanel(IDC_ABOUT_PANEL, 0, 0, 617, 257, kSilver);
     AddButton(IDC_ABOUT_GO_ON, "&Weiter", 512, 224, 100, 20, true);
     AddLine(IDC_ABOUT_SEPARATOR, 3, 216, 610);
     AddPicture(IDC_ABOUT_BANNER, 8, 8, 599, 65, DrawAboutBanner, false);

@@ -402,9 +402,12 @@ HWND QXForm::AddLabel(int id, const char* text, int x, int y, int w, int h, COLO
     return label;
 }
 
-HWND QXForm::AddPanel(int id, int x, int y, int w, int h) {
+HWND QXForm::AddPanel(int id, int x, int y, int w, int h, COLORREF background) {
     HWND panel = AddControl(id, "STATIC", "", WS_VISIBLE | WS_CLIPSIBLINGS, 0, x, y, w, h);
     if (panel) SetWindowPos(panel, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    if (panel && background != CLR_DEFAULT)
+        colors_[panel] = {GetSysColor(COLOR_BTNTEXT), background,
+                          qx::Brush(CreateSolidBrush(background))};
     return panel;
 }
 

@@ -128,7 +128,8 @@ public:
     HWND AddLabel(int id, const char* text, int x, int y, int w, int h,
                   COLORREF color = CLR_DEFAULT, int fontHeight = 0, const char* face = nullptr,
                   bool bold = false);
-    HWND AddPanel(int id, int x, int y, int w, int h);
+    // A panel below the other controls; background CLR_DEFAULT: the face colour.
+    HWND AddPanel(int id, int x, int y, int w, int h, COLORREF background = CLR_DEFAULT);
     HWND AddLine(int id, int x, int y, int w);  // a lowered horizontal line
     HWND AddMemo(int id, int x, int y, int w, int h, COLORREF background, const char* face,
                  int fontHeight);

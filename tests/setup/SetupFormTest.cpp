@@ -386,3 +386,30 @@ TEST_F(SetupForm, EachHelpButtonOpensItsPageAtItsAnchor) {
         EXPECT_NE(error.find("'" + page + row.anchor + "'"), std::string::npos) << error;
     }
 }
+
+TEST_F(SetupForm, TheAboutEventWaitsForTheStartUpAndShowsOneWindow) {
+    Set("firsttime", "No");
+    auto form = std::make_unique<TTVSetupForm>(nullptr);
+    form->ShowModeless();
+    // Due before the start-up has run: it comes back later and shows nothing now.
+    form->DoShowAboutTimerTimer();
+    EXPECT_TRUE(form->TimerArmed(kDoShowAboutTimer));
+    EXPECT_TRUE(TopWindowsByPrefix("TAboutTarvistoForm").empty());
+    int abouts = 0;
+    WhileDriving(
+        [&] {
+            HWND about = WaitForClassPrefix("TAboutTarvistoForm");
+            if (!about) return;
+            abouts = static_cast<int>(TopWindowsByPrefix("TAboutTarvistoForm").size());
+            ClickChild(about, IDC_ABOUT_GO_ON);
+            WaitGone(about);
+        },
+        [&] {
+            return WaitUntil([&] {
+                PumpOwn();
+                return form->StartedUp() && !form->TimerArmed(kDoShowAboutTimer);
+            });
+        });
+    EXPECT_EQ(abouts, 1);
+    EXPECT_EQ(form->AboutForm, nullptr);
+}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 
@@ -177,4 +178,14 @@ TEST_F(SetupProgram, PathsThatDoNotFitAreNeverSavedCut) {
         process.reset();
         SetProcessFilter(0);
     }
+}
+
+TEST(TransferProgramIcon, TheFileTypesIconIsTheTransferProgramsFirst) {
+    // The file type's "DefaultIcon" names "tvcrypte.exe,0".
+    std::string program = BinDir() + "\\tvcrypte.exe";
+    EXPECT_GE(ExtractIconExA(program.c_str(), -1, nullptr, nullptr, 0), 1u);
+    HICON large = nullptr;
+    ASSERT_EQ(ExtractIconExA(program.c_str(), 0, &large, nullptr, 1), 1u);
+    ASSERT_NE(large, nullptr);
+    DestroyIcon(large);
 }
