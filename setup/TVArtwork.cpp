@@ -96,21 +96,19 @@ void Text(HDC dc, const RECT& area, const char* text, int height, COLORREF color
 
 }  // namespace
 
-HIMAGELIST CreateSetupImages() {
-    HIMAGELIST list = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 10, 0);
-    if (!list) return nullptr;
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
+qx::ImageList CreateSetupImages() {
+    qx::ImageList list(ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 10, 0));
+    if (!list) return list;
+    qx::ScreenDc screen(GetDC(nullptr));
+    qx::MemoryDc dc(CreateCompatibleDC(screen.get()));
     for (int index = 0; index < 10; ++index) {
-        qx::Bitmap bitmap(CreateCompatibleBitmap(screen, 16, 16));
+        qx::Bitmap bitmap(CreateCompatibleBitmap(screen.get(), 16, 16));
         if (!bitmap || !dc) break;
-        HGDIOBJ old = SelectObject(dc, bitmap.get());
-        DrawImage(dc, index);
-        SelectObject(dc, old);
-        ImageList_AddMasked(list, bitmap.get(), kMaskColor);
+        HGDIOBJ old = SelectObject(dc.get(), bitmap.get());
+        DrawImage(dc.get(), index);
+        SelectObject(dc.get(), old);
+        ImageList_AddMasked(list.get(), bitmap.get(), kMaskColor);
     }
-    if (dc) DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
     return list;
 }
 
@@ -122,13 +120,14 @@ void DrawProductPicture(HDC dc, const RECT& area) {
          DT_LEFT | DT_VCENTER);
     int x = area.right - 40, y = area.top + (area.bottom - area.top) / 2 - 6;
     qx::Pen pen(CreatePen(PS_SOLID, 3, RGB(240, 200, 60)));
-    HGDIOBJ old = SelectObject(dc, pen.get());
-    SelectObject(dc, GetStockObject(NULL_BRUSH));
+    HGDIOBJ oldPen = SelectObject(dc, pen.get());
+    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
     Ellipse(dc, x, y, x + 12, y + 12);
     MoveToEx(dc, x + 12, y + 6, nullptr);
     LineTo(dc, x + 30, y + 6);
     LineTo(dc, x + 30, y + 12);
-    SelectObject(dc, old);
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, oldPen);
 }
 
 void DrawAboutBanner(HDC dc, const RECT& area) {

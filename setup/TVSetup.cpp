@@ -76,7 +76,7 @@ TTVSetupForm::TTVSetupForm(HWND owner) {
     CryptHelper = new TQXCrypt();
     NoOwnCert = false;
     ClearLastError();
-    images_.reset(CreateSetupImages());
+    images_ = CreateSetupImages();
     if (!Create("TTVSetupForm", false, "Tarvisto 2.11 - Setup", kClientWidth, kClientHeight, true,
                 owner))
         return;

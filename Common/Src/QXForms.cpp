@@ -173,16 +173,15 @@ bool QXPopupMenu::Popup(HWND owner, int x, int y, HIMAGELIST images) {
                     static_cast<UINT_PTR>(entry.id), text.c_str());
         if (images && entry.image >= 0) {
             // The entry's picture from the image list, on the menu's colour.
-            HDC screen = GetDC(nullptr);
-            qx::Bitmap bitmap(CreateCompatibleBitmap(screen, 16, 16));
-            HDC dc = CreateCompatibleDC(screen);
-            ReleaseDC(nullptr, screen);
+            qx::ScreenDc screen(GetDC(nullptr));
+            qx::Bitmap bitmap(CreateCompatibleBitmap(screen.get(), 16, 16));
+            qx::MemoryDc dc(CreateCompatibleDC(screen.get()));
             if (bitmap && dc) {
-                HGDIOBJ old = SelectObject(dc, bitmap.get());
+                HGDIOBJ old = SelectObject(dc.get(), bitmap.get());
                 RECT all = {0, 0, 16, 16};
-                FillRect(dc, &all, GetSysColorBrush(COLOR_MENU));
-                ImageList_Draw(images, entry.image, dc, 0, 0, ILD_TRANSPARENT);
-                SelectObject(dc, old);
+                FillRect(dc.get(), &all, GetSysColorBrush(COLOR_MENU));
+                ImageList_Draw(images, entry.image, dc.get(), 0, 0, ILD_TRANSPARENT);
+                SelectObject(dc.get(), old);
                 MENUITEMINFOA info = {};
                 info.cbSize = sizeof(info);
                 info.fMask = MIIM_BITMAP;
@@ -190,7 +189,6 @@ bool QXPopupMenu::Popup(HWND owner, int x, int y, HIMAGELIST images) {
                 SetMenuItemInfoA(menu.get(), static_cast<UINT>(entry.id), FALSE, &info);
                 bitmaps.push_back(std::move(bitmap));
             }
-            if (dc) DeleteDC(dc);
         }
     }
     SetForegroundWindow(owner);

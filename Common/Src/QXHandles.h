@@ -180,6 +180,20 @@ using Brush = Gdi<HBRUSH>;
 using Bitmap = Gdi<HBITMAP>;
 using Pen = Gdi<HPEN>;
 
+struct MemoryDcTraits {
+    static HDC invalid() { return nullptr; }
+    static bool close(HDC dc) { return DeleteDC(dc) != FALSE; }
+};
+// A device context made by CreateCompatibleDC.
+using MemoryDc = Owned<HDC, MemoryDcTraits>;
+
+struct ScreenDcTraits {
+    static HDC invalid() { return nullptr; }
+    static bool close(HDC dc) { return ReleaseDC(nullptr, dc) == 1; }
+};
+// The screen's device context from GetDC(nullptr).
+using ScreenDc = Owned<HDC, ScreenDcTraits>;
+
 struct ImageListTraits {
     static HIMAGELIST invalid() { return nullptr; }
     static bool close(HIMAGELIST list) { return ImageList_Destroy(list) != FALSE; }
