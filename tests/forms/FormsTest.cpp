@@ -5,12 +5,14 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "QXForms.h"
 #include "QXTools.h"
+#include "TestFiles.h"
 #include "WindowDriver.h"
 
 using namespace tvtest;
@@ -206,6 +208,14 @@ TEST(FormControls, HintsLinksPicturesAndTheReadOnlyEdit) {
     EXPECT_TRUE(form.HasHandCursor(kPicture));
     EXPECT_TRUE(form.HasHandCursor(kLink));
     EXPECT_FALSE(form.HasHandCursor(kTree));
+    // Over a picture or a link the cursor is the hand.
+    for (int id : {kPicture, kLink}) {
+        SetCursor(LoadCursor(nullptr, IDC_ARROW));
+        EXPECT_TRUE(SendMessageA(form.Handle(), WM_SETCURSOR,
+                                 reinterpret_cast<WPARAM>(form.Control(id)),
+                                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+        EXPECT_EQ(GetCursor(), LoadCursor(nullptr, IDC_HAND)) << id;
+    }
     // The link is underlined.
     LOGFONTA font = {};
     GetObjectA(reinterpret_cast<HFONT>(SendMessageA(form.Control(kLink), WM_GETFONT, 0, 0)),
@@ -286,4 +296,32 @@ TEST(FormLoop, AnEscapingExceptionIsShownUnderTheApplicationsTitle) {
     ClearLastError();
     // The form lives on.
     EXPECT_TRUE(IsWindow(form.Handle()));
+}
+
+TEST(FormDialogs, TheOpenDialogGivesAnExistingFileOrNothing) {
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof(folder), folder);
+    std::string file = std::string(folder) + UniqueName("open") + ".p12";
+    HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    CloseHandle(handle);
+    char chosen[256] = "";
+    bool ok = WhileDriving(
+        [&] {
+            HWND dialog = WaitForSaveAsDialog();
+            ASSERT_NE(dialog, nullptr);
+            AnswerSaveAs(dialog, file);
+        },
+        [&] {
+            return QXAskOpenFileName(nullptr, "Certificates Files [PKCS#12] (*.pfx, *.p12)|*.pfx;*.p12",
+                                     folder, chosen);
+        });
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(lstrcmpiA(chosen, file.c_str()), 0) << chosen;
+    strcpy(chosen, "unchanged");
+    ok = WhileDriving([&] { AnswerDialog(WaitForSaveAsDialog(), IDCANCEL); },
+                      [&] { return QXAskOpenFileName(nullptr, "All (*.*)|*.*", folder, chosen); });
+    EXPECT_FALSE(ok);
+    EXPECT_STREQ(chosen, "unchanged");
+    DeleteFileA(file.c_str());
 }
