@@ -1,12 +1,15 @@
 // The real build/bin/tvsetup.exe, driven from this process: its caption, the
 // About window of a later run, the close warning and its exit code, and a
-// program folder whose paths do not fit the settings.
+// program folder whose paths do not fit the settings. Also what the build puts
+// beside it for the settings: the transfer program's icon, the sample files.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <shellapi.h>
+#include <wincrypt.h>
 
 #include <string>
+#include <vector>
 
 #include "QXForms.h"
 #include "SetupFixture.h"
@@ -188,4 +191,28 @@ TEST(TransferProgramIcon, TheFileTypesIconIsTheTransferProgramsFirst) {
     ASSERT_EQ(ExtractIconExA(program.c_str(), 0, &large, nullptr, 1), 1u);
     ASSERT_NE(large, nullptr);
     DestroyIcon(large);
+}
+
+TEST(SampleCertificates, EverySampleFileImportsWithItsKey) {
+    std::string folder = BinDir() + "\\Beispielzertifikate";
+    std::vector<std::string> names = ListNames(folder, "*.p12", true);
+    ASSERT_EQ(names.size(), 2u);
+    for (const std::string& name : names) {
+        std::string bytes = ReadFileBytes(folder + "\\" + name);
+        CRYPT_DATA_BLOB blob = {static_cast<DWORD>(bytes.size()),
+                                reinterpret_cast<BYTE*>(&bytes[0])};
+        ASSERT_TRUE(PFXIsPFXBlob(&blob)) << name;
+        HCERTSTORE store = PFXImportCertStore(&blob, L"sample", CRYPT_USER_KEYSET);
+        ASSERT_NE(store, nullptr) << name << " " << GetLastError();
+        int withKey = 0;
+        PCCERT_CONTEXT certificate = nullptr;
+        while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
+            DWORD size = 0;
+            if (CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
+                                                  &size))
+                ++withKey;
+        }
+        CertCloseStore(store, 0);
+        EXPECT_EQ(withKey, 1) << name;
+    }
 }
