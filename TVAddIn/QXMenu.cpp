@@ -1,0 +1,504 @@
+// QXMenu: the "&Tarvisto" context menu and the jobs it starts.
+#include "QXMenu.h"
+
+#include <cstring>
+#include <new>
+
+#include "CryptAPI.h"
+#include "QXCryptDir.h"  // QX_CAPTION_VERSION
+#include "QXMenuServer.h"
+#include "QXReg.h"
+#include "QXTools.h"
+
+namespace {
+
+constexpr char kUnit[] = "QXtools";
+constexpr int kInitializeLocation = 4101;
+constexpr int kQueryLocation = 4102;
+constexpr int kInvokeLocation = 4103;
+constexpr int kCommandStringLocation = 4104;
+
+constexpr char kInvalidArguments[] = "Internal Error! - (Invalid Arguments)";
+constexpr char kProgressClass[] = "TQXProgress";
+
+// Resource numbers of the pictures.
+constexpr int kBitmapSign = 100;
+constexpr int kBitmapVerify = 101;
+constexpr int kBitmapDecrypt = 102;
+constexpr int kBitmapEncrypt = 103;
+constexpr int kBitmapTarvisto = 104;
+constexpr int kBitmapUnpack = 105;
+constexpr int kBitmapEnvelope = 106;
+
+struct MenuCommand {
+    UINT offset;
+    const char* text;
+    int bitmap;
+};
+
+// The five operations in the order of the popup; the offset is also the
+// operation the job runs.
+constexpr MenuCommand kOperations[] = {
+    {QX_MENU_UNPACK, "&Unpack Digital Envelope", kBitmapUnpack},
+    {QX_MENU_SIGN, "&Sign", kBitmapSign},
+    {QX_MENU_VERIFY, "&Verifiy", kBitmapVerify},
+    {QX_MENU_ENCRYPT, "&Encrypt", kBitmapEncrypt},
+    {QX_MENU_DECRYPT, "&Decrypt", kBitmapDecrypt},
+};
+constexpr uint32_t kPackEnvelope = 7;
+
+// The progress window of a job of this process, if one is open. A window of
+// that class in another process must never own our box: its thread would be
+// tied to ours.
+HWND OwnProgressWindow() {
+    HWND window = nullptr;
+    while ((window = FindWindowExA(nullptr, window, kProgressClass, nullptr)) != nullptr) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId()) return window;
+    }
+    return nullptr;
+}
+
+void ShowInvalidArguments() {
+    MessageBoxA(OwnProgressWindow(), kInvalidArguments, QX_CAPTION_VERSION, MB_ICONERROR);
+}
+
+// The path of a drop list as ANSI text of at most 255 characters, exactly: no
+// character may be cut, replaced by a default character or mapped to a
+// look-alike (a '?' would be a wildcard to the tree walk, a cut or mapped
+// name could name another file).
+bool FetchDroppedPath(HDROP drop, UINT index, TQXSelFil entry) {
+    UINT length = DragQueryFileW(drop, index, nullptr, 0);
+    if (length == 0 || length >= sizeof(TQXSelFil)) return false;
+    wchar_t wide[sizeof(TQXSelFil)] = {0};
+    if (DragQueryFileW(drop, index, wide, length + 1) != length) return false;
+    BOOL usedDefault = FALSE;
+    int written = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length),
+                                      entry, sizeof(TQXSelFil) - 1, nullptr, &usedDefault);
+    if (written <= 0 || usedDefault) {
+        memset(entry, 0, sizeof(TQXSelFil));
+        return false;
+    }
+    entry[written] = 0;
+    // The reverse conversion must give the same text back.
+    wchar_t back[sizeof(TQXSelFil)] = {0};
+    int read = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, entry, written, back,
+                                   sizeof(TQXSelFil) - 1);
+    if (read != static_cast<int>(length) || wmemcmp(back, wide, length) != 0) {
+        memset(entry, 0, sizeof(TQXSelFil));
+        return false;
+    }
+    return true;
+}
+
+// The medium of a GetData call, released whichever way the call is left.
+class StorageMedium {
+public:
+    StorageMedium() { memset(&medium_, 0, sizeof(medium_)); }
+    ~StorageMedium() {
+        if (taken_) ReleaseStgMedium(&medium_);
+    }
+    StorageMedium(const StorageMedium&) = delete;
+    StorageMedium& operator=(const StorageMedium&) = delete;
+    HRESULT Get(IDataObject* data, FORMATETC* format) {
+        HRESULT result = data->GetData(format, &medium_);
+        taken_ = SUCCEEDED(result);
+        return result;
+    }
+    const STGMEDIUM& medium() const { return medium_; }
+
+private:
+    STGMEDIUM medium_;
+    bool taken_ = false;
+};
+
+// Memory contexts compatible with a window's context, given back on leaving.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+    ~WindowDc() {
+        if (dc_ != nullptr) ReleaseDC(window_, dc_);
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+class MemoryDc {
+public:
+    explicit MemoryDc(HDC compatible) : dc_(CreateCompatibleDC(compatible)) {}
+    ~MemoryDc() {
+        if (previous_ != nullptr) SelectObject(dc_, previous_);
+        if (dc_ != nullptr) DeleteDC(dc_);
+    }
+    MemoryDc(const MemoryDc&) = delete;
+    MemoryDc& operator=(const MemoryDc&) = delete;
+    HDC get() const { return dc_; }
+    bool Select(HGDIOBJ object) {
+        HGDIOBJ old = SelectObject(dc_, object);
+        if (old == nullptr || old == HGDI_ERROR) return false;
+        if (previous_ == nullptr) previous_ = old;
+        return true;
+    }
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_ = nullptr;
+};
+
+HMODULE ThisModule() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
+    return module;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Settings and pictures
+
+bool ReadPublicStoreName(char* name) {
+    if (name == nullptr) return false;
+    char key[256];
+    if (!BuildRegKeyPath(key, QX_REG_SETTINGS)) {
+        name[0] = 0;
+        return false;
+    }
+    return ReadRegString(HKEY_CURRENT_USER, key, "pubstore", name);
+}
+
+bool ReadShowPkcs12Setting(bool* flag) {
+    if (flag == nullptr) return false;
+    *flag = false;
+    return ReadRegSwitch("showpkcs12", flag);
+}
+
+HBITMAP ScaleMenuBitmap(HWND window, HBITMAP source, int width, int height) {
+    if (source == nullptr) return nullptr;
+    LONG dimensions = GetMenuCheckMarkDimensions();
+    int targetWidth = LOWORD(dimensions);
+    int targetHeight = HIWORD(dimensions);
+    WindowDc screen(window);
+    if (screen.get() == nullptr) return nullptr;
+    MemoryDc from(screen.get());
+    MemoryDc to(screen.get());
+    if (from.get() == nullptr || to.get() == nullptr) return nullptr;
+    qx::Gdi<HBITMAP> scaled(CreateCompatibleBitmap(screen.get(), targetWidth, targetHeight));
+    if (!scaled) return nullptr;
+    if (!from.Select(source) || !to.Select(scaled.get())) return nullptr;
+    SetStretchBltMode(to.get(), COLORONCOLOR);
+    if (!StretchBlt(to.get(), 0, 0, targetWidth, targetHeight, from.get(), 0, 0, width, height,
+                    SRCCOPY)) {
+        return nullptr;
+    }
+    // The memory contexts give the bitmaps back before the result leaves.
+    return scaled.release();
+}
+
+bool TQXMenuBitmaps::Make(HWND window) {
+    if (made_) return true;
+    HMODULE module = ThisModule();
+    bool all = true;
+    for (int i = 0; i < kCount; ++i) {
+        int resource = kFirst + i;
+        int size = resource == kBitmapTarvisto ? 32 : 16;
+        // The loaded picture is only the source of the scaled one.
+        qx::Gdi<HBITMAP> loaded(LoadBitmapA(module, MAKEINTRESOURCEA(resource)));
+        scaled_[i].reset(ScaleMenuBitmap(window, loaded.get(), size, size));
+        all = all && static_cast<bool>(scaled_[i]);
+    }
+    made_ = true;
+    return all;
+}
+
+HBITMAP TQXMenuBitmaps::Get(int resource) const {
+    if (!made_ || resource < kFirst || resource >= kFirst + kCount) return nullptr;
+    return scaled_[resource - kFirst].get();
+}
+
+// ---------------------------------------------------------------------------
+// The object and its reference count
+
+CQXMenu::CQXMenu()
+    : fileList(nullptr),
+      fileCount(0),
+      selectionValid(true),
+      insertedItems(0),
+      menuExt_(this),
+      shellInit_(this),
+      references_(1) {
+    memset(recipientNameTable, 0, sizeof(recipientNameTable));
+    QXMenuServer::ObjectCreated();
+}
+
+CQXMenu::~CQXMenu() {
+    delete[] fileList;
+    QXMenuServer::ObjectDestroyed();
+}
+
+HRESULT CQXMenu::ExternalQueryInterface(REFIID iid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IContextMenu)) {
+        *object = static_cast<IContextMenu*>(&menuExt_);
+    } else if (IsEqualIID(iid, IID_IShellExtInit)) {
+        *object = static_cast<IShellExtInit*>(&shellInit_);
+    } else {
+        return E_NOINTERFACE;
+    }
+    ExternalAddRef();
+    return S_OK;
+}
+
+ULONG CQXMenu::ExternalAddRef() { return ++references_; }
+
+ULONG CQXMenu::ExternalRelease() {
+    ULONG left = --references_;
+    if (left == 0) OnFinalRelease();
+    return left;
+}
+
+void CQXMenu::OnFinalRelease() {
+    delete[] fileList;
+    fileList = nullptr;
+    fileCount = 0;
+    delete this;
+}
+
+// Both parts forward to the object.
+STDMETHODIMP CQXMenu::XMenuExt::QueryInterface(REFIID iid, void** object) {
+    return owner_->ExternalQueryInterface(iid, object);
+}
+STDMETHODIMP_(ULONG) CQXMenu::XMenuExt::AddRef() { return owner_->ExternalAddRef(); }
+STDMETHODIMP_(ULONG) CQXMenu::XMenuExt::Release() { return owner_->ExternalRelease(); }
+
+STDMETHODIMP CQXMenu::XShellInit::QueryInterface(REFIID iid, void** object) {
+    return owner_->ExternalQueryInterface(iid, object);
+}
+STDMETHODIMP_(ULONG) CQXMenu::XShellInit::AddRef() { return owner_->ExternalAddRef(); }
+STDMETHODIMP_(ULONG) CQXMenu::XShellInit::Release() { return owner_->ExternalRelease(); }
+
+// ---------------------------------------------------------------------------
+// IShellExtInit
+
+STDMETHODIMP CQXMenu::XShellInit::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY) {
+    CQXMenu* menu = owner_;
+    return CatchAtBoundary(kUnit, kInitializeLocation, "CQXMenu::XShellInit::Initialize",
+                           E_FAIL, [menu, data] { return menu->TakeSelection(data); });
+}
+
+HRESULT CQXMenu::TakeSelection(IDataObject* data) {
+    if (data == nullptr) return E_FAIL;
+    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    StorageMedium medium;
+    if (FAILED(medium.Get(data, &format))) return E_FAIL;
+    if (medium.medium().tymed != TYMED_HGLOBAL || medium.medium().hGlobal == nullptr) {
+        return E_FAIL;
+    }
+    HDROP drop = static_cast<HDROP>(medium.medium().hGlobal);
+    UINT dropped = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+
+    delete[] fileList;
+    fileList = nullptr;
+    fileCount = 0;
+    selectionValid = true;
+    if (dropped == 0 || dropped > 0x7FFFFFFF - 100) return E_FAIL;
+
+    // Room for every path and an empty entry after the last one.
+    fileList = new (std::nothrow) TQXSelFil[dropped + 100]();
+    if (fileList == nullptr) return E_FAIL;
+    fileCount = static_cast<int>(dropped);
+    for (UINT i = 0; i < dropped; ++i) {
+        if (!FetchDroppedPath(drop, i, fileList[i])) selectionValid = false;
+    }
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// IContextMenu
+
+STDMETHODIMP CQXMenu::XMenuExt::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst,
+                                                 UINT idCmdLast, UINT flags) {
+    CQXMenu* object = owner_;
+    return CatchAtBoundary(kUnit, kQueryLocation, "CQXMenu::XMenuExt::QueryContextMenu",
+                           E_FAIL, [=] {
+                               return object->BuildMenu(menu, indexMenu, idCmdFirst, idCmdLast,
+                                                        flags);
+                           });
+}
+
+HRESULT CQXMenu::BuildMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
+                           UINT flags) {
+    insertedItems = 0;
+    memset(recipientNameTable, 0, sizeof(recipientNameTable));
+    // Only the default item is asked for, or there is no room for the five
+    // operations: nothing is added.
+    if ((flags & CMF_DEFAULTONLY) != 0 || !IsMenu(menu) || idCmdLast < idCmdFirst ||
+        idCmdLast - idCmdFirst < QX_MENU_DECRYPT) {
+        return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 0);
+    }
+
+    HMENU toolPopup = CreatePopupMenu();
+    if (toolPopup == nullptr) return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 0);
+    if (!InsertMenuA(menu, indexMenu, MF_BYPOSITION | MF_SEPARATOR, 0, "")) {
+        DestroyMenu(toolPopup);
+        return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 0);
+    }
+    ++insertedItems;
+
+    bitmaps_.Make(GetActiveWindow());
+
+    if (!InsertMenuA(menu, indexMenu, MF_BYPOSITION | MF_POPUP | MF_STRING,
+                     reinterpret_cast<UINT_PTR>(toolPopup), "&Tarvisto")) {
+        DestroyMenu(toolPopup);
+        return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, insertedItems);
+    }
+    ++insertedItems;
+    for (const MenuCommand& command : kOperations) {
+        AppendMenuA(toolPopup, MF_STRING, idCmdFirst + command.offset, command.text);
+        ++insertedItems;
+    }
+
+    bool envelope = BuildEnvelopeSubmenu(toolPopup, 0, idCmdFirst + QX_MENU_FIRST_RECIPIENT - 1,
+                                         idCmdLast);
+
+    HBITMAP tarvisto = bitmaps_.Get(kBitmapTarvisto);
+    SetMenuItemBitmaps(menu, indexMenu, MF_BYPOSITION, tarvisto, tarvisto);
+    UINT position = 0;
+    if (envelope) {
+        HBITMAP picture = bitmaps_.Get(kBitmapEnvelope);
+        SetMenuItemBitmaps(toolPopup, position++, MF_BYPOSITION, picture, picture);
+    }
+    for (const MenuCommand& command : kOperations) {
+        HBITMAP picture = bitmaps_.Get(command.bitmap);
+        SetMenuItemBitmaps(toolPopup, position++, MF_BYPOSITION, picture, picture);
+    }
+
+    if (envelope) ++insertedItems;
+    return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, insertedItems);
+}
+
+bool CQXMenu::BuildEnvelopeSubmenu(HMENU toolPopup, UINT position, UINT idBase, UINT idCmdLast) {
+    memset(recipientNameTable, 0, sizeof(recipientNameTable));
+    char storeName[256] = {0};
+    if (!ReadPublicStoreName(storeName)) return false;
+
+    TQXCrypt crypt;
+    HCRYPTPROV provider = 0;
+    HCERTSTORE store = crypt.OpenStore(storeName, &provider);
+    if (store == nullptr) {
+        if (provider != 0) crypt.ReleaseContext(provider);
+        return false;
+    }
+
+    HMENU envelope = nullptr;
+    UINT listed = 0;
+    CertificateInfo info = {};
+    PCCERT_CONTEXT previous = nullptr;
+    for (UINT seen = 0; seen < QX_MENU_MAX_RECIPIENTS &&
+                        crypt.GetNextCertificate(store, previous, &info);
+         ++seen) {
+        previous = info.certificate;
+        UINT offset = QX_MENU_FIRST_RECIPIENT + listed;
+        UINT id = idBase + 1 + listed;
+        // No identifier beyond the host's range.
+        if (id < idBase || id > idCmdLast) break;
+
+        bool showOwn = false;
+        ReadShowPkcs12Setting(&showOwn);
+        if (crypt.HasPrivateKey(info.certificate) && !showOwn) continue;
+        // A recipient whose certificate is out of its validity period, or
+        // whose subject reads empty, is not offered.
+        if (!crypt.IsTimeValid(info.certificate) || info.subject[0] == 0) continue;
+
+        if (envelope == nullptr) {
+            envelope = CreatePopupMenu();
+            if (envelope == nullptr) break;
+            if (!InsertMenuA(toolPopup, position, MF_BYPOSITION | MF_POPUP | MF_STRING,
+                             reinterpret_cast<UINT_PTR>(envelope), "Digital E&nvelope for...")) {
+                DestroyMenu(envelope);
+                envelope = nullptr;
+                break;
+            }
+        }
+        if (!AppendMenuA(envelope, MF_STRING, id, info.subject)) break;
+        CopyText(recipientNameTable[offset], sizeof(recipientNameTable[offset]), info.subject);
+        ++listed;
+        ++insertedItems;
+    }
+    // A walk stopped before its end still holds its last certificate.
+    crypt.FreeCertificate(info.certificate);
+    crypt.CloseStore(store);
+    if (provider != 0) crypt.ReleaseContext(provider);
+    return envelope != nullptr;
+}
+
+STDMETHODIMP CQXMenu::XMenuExt::InvokeCommand(CMINVOKECOMMANDINFO* info) {
+    CQXMenu* object = owner_;
+    return CatchAtBoundary(kUnit, kInvokeLocation, "CQXMenu::XMenuExt::InvokeCommand", E_FAIL,
+                           [object, info] { return object->RunCommand(info); });
+}
+
+HRESULT CQXMenu::RunCommand(const CMINVOKECOMMANDINFO* info) {
+    if (info == nullptr) return E_INVALIDARG;
+    // A verb is a command offset only as a value that fits 16 bits; anything
+    // larger is a pointer to a verb string, which no command of ours has.
+    UINT_PTR verb = reinterpret_cast<UINT_PTR>(info->lpVerb);
+    if (verb > 0xFFFF || !selectionValid) {
+        ShowInvalidArguments();
+        return E_FAIL;
+    }
+    UINT offset = static_cast<UINT>(verb);
+    uint32_t op = 0;
+    const char* recipient = nullptr;
+    if (offset >= QX_MENU_UNPACK && offset <= QX_MENU_DECRYPT) {
+        op = offset;
+        recipient = recipientNameTable[offset];  // always empty
+    } else if (offset >= QX_MENU_FIRST_RECIPIENT && offset <= QX_MENU_LAST_OFFSET &&
+               recipientNameTable[offset][0] != 0) {
+        op = kPackEnvelope;
+        recipient = recipientNameTable[offset];
+    } else {
+        return E_FAIL;
+    }
+
+    // The host may release us while the job runs (its messages are served
+    // meanwhile): the object and its file list stay until the job has ended.
+    ExternalAddRef();
+    struct Hold {
+        CQXMenu* object;
+        ~Hold() { object->ExternalRelease(); }
+    } hold{this};
+
+    TQXOleThr* job = new (std::nothrow) TQXOleThr();
+    if (job == nullptr) return E_FAIL;
+    bool started = job->DoExecuteTarvisto(op, static_cast<uint32_t>(fileCount), fileList,
+                                          recipient);
+    delete job;
+    return started ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP CQXMenu::XMenuExt::GetCommandString(UINT_PTR, UINT flags, UINT*, LPSTR name,
+                                                 UINT size) {
+    // No command has a verb or a help text: an asked-for text is empty, in
+    // the width the caller asked for.
+    return CatchAtBoundary(kUnit, kCommandStringLocation, "CQXMenu::XMenuExt::GetCommandString",
+                           E_FAIL, [flags, name, size] {
+                               bool validate = (flags & ~GCS_UNICODE) == GCS_VALIDATEA;
+                               if (!validate && name != nullptr && size > 0) {
+                                   if ((flags & GCS_UNICODE) != 0) {
+                                       reinterpret_cast<wchar_t*>(name)[0] = 0;
+                                   } else {
+                                       name[0] = 0;
+                                   }
+                               }
+                               return S_OK;
+                           });
+}
