@@ -113,7 +113,7 @@ private:
     bool taken_ = false;
 };
 
-// Memory contexts compatible with a window's context, given back on leaving.
+// A window's device context, given back on leaving.
 class WindowDc {
 public:
     explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
@@ -127,28 +127,6 @@ public:
 private:
     HWND window_;
     HDC dc_;
-};
-
-class MemoryDc {
-public:
-    explicit MemoryDc(HDC compatible) : dc_(CreateCompatibleDC(compatible)) {}
-    ~MemoryDc() {
-        if (previous_ != nullptr) SelectObject(dc_, previous_);
-        if (dc_ != nullptr) DeleteDC(dc_);
-    }
-    MemoryDc(const MemoryDc&) = delete;
-    MemoryDc& operator=(const MemoryDc&) = delete;
-    HDC get() const { return dc_; }
-    bool Select(HGDIOBJ object) {
-        HGDIOBJ old = SelectObject(dc_, object);
-        if (old == nullptr || old == HGDI_ERROR) return false;
-        if (previous_ == nullptr) previous_ = old;
-        return true;
-    }
-
-private:
-    HDC dc_;
-    HGDIOBJ previous_ = nullptr;
 };
 
 HMODULE ThisModule() {
@@ -187,19 +165,23 @@ HBITMAP ScaleMenuBitmap(HWND window, HBITMAP source, int width, int height) {
     int targetHeight = HIWORD(dimensions);
     WindowDc screen(window);
     if (screen.get() == nullptr) return nullptr;
-    MemoryDc from(screen.get());
-    MemoryDc to(screen.get());
-    if (from.get() == nullptr || to.get() == nullptr) return nullptr;
+    qx::MemoryDc from(CreateCompatibleDC(screen.get()));
+    qx::MemoryDc to(CreateCompatibleDC(screen.get()));
+    if (!from || !to) return nullptr;
     qx::Gdi<HBITMAP> scaled(CreateCompatibleBitmap(screen.get(), targetWidth, targetHeight));
     if (!scaled) return nullptr;
-    if (!from.Select(source) || !to.Select(scaled.get())) return nullptr;
-    SetStretchBltMode(to.get(), COLORONCOLOR);
-    if (!StretchBlt(to.get(), 0, 0, targetWidth, targetHeight, from.get(), 0, 0, width, height,
-                    SRCCOPY)) {
-        return nullptr;
+    HGDIOBJ fromBefore = SelectObject(from.get(), source);
+    HGDIOBJ toBefore = SelectObject(to.get(), scaled.get());
+    bool drawn = fromBefore != nullptr && toBefore != nullptr;
+    if (drawn) {
+        SetStretchBltMode(to.get(), COLORONCOLOR);
+        drawn = StretchBlt(to.get(), 0, 0, targetWidth, targetHeight, from.get(), 0, 0, width,
+                           height, SRCCOPY) != FALSE;
     }
-    // The memory contexts give the bitmaps back before the result leaves.
-    return scaled.release();
+    // Both bitmaps leave their contexts before the contexts go.
+    if (fromBefore != nullptr) SelectObject(from.get(), fromBefore);
+    if (toBefore != nullptr) SelectObject(to.get(), toBefore);
+    return drawn ? scaled.release() : nullptr;
 }
 
 bool TQXMenuBitmaps::Make(HWND window) {
