@@ -5,9 +5,12 @@
 #
 # Alice signs, verifies, encrypts and decrypts a sample and packs a digital
 # envelope for Bob; Bob, in a prefix of his own that holds his key and
-# Alice's certificate, unpacks it. Every round trip must give the original
-# bytes back. The questions of the jobs (the signature information) are
-# answered by tvdrive, which prints them.
+# Alice's certificate, unpacks it. Then Alice registers the context-menu
+# handler (tvcryptc.dll) and packs a second envelope for Bob through its menu,
+# by tvhost, which plays the Explorer (Wine's own never loads such handlers);
+# Bob unpacks that one too. Every round trip must give the original bytes
+# back. The questions of the jobs (the signature information) are answered by
+# tvdrive, which prints them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -33,6 +36,7 @@ mkdir -p "$demo/alice" "$demo/bob"
 certs=$demo/certs
 tvcrypte=$build/bin/tvcrypte.exe
 tvdrive=$build/tools/tvdrive.exe
+tvhost=$build/tools/tvhost.exe
 failed=0
 
 # Runs tvcrypte with the arguments in the current folder, answering its dialogs.
@@ -112,6 +116,23 @@ rm -f report.txt.crp  # the intermediate of the envelope takes this name
 tvcrypte report.txt /SME "\"Bob Demo\""
 show report.txt.sme
 cp report.txt.sme "$demo/bob/"
+
+echo "== Register the context-menu handler"
+echo "\$ regsvr32 /s tvcryptc.dll"
+wine regsvr32 /s "$build/bin/tvcryptc.dll" </dev/null
+echo "== Pack a digital envelope for Bob through the context menu (tvhost plays the Explorer)"
+# The first recipient of the menu, Bob, has the command offset 7.
+rm -f report.txt.sme report.txt.crp
+echo "\$ tvhost --invoke 7 report.txt"
+wine "$tvdrive" --timeout 120 -- "$tvhost" --invoke 7 report.txt </dev/null | tr -d '\r' |
+  tee "$demo/menu.log" | sed 's/^/   /'
+if ! grep -q '^ *item pos=[0-9]* kind=string id=1007 bitmap=no text=Bob Demo$' "$demo/menu.log"; then
+  echo "   FAILED: the menu does not offer Bob at offset 7"
+  failed=1
+fi
+show report.txt.sme
+mkdir -p "$demo/bob/menu"
+cp report.txt.sme "$demo/bob/menu/"
 end_prefix
 
 echo "== Bob's prefix: unpack the envelope"
@@ -122,6 +143,11 @@ cd "$demo/bob"
 tvcrypte report.txt.sme
 show report.txt
 same "the envelope unpacked by Bob" report.txt
+echo "== Bob's prefix: unpack the envelope packed through the context menu"
+cd "$demo/bob/menu"
+tvcrypte report.txt.sme
+show report.txt
+same "the envelope packed through the context menu and unpacked by Bob" report.txt
 end_prefix
 
 if [ "$failed" -ne 0 ]; then
