@@ -37,7 +37,8 @@
 //   threads-ended count=<n>              (the threads waited for)
 //   host survived
 // The menu tree follows "menu": <indent> is two blanks per submenu level
-// (none for the host's menu); a popup's items follow its own line. "bitmap"
+// (none for the host's menu); a popup's items follow its own line; a popup
+// inserted by its handle shows id=- (its identifier is the handle). "bitmap"
 // says whether the item has an item bitmap or check-mark bitmaps; "text" is
 // the rest of the line. Exit code: 0 when every step asked for ran (the
 // HRESULTs are printed, not judged); 1 with a message on stderr when the
@@ -454,7 +455,12 @@ void PrintMenu(HMENU menu, int depth) {
         else if (info.fType & (MFT_BITMAP | MFT_OWNERDRAW)) kind = "other";
         bool bitmap = info.hbmpItem != nullptr || info.hbmpChecked != nullptr ||
                       info.hbmpUnchecked != nullptr;
-        Line("%sitem pos=%d kind=%s id=%u bitmap=%s text=%s", indent.c_str(), pos, kind, info.wID,
+        // A popup inserted by handle carries the handle as its identifier, which
+        // says nothing and changes from run to run.
+        bool handleId = info.hSubMenu &&
+                        info.wID == static_cast<UINT>(reinterpret_cast<UINT_PTR>(info.hSubMenu));
+        std::string id = handleId ? "-" : std::to_string(info.wID);
+        Line("%sitem pos=%d kind=%s id=%s bitmap=%s text=%s", indent.c_str(), pos, kind, id.c_str(),
              bitmap ? "yes" : "no", text.data());
         if (info.hSubMenu) PrintMenu(info.hSubMenu, depth + 1);
     }
