@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,12 +45,6 @@ struct Outcome {
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
     bool Contains(const std::string& text) const { return output.find(text) != std::string::npos; }
-    // The first line that starts with the head; empty when none.
-    std::string Find(const std::string& head) const {
-        for (const auto& line : lines)
-            if (line.compare(0, head.size(), head) == 0) return line;
-        return "";
-    }
 };
 
 // Runs a program with the arguments in the folder, its standard output and
@@ -66,12 +61,10 @@ Outcome RunChild(const std::string& program, const std::string& arguments,
         return outcome;
     }
     std::string line = "\"" + program + "\" " + arguments;
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back(0);
+    std::vector<char> buffer(line.c_str(), line.c_str() + line.size() + 1);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
     startup.hStdOutput = output.get();
     startup.hStdError = output.get();
     PROCESS_INFORMATION info = {};
@@ -94,14 +87,10 @@ Outcome RunChild(const std::string& program, const std::string& arguments,
     }
     outcome.output = ReadFileBytes(outputPath);
     DeleteFileA(outputPath.c_str());
-    size_t start = 0;
-    while (start < outcome.output.size()) {
-        size_t end = outcome.output.find('\n', start);
-        if (end == std::string::npos) end = outcome.output.size();
-        std::string text = outcome.output.substr(start, end - start);
-        if (!text.empty() && text.back() == '\r') text.pop_back();
-        outcome.lines.push_back(text);
-        start = end + 1;
+    std::istringstream text(outcome.output);
+    for (std::string row; std::getline(text, row);) {
+        if (!row.empty() && row.back() == '\r') row.pop_back();
+        outcome.lines.push_back(row);
     }
     return outcome;
 }
@@ -251,7 +240,7 @@ TEST_F(HostTest, RegistrationWritesTheServerRowsAloneAndTheHostFindsTheClassThro
     WriteFileBytes(Work("r.txt"), "registered");
     Outcome host = RunHost("r.txt", WorkFolder());
     ASSERT_EQ(host.exitCode, 0) << host.output;
-    EXPECT_EQ(Lower(host.Find("library ")), Lower("library " + DllPath())) << host.output;
+    EXPECT_EQ(Lower(host.lines.at(0)), Lower("library " + DllPath())) << host.output;
     EXPECT_TRUE(host.Has("initialize hr=0x00000000")) << host.output;
     EXPECT_TRUE(host.Contains("kind=string id=1001 bitmap=yes text=&Unpack Digital Envelope"))
         << host.output;
