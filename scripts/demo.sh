@@ -119,7 +119,9 @@ cp report.txt.sme "$demo/bob/"
 
 echo "== Register the context-menu handler"
 echo "\$ regsvr32 /s tvcryptc.dll"
-wine regsvr32 /s "$build/bin/tvcryptc.dll" </dev/null
+# As a Windows path: with a Unix one, Wine's regsvr32 does not find the
+# library's own imports beside it (qxcpr32.dll) and fails with code 3.
+wine regsvr32 /s "$(winepath -w "$build/bin/tvcryptc.dll")" </dev/null
 echo "== Pack a digital envelope for Bob through the context menu (tvhost plays the Explorer)"
 # The first recipient of the menu, Bob, has the command offset 7.
 rm -f report.txt.sme report.txt.crp
