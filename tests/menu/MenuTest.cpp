@@ -16,6 +16,7 @@
 #include "CertFixture.h"
 #include "QXMenuClass.h"
 #include "RegistryFixture.h"
+#include "ShellHost.h"
 #include "TestFiles.h"
 #include "WindowDriver.h"
 
@@ -41,77 +42,8 @@ std::string CurrentUser() {
     return user;
 }
 
-// An interface reference released when it goes.
-template <class T>
-class Ref {
-public:
-    Ref() = default;
-    ~Ref() { reset(); }
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    void** out() {
-        reset();
-        return reinterpret_cast<void**>(&p_);
-    }
-    void reset() {
-        if (p_) p_->Release();
-        p_ = nullptr;
-    }
-
-private:
-    T* p_ = nullptr;
-};
-
-// A selection as the Explorer hands it over: CF_HDROP with wide paths.
-class DropData : public IDataObject {
-public:
-    explicit DropData(const std::vector<std::wstring>& paths) : paths_(paths) {}
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDataObject)) {
-            *object = this;
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++count_; }
-    STDMETHODIMP_(ULONG) Release() override { return --count_; }  // lives on the stack
-    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
-        if (format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
-        size_t chars = 1;
-        for (const std::wstring& p : paths_) chars += p.size() + 1;
-        HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
-        if (!memory) return E_OUTOFMEMORY;
-        auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
-        drop->pFiles = sizeof(DROPFILES);
-        drop->fWide = TRUE;
-        auto* text = reinterpret_cast<wchar_t*>(drop + 1);
-        for (const std::wstring& p : paths_) {
-            wmemcpy(text, p.c_str(), p.size() + 1);
-            text += p.size() + 1;
-        }
-        GlobalUnlock(memory);
-        medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = memory;
-        medium->pUnkForRelease = nullptr;
-        return S_OK;
-    }
-    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-
-private:
-    std::vector<std::wstring> paths_;
-    std::atomic<ULONG> count_{1};
-};
+using tvhost::DropData;
+using tvhost::Ref;
 
 std::wstring Wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());  // the tests' paths are ASCII
