@@ -23,18 +23,4 @@ wine_env_start "$build/wineprefix-shots"
 trap wine_env_stop EXIT
 
 cd "$build/tests-bin"
-for what in progress animation question; do
-  ready="$out/.$what.ready"; done_file="$out/.$what.done"
-  rm -f "$ready" "$done_file"
-  wine status_show.exe "$what" "$(winepath -w "$ready")" "$(winepath -w "$done_file")" \
-      </dev/null >/dev/null 2>&1 &
-  pid=$!
-  for _ in $(seq 1 300); do [ -f "$ready" ] && break; sleep 0.1; done
-  [ -f "$ready" ] || { echo "the $what window did not come up" >&2; kill "$pid"; exit 1; }
-  import -display "$DISPLAY" -window root "$out/$what.png"
-  convert "$out/$what.png" -trim +repage "$out/$what-window.png"
-  touch "$done_file"
-  wait "$pid" || true
-  rm -f "$ready" "$done_file"
-  echo "$out/$what.png"
-done
+wine_screenshots status_show.exe "$out" progress animation question

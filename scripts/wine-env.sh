@@ -70,3 +70,28 @@ wine_prefix_copy() {
       -o -iname '*.msstyles' \) -print0 |
     xargs -0 -r cp -p --parents --remove-destination -t "$to")
 }
+
+# Screenshots of windows that a show program of the tests puts up: for each
+# name, `SHOW name READY DONE` is started in the current folder; once it has
+# made the file READY, the screen is saved as OUTDIR/name.png and, cut to the
+# window, as OUTDIR/name-window.png; then DONE lets it end.
+# usage: wine_screenshots SHOW.exe OUTDIR name...
+wine_screenshots() {
+  local show=$1 out=$2 what ready done_file pid
+  shift 2
+  for what in "$@"; do
+    ready="$out/.$what.ready"; done_file="$out/.$what.done"
+    rm -f "$ready" "$done_file"
+    wine "$show" "$what" "$(winepath -w "$ready")" "$(winepath -w "$done_file")" \
+        </dev/null >/dev/null 2>&1 &
+    pid=$!
+    for _ in $(seq 1 300); do [ -f "$ready" ] && break; sleep 0.1; done
+    [ -f "$ready" ] || { echo "the $what window did not come up" >&2; kill "$pid"; return 1; }
+    import -display "$DISPLAY" -window root "$out/$what.png"
+    convert "$out/$what.png" -trim +repage "$out/$what-window.png"
+    touch "$done_file"
+    wait "$pid" || true
+    rm -f "$ready" "$done_file"
+    echo "$out/$what.png"
+  done
+}

@@ -1171,8 +1171,13 @@ bool QXMainWindow::OnMessage(UINT message, WPARAM, LPARAM, LRESULT* result) {
 // ---------------------------------------------------------------------------
 // System dialogs
 
-bool QXAskSaveFileName(HWND owner, const char* filter, const char* initialDir,
-                       const char* fileName, char* result) {
+namespace {
+
+// The common file dialog, save or open. The filter is "Name (*.x)|*.x" pairs;
+// a choice of more than 255 characters is refused, never cut (one that does
+// not fit MAX_PATH fails in the dialog itself).
+bool AskFileName(bool save, HWND owner, const char* filter, const char* initialDir,
+                 const char* fileName, DWORD flags, char* result) {
     if (!result) return false;
     // "Name (*.x)|*.x" -> "Name (*.x)\0*.x\0\0"
     std::string pairs = filter ? filter : "";
@@ -1180,8 +1185,6 @@ bool QXAskSaveFileName(HWND owner, const char* filter, const char* initialDir,
         if (c == '|') c = '\0';
     pairs.push_back('\0');
     pairs.push_back('\0');
-    // A choice that does not fit MAX_PATH fails in the dialog; one of 256 to
-    // 259 characters is refused below.
     char chosen[MAX_PATH + 1] = "";
     if (fileName && !CopyText(chosen, sizeof(chosen), fileName)) chosen[0] = '\0';
     OPENFILENAMEA ofn = {};
@@ -1192,40 +1195,25 @@ bool QXAskSaveFileName(HWND owner, const char* filter, const char* initialDir,
     ofn.lpstrFile = chosen;
     ofn.nMaxFile = MAX_PATH;
     ofn.lpstrInitialDir = initialDir && *initialDir ? initialDir : nullptr;
-    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | flags;
     std::vector<HWND> disabled = owner ? std::vector<HWND>() : QXDisableThreadWindows(nullptr);
-    BOOL ok = GetSaveFileNameA(&ofn);
+    BOOL ok = save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
     QXEnableWindows(disabled);
-    if (!ok) return false;
-    if (strlen(chosen) > 255) return false;  // refused: a path holds 255 characters
+    if (!ok || strlen(chosen) > 255) return false;
     strcpy(result, chosen);
     return true;
 }
 
+}  // namespace
+
+bool QXAskSaveFileName(HWND owner, const char* filter, const char* initialDir,
+                       const char* fileName, char* result) {
+    return AskFileName(true, owner, filter, initialDir, fileName, 0, result);
+}
+
 bool QXAskOpenFileName(HWND owner, const char* filter, const char* initialDir, char* result) {
-    if (!result) return false;
-    std::string pairs = filter ? filter : "";
-    for (char& c : pairs)
-        if (c == '|') c = '\0';
-    pairs.push_back('\0');
-    pairs.push_back('\0');
-    char chosen[MAX_PATH + 1] = "";
-    OPENFILENAMEA ofn = {};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = owner;
-    ofn.lpstrFilter = pairs.c_str();
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = chosen;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.lpstrInitialDir = initialDir && *initialDir ? initialDir : nullptr;
-    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_FILEMUSTEXIST |
-                OFN_PATHMUSTEXIST;
-    std::vector<HWND> disabled = owner ? std::vector<HWND>() : QXDisableThreadWindows(nullptr);
-    BOOL ok = GetOpenFileNameA(&ofn);
-    QXEnableWindows(disabled);
-    if (!ok || strlen(chosen) > 255) return false;  // refused, not cut
-    strcpy(result, chosen);
-    return true;
+    return AskFileName(false, owner, filter, initialDir, nullptr,
+                       OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST, result);
 }
 
 bool QXBrowseForFolder(HWND owner, const char* prompt, char* result) {

@@ -13,6 +13,7 @@
 #include "QXForms.h"
 #include "QXTools.h"
 #include "TestFiles.h"
+#include "OwnWindows.h"
 #include "WindowDriver.h"
 
 using namespace tvtest;
@@ -41,17 +42,6 @@ protected:
         Add("changed " + TreeText(Control(tree), node));
     }
 };
-
-class OwnWindowsOnly : public ::testing::Environment {
-public:
-    void SetUp() override { SetProcessFilter(GetCurrentProcessId()); }
-};
-const auto* const kOwnWindowsOnly = ::testing::AddGlobalTestEnvironment(new OwnWindowsOnly);
-
-void PumpOwn() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-}
 
 }  // namespace
 

@@ -16,6 +16,7 @@
 #include "TVSetup.h"
 #include "TestFiles.h"
 #include "TestProcess.h"
+#include "OwnWindows.h"
 #include "WindowDriver.h"
 #include "TestErrors.h"
 
@@ -23,20 +24,6 @@ using namespace tvtest;
 using namespace tvsetuptest;
 
 namespace {
-
-class OwnWindowsOnly : public ::testing::Environment {
-public:
-    void SetUp() override { SetProcessFilter(GetCurrentProcessId()); }
-};
-const auto* const kOwnWindowsOnly = ::testing::AddGlobalTestEnvironment(new OwnWindowsOnly);
-
-void PumpOwn() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
 
 struct SwitchRow {
     int id;

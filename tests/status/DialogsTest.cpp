@@ -10,6 +10,7 @@
 #include "DYesNoAll.h"
 #include "QXDlgOkHilfe.h"
 #include "QXForms.h"
+#include "OwnWindows.h"
 #include "WindowDriver.h"
 
 using namespace tvtest;
@@ -17,23 +18,11 @@ using namespace tvtest;
 namespace {
 
 // The messages of this thread's own windows.
-void PumpOwn() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-}
-
 int LeftOf(HWND dialog, int id) {
     RECT rect;
     GetWindowRect(GetDlgItem(dialog, id), &rect);
     return rect.left;
 }
-
-class OwnWindowsOnly : public ::testing::Environment {
-public:
-    void SetUp() override { SetProcessFilter(GetCurrentProcessId()); }
-};
-const auto* const kOwnWindowsOnly =
-    ::testing::AddGlobalTestEnvironment(new OwnWindowsOnly);
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include "QXForms.h"
 #include "StatusLibrary.h"
 #include "TestFiles.h"
+#include "OwnWindows.h"
 #include "WindowDriver.h"
 
 using namespace tvtest;
@@ -43,14 +44,6 @@ protected:
     QXStatusHandle handle = nullptr;
     HWND window = nullptr;
 };
-
-// Other tests may show windows of the same classes meanwhile: only ours count.
-class OwnWindowsOnly : public ::testing::Environment {
-public:
-    void SetUp() override { SetProcessFilter(GetCurrentProcessId()); }
-};
-const auto* const kOwnWindowsOnly =
-    ::testing::AddGlobalTestEnvironment(new OwnWindowsOnly);
 
 // The memo of our message dialog.
 std::string OkHelpText(HWND dialog) { return ChildText(dialog, IDC_OKHELP_TEXT); }
