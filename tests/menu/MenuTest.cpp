@@ -18,6 +18,7 @@
 #include "RegistryFixture.h"
 #include "ShellHost.h"
 #include "TestFiles.h"
+#include "TestProcess.h"
 #include "WindowDriver.h"
 
 namespace {
@@ -25,16 +26,8 @@ namespace {
 using tvtest::Exists;
 using tvtest::WriteFileBytes;
 
-std::string TestsDir() {
-    char path[MAX_PATH] = {0};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s = path;
-    return s.substr(0, s.find_last_of('\\'));
-}
-std::string BinDir() {
-    std::string tests = TestsDir();
-    return tests.substr(0, tests.find_last_of('\\')) + "\\bin";
-}
+using tvtest::BinDir;
+using tvtest::ExeDir;
 std::string CurrentUser() {
     char user[64] = {0};
     DWORD n = sizeof user;
@@ -161,7 +154,7 @@ protected:
         }
         ownCerts->SetString(CurrentUser(), "Alice Menu");
         ownCerts->SetString("DefUsr", "Alice Menu");
-        work = TestsDir() + "\\" + tvtest::UniqueName("menu");
+        work = ExeDir() + "\\" + tvtest::UniqueName("menu");
         tvtest::MakeDir(work);
     }
     void TearDown() override {
@@ -456,12 +449,8 @@ TEST_F(MenuTest, InvalidCommandsAndSelectionsRunNoJob) {
 
     // A window of the progress window's class in another process never owns
     // the box.
-    std::string foreignExe = TestsDir() + "\\tv_foreignwindow.exe";
-    std::string commandLine = "\"" + foreignExe + "\" 60000";
-    STARTUPINFOA startup = {sizeof startup};
-    PROCESS_INFORMATION child = {};
-    ASSERT_TRUE(CreateProcessA(foreignExe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                               nullptr, nullptr, &startup, &child));
+    tvtest::ProgramProcess foreign(ExeDir() + "\\tv_foreignwindow.exe", "60000", "");
+    ASSERT_TRUE(foreign.started());
     ASSERT_TRUE(tvtest::WaitUntil([] { return FindWindowA("TQXProgress", nullptr) != nullptr; }))
         << "the other process's window";
     Answered verb = InvokeAnsweringBox(*handler, "open");
@@ -469,15 +458,13 @@ TEST_F(MenuTest, InvalidCommandsAndSelectionsRunNoJob) {
     EXPECT_EQ(verb.box, "Internal Error! - (Invalid Arguments)");
     EXPECT_TRUE(verb.ownerInProcess);
     PostMessageA(FindWindowA("TQXProgress", nullptr), WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitForSingleObject(child.hProcess, tvtest::kWaitMs), WAIT_OBJECT_0);
-    CloseHandle(child.hProcess);
-    CloseHandle(child.hThread);
+    EXPECT_EQ(foreign.Wait(tvtest::kWaitMs), 0);
 
     // Paths that cannot be taken exactly: 260 characters, and a name the ANSI
     // code page has no character for (a '?' in its place would be a wildcard).
     std::wstring longPath = Wide(work + "\\") + std::wstring(260, L'x');
-    std::wstring foreign = Wide(work + "\\") + L"\x4e2d\x6587.txt";
-    for (const std::wstring& path : {longPath, foreign}) {
+    std::wstring unconvertible = Wide(work + "\\") + L"\x4e2d\x6587.txt";
+    for (const std::wstring& path : {longPath, unconvertible}) {
         auto bad = NewHandler();
         ASSERT_EQ(Select(*bad, {Wide(file), path}), S_OK);
         HMENU menu = CreatePopupMenu();
