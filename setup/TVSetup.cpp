@@ -20,7 +20,8 @@ namespace {
 constexpr int kClientWidth = 710;
 constexpr int kClientHeight = 282;
 
-// The questions' memo breaks lines at CR LF.
+}  // namespace
+
 std::string WithLineBreaks(const char* text) {
     std::string out;
     for (const char* c = text; *c; ++c) {
@@ -29,8 +30,6 @@ std::string WithLineBreaks(const char* text) {
     }
     return out;
 }
-
-}  // namespace
 
 bool ProgramFolder(char* folder) {
     if (!folder) return false;
@@ -161,10 +160,12 @@ void TTVSetupForm::CreateControls() {
     CertTreeViewPopUp.Add(IDM_SETUP_IMPORT, "&Importieren", "Ctrl+I", 9);
     CertTreeViewPopUp.Add(IDM_SETUP_UPDATE, "&Aktualisieren", "Ctrl+A");
     AttachPopup(IDC_SETUP_TREE, &CertTreeViewPopUp, images_.get());
-    AddAccelerator(IDM_SETUP_REMOVE, 'L', true);
-    AddAccelerator(IDM_SETUP_SELECT, 'S', true);
-    AddAccelerator(IDM_SETUP_IMPORT, 'I', true);
-    AddAccelerator(IDM_SETUP_UPDATE, 'A', true);
+    // The shortcuts act on the tree: only while it has the focus (and, as
+    // every menu command, only while their entry is enabled).
+    AddAccelerator(IDM_SETUP_REMOVE, 'L', true, IDC_SETUP_TREE);
+    AddAccelerator(IDM_SETUP_SELECT, 'S', true, IDC_SETUP_TREE);
+    AddAccelerator(IDM_SETUP_IMPORT, 'I', true, IDC_SETUP_TREE);
+    AddAccelerator(IDM_SETUP_UPDATE, 'A', true, IDC_SETUP_TREE);
 }
 
 // --- start-up ---------------------------------------------------------------
@@ -176,16 +177,16 @@ void TTVSetupForm::DoStartUpTimerTimer() {
 }
 
 void TTVSetupForm::DoShowAboutTimerTimer() {
-    // Never a second About window, and nothing inside the start-up's or an
-    // About window's modal loop: the event comes back until they are over.
-    if (!startedUp_ || AboutForm) {
+    // Never a second About window or import, and nothing inside the
+    // start-up's, an About window's or an import's modal loop: the event
+    // comes back until they are over.
+    if (!startedUp_ || AboutForm || importOpen_) {
         StartOneShotTimer(kDoShowAboutTimer, kSetupTimerMs, [this] { DoShowAboutTimerTimer(); });
         return;
     }
     StopTimer(kDoShowAboutTimer);
     if (!IsFirstTime()) ShowAbout();
-    // The import that follows when no own certificate exists comes with the
-    // certificate actions.
+    if (NoOwnCert) ImportCertificate();
 }
 
 bool TTVSetupForm::StartUp() {
@@ -300,66 +301,7 @@ bool TTVSetupForm::InitControls() {
     return RefreshCertTree();
 }
 
-// --- the tree's root --------------------------------------------------------
-
-bool TTVSetupForm::RefreshCertTree() {
-    // The stores and their certificates come with the certificate tree.
-    return ClearCertTree() && AddRootNodes();
-}
-
-bool TTVSetupForm::ClearCertTree() {
-    StoreCount = 0;
-    SelectedNode = OwnCertNode = OtherCertNode = nullptr;
-    for (HTREEITEM& node : StoreNodes) node = nullptr;
-    TreeClear(Control(IDC_SETUP_TREE));
-    return true;
-}
-
-bool TTVSetupForm::AddRootNodes() {
-    HWND tree = Control(IDC_SETUP_TREE);
-    char text[256];
-    FormatText(text, sizeof(text), "%s: %s", "Current User", UserName);
-    HTREEITEM root = TreeAdd(tree, nullptr, text, 9);
-    OwnCertNode = TreeAdd(tree, root, "Own Certificates (PKCS#12)", 8);
-    OtherCertNode = TreeAdd(tree, root, "Other Certificates (PKCS#7)", 7);
-    SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
-    return true;
-}
-
-bool TTVSetupForm::ReadOwnCertificate(char* subject) {
-    if (!subject) return false;
-    char key[256];
-    FormatText(key, sizeof(key), "%s%s", QX_REG_ROOT, QX_REG_OWN_CERTIFICATES);
-    return ReadRegString(HKEY_CURRENT_USER, key, UserName, subject);
-}
-
-bool TTVSetupForm::ReadPublicStore(char* store) {
-    if (!store) return false;
-    char key[256];
-    FormatText(key, sizeof(key), "%s%s", QX_REG_ROOT, QX_REG_SETTINGS);
-    return ReadRegString(HKEY_CURRENT_USER, key, "pubstore", store);
-}
-
-bool TTVSetupForm::HasPublicStore() {
-    char store[256];
-    return ReadPublicStore(store);
-}
-
 // --- activation and the end -------------------------------------------------
-
-bool TTVSetupForm::EnableActivateButton(bool enable) {
-    char caption[64] = "";
-    GetWindowTextA(Control(IDC_SETUP_ACTIVATE), caption, sizeof(caption));
-    bool activate = lstrcmpiA(caption, "&Activate") == 0;
-    if (activate) EnableControl(IDC_SETUP_ACTIVATE, enable);
-    return activate;
-}
-
-bool TTVSetupForm::IsShellExtensionRegistered() {
-    char value[256];
-    return ReadRegString(HKEY_CLASSES_ROOT, "*\\shellex\\ContextMenuHandlers\\Tarvisto", nullptr,
-                         value);
-}
 
 bool TTVSetupForm::CloseSetup() {
     char subject[256];
@@ -417,6 +359,13 @@ void TTVSetupForm::OnCommand(int id) {
     case IDC_SETUP_PICTURE_SETTINGS:
     case IDC_SETUP_PICTURE_OPTIONS: TarvistoImageEinstellungenClick(); break;
     case IDM_SETUP_UPDATE: PopUpAktualisierenClick(); break;
+    case IDC_SETUP_IMPORT: BImportierenClick(); break;
+    case IDM_SETUP_IMPORT: PopUpImportierenClick(); break;
+    case IDC_SETUP_REMOVE: BLoeschenClick(); break;
+    case IDM_SETUP_REMOVE: PopUpLoeschenClick(); break;
+    case IDC_SETUP_SELECT: BSelectClick(); break;
+    case IDM_SETUP_SELECT: PopUpSelectClick(); break;
+    case IDC_SETUP_ACTIVATE: BDeaktivierenClick(); break;
     case IDC_SETUP_SAVE_SETTINGS: BSpeichernEinstellungenClick(); break;
     case IDC_SETUP_DEFAULT_SETTINGS: BDefaultEinstellungenClick(); break;
     case IDC_SETUP_DELETE_SOURCE:

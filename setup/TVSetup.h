@@ -7,6 +7,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <string>
+#include <vector>
+
 #include "QXForms.h"
 #include "QXHandles.h"
 #include "TVSetupIds.h"
@@ -52,17 +55,47 @@ public:
     bool DisableSaveSettings();
     bool DisableSaveOptions();
 
-    // Certificate tree: the root and its two branches.
+    // Certificate tree: the root, the two branches, a node per system store
+    // under each and the stores' certificates under those.
     bool RefreshCertTree();
     bool ClearCertTree();
     bool AddRootNodes();
+    bool AddStoreNodes();
+    bool AddCertificateNodes();
+    bool IsOwnCertSelected();
+    bool IsCertSelected();
+    bool IsOtherStoreSelected();
     bool ReadOwnCertificate(char* subject);
     bool ReadPublicStore(char* store);
     bool HasPublicStore();
+    bool SelectCurrentCertificate();
+    bool UpdateSelectionControls();
+    bool AcceptSelection();
+    // The real name of the store a store node stands for, or of the store of
+    // a certificate node (never parsed back from the node's text); false for
+    // any other node.
+    bool NodeStoreName(HTREEITEM node, char* storeName);
+    // The thumbprint of the certificate a certificate node stands for.
+    bool NodeThumbprint(HTREEITEM node, BYTE* thumbprint);
+    bool IsCertificateNode(HTREEITEM node);
 
-    // Activation button, shell registration test, the program's end.
-    bool EnableActivateButton(bool enable);
+    // Certificate actions.
+    bool DeleteSelectedCertificate();
+    // The import: the system's "add" action for the chosen file where there
+    // is one, else our own (password question, keys into containers of
+    // their own, "My").
+    bool ImportCertificate();
+    bool ImportOpen() const { return importOpen_; }
+
+    // Shell registration and activation.
+    bool RegisterShellExtension();
+    bool UnregisterShellExtension();
     bool IsShellExtensionRegistered();
+    bool ActivateShellExtension();
+    bool ToggleActivation();
+    bool EnableActivateButton(bool enable);
+    // The first-run welcome.
+    bool ShowWelcome();
     // Ends the process when an own certificate is stored or the user agrees;
     // returns (true) only when the program stays open.
     bool CloseSetup();
@@ -88,6 +121,17 @@ public:
     void BDefaultEinstellungenClick() { DefaultSettingsPage(); }
     void BSpeichernOptionenClick() { SaveOptionsPage(); }
     void BDefaultOptionenClick() { DefaultOptionsPage(); }
+    void BImportierenClick() { ImportCertificate(); }
+    void PopUpImportierenClick() { ImportCertificate(); }
+    void BLoeschenClick() { DeleteSelectedCertificate(); }
+    void PopUpLoeschenClick() { DeleteSelectedCertificate(); }
+    void BSelectClick() { AcceptSelection(); }
+    void PopUpSelectClick() { AcceptSelection(); }
+    void BDeaktivierenClick() { ToggleActivation(); }
+    void CertTreeViewChanging() { UpdateSelectionControls(); }
+    void CertTreeViewClick() { UpdateSelectionControls(); }
+    // After the change: the controls follow the node now selected.
+    void CertTreeViewChanged() { UpdateSelectionControls(); }
 
     // Fields shared with the certificate tree and its actions.
     int StoreCount = 0;
@@ -106,11 +150,28 @@ protected:
     void OnCommand(int id) override;
     void OnCloseRequest() override { FormClose(); }
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+    void OnTreeChanging(int tree, HTREEITEM from, HTREEITEM to) override;
+    void OnTreeChanged(int tree, HTREEITEM node) override;
+    void OnTreeClick(int tree) override;
 
 private:
     void CreateControls();
+    // What a store or certificate node stands for (the node's value is its
+    // index + 1).
+    struct NodeData {
+        int store;  // index into storeNames_
+        bool certificate;
+        BYTE thumbprint[20];
+    };
+    const NodeData* DataOf(HTREEITEM node);
+    LPARAM AddNodeData(int store, const BYTE* thumbprint);
+    // Our own import of the PKCS#12 file; false when it imported nothing.
+    bool ImportWithOwnDialog(const char* file);
     qx::ImageList images_;
     bool startedUp_ = false;
+    bool importOpen_ = false;
+    std::vector<std::string> storeNames_;
+    std::vector<NodeData> nodeData_;
 };
 
 // The program's two windows: the main form and the one question dialog that
@@ -123,7 +184,12 @@ extern TQXDlgOkHilfe* QXDlgOkHilfe;
 // characters: a cut path would name another folder.
 bool ProgramFolder(char* folder);
 // That folder, "\" and the name into 256 characters; false when it does not fit.
+// (Also used for the registration rows, which are never written cut.)
 bool ProgramFile(const char* name, char* path);
 // The address of a help page: "file:///", the program folder, "\", the page
 // and the anchor, into 256 characters; false (never cut) when it does not fit.
 bool HelpPageAddress(const char* page, const char* anchor, char* address);
+// The questions' memo breaks lines at CR LF: every lone "\n" becomes "\r\n".
+std::string WithLineBreaks(const char* text);
+// The description shown behind a store's name.
+const char* StoreDescription(const char* storeName);

@@ -54,6 +54,11 @@ enum TVSetupControlId {
     IDC_ABOUT_GO_ON = 508,                // BWeiter
     IDC_ABOUT_SEPARATOR = 509,            // PTrenner
     IDC_ABOUT_BANNER = 510,               // Image1
+    // TTVPasswordForm: the password question of our own PKCS#12 import
+    IDC_PASSWORD_TEXT = 600,
+    IDC_PASSWORD_EDIT = 601,
+    IDC_PASSWORD_OK = 602,
+    IDC_PASSWORD_CANCEL = 603,
 };
 
 // The pages of SetupPageControl.

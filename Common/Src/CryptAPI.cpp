@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <utility>
 #include <vector>
@@ -416,6 +417,170 @@ bool TQXCrypt::IsTimeValid(PCCERT_CONTEXT certificate)
         SetLastError(ERROR_INVALID_PARAMETER);
     }
     return Report(ok, 1601, "This certficate is no longer valid!");
+}
+
+// ---------------------------------------------------------------------------
+// The user's system stores
+
+bool WideToAnsi(const wchar_t* wide, char* out, size_t size)
+{
+    if (!out || size == 0)
+        return false;
+    out[0] = 0;
+    if (!wide)
+        return false;
+    int length = static_cast<int>(wcslen(wide));
+    if (length == 0)
+        return true;
+    // No best fit: "\u0141odz" must not become "Lodz", which is another name.
+    BOOL defaulted = FALSE;
+    int written = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, out,
+                                      static_cast<int>(size - 1), nullptr, &defaulted);
+    if (written <= 0 || defaulted) {
+        out[0] = 0;
+        return false;
+    }
+    out[written] = 0;
+    // Back again, it must be the same text.
+    std::wstring back(static_cast<size_t>(written) + 1, L'\0');
+    int read = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, out, written, &back[0],
+                                   written + 1);
+    if (read != length || wmemcmp(back.c_str(), wide, static_cast<size_t>(length)) != 0) {
+        out[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// What CertEnumSystemStore hands on to the callback.
+struct EnumStoreArgument {
+    BOOL listAll;
+    BOOL verbose;
+    DWORD flags;
+    const void* locationParameter;
+    HKEY baseKey;
+};
+
+// The table of the enumeration under way and the number of names stored.
+StoreTable* g_storeTable = nullptr;
+int g_storeCount = 0;
+
+// The store's wide name by the relocate rule of the enumeration.
+bool GetSystemStoreName(const void* systemStore, DWORD flags, const EnumStoreArgument* argument,
+                        const wchar_t** name)
+{
+    *name = nullptr;
+    if (!systemStore)
+        return false;
+    HKEY baseKey = argument ? argument->baseKey : nullptr;
+    if (flags & CERT_SYSTEM_STORE_RELOCATE_FLAG) {
+        if (!baseKey)
+            return false;
+        auto* relocate = static_cast<const CERT_SYSTEM_STORE_RELOCATE_PARA*>(systemStore);
+        if (relocate->hKeyBase != baseKey)
+            return false;
+        *name = relocate->pwszSystemStore;
+        return *name != nullptr;
+    }
+    if (baseKey)
+        return false;
+    *name = static_cast<const wchar_t*>(systemStore);
+    return true;
+}
+
+BOOL WINAPI EnumSystemStoreCallback(const void* systemStore, DWORD flags,
+                                    PCERT_SYSTEM_STORE_INFO, void*, void* argument)
+{
+    const wchar_t* name = nullptr;
+    if (!GetSystemStoreName(systemStore, flags, static_cast<const EnumStoreArgument*>(argument),
+                            &name))
+        return TRUE;  // not ours to list; FALSE would fail the whole enumeration
+    if (!g_storeTable)
+        return FALSE;
+    // A full table, a name too long for a slot or one that does not convert
+    // exactly is skipped: a cut or best-fit name would open (and create)
+    // another store.
+    if (g_storeCount >= kStoreTableSlots)
+        return TRUE;
+    char ansi[kStoreNameSize];
+    if (!WideToAnsi(name, ansi, sizeof ansi) || !ansi[0])
+        return TRUE;
+    memcpy(g_storeTable->names[g_storeCount], ansi, sizeof ansi);
+    ++g_storeCount;
+    return TRUE;
+}
+
+}  // namespace
+
+bool TQXCrypt::EnumSystemStores(StoreTable* table)
+{
+    if (!table)
+        return false;
+    for (StoreName& slot : table->names)
+        slot[0] = 0;
+    g_storeTable = table;
+    g_storeCount = 0;
+    EnumStoreArgument argument = {TRUE, FALSE, CERT_SYSTEM_STORE_CURRENT_USER, nullptr, nullptr};
+    bool ok = CertEnumSystemStore(CERT_SYSTEM_STORE_CURRENT_USER, nullptr, &argument,
+                                  EnumSystemStoreCallback) != FALSE;
+    // A new profile has no list of stores until one is opened: no stores.
+    if (!ok && GetLastError() == ERROR_FILE_NOT_FOUND && g_storeCount == 0) {
+        SetLastError(0);
+        ok = true;
+    }
+    g_storeTable = nullptr;
+    g_storeCount = 0;
+    return Report(ok, 1760, "The certificate databases could not be listed!");
+}
+
+bool TQXCrypt::GetThumbprint(PCCERT_CONTEXT certificate, BYTE* thumbprint)
+{
+    DWORD size = kThumbprintSize;
+    return certificate && thumbprint &&
+           CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, thumbprint,
+                                             &size) &&
+           size == static_cast<DWORD>(kThumbprintSize);
+}
+
+bool TQXCrypt::RemoveCertificateFromSystemStore(const char* storeName, const char* subject,
+                                                const BYTE* thumbprint)
+{
+    const char* text = "This certificate could not be removed from the system database!";
+    if (!storeName || !*storeName || !subject || !*subject) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return Report(false, 1553, text);
+    }
+    ProviderStore store = OpenWithProvider(*this, storeName);
+    bool ok = false;
+    if (store) {
+        PCCERT_CONTEXT found = nullptr;
+        if (thumbprint) {
+            // Exactly the chosen one: a twin of the same name stays.
+            CRYPT_HASH_BLOB hash = {kThumbprintSize, const_cast<BYTE*>(thumbprint)};
+            found = CertFindCertificateInStore(store.get(), kEncoding, 0, CERT_FIND_SHA1_HASH,
+                                               &hash, nullptr);
+            if (found) {
+                char name[256];
+                SimpleName(&found->pCertInfo->Subject, name);
+                if (strcmp(name, subject) != 0) {
+                    CertFreeCertificateContext(found);
+                    found = nullptr;
+                    SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+                }
+            }
+        } else {
+            found = FindCertificate(store.get(), subject);
+        }
+        // DeleteCertificate frees the context and commits the store.
+        ok = found && DeleteCertificate(found);
+    }
+    SavedError error;
+    error.Take();
+    store.reset();
+    error.Restore();
+    return Report(ok, 1553, text);
 }
 
 // ---------------------------------------------------------------------------

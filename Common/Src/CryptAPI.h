@@ -27,6 +27,24 @@
 
 class TQXFile;
 
+// The names of the user's system stores that one enumeration yields: at most
+// 128 names of at most 64 characters each, in the order of the enumeration;
+// an empty slot ends the list. The table has one spare slot, which stays empty.
+constexpr int kStoreTableSlots = 128;
+constexpr int kStoreNameSize = 65;
+using StoreName = char[kStoreNameSize];
+struct StoreTable {
+    StoreName names[kStoreTableSlots + 1];
+};
+
+// The SHA-1 thumbprint that names one certificate exactly.
+constexpr int kThumbprintSize = 20;
+
+// Converts a wide text into the ANSI code page; false when it does not fit
+// size bytes or does not convert exactly (a best-fit or replaced character
+// would name another thing). The output is always terminated.
+bool WideToAnsi(const wchar_t* wide, char* out, size_t size);
+
 // What the system shows of a certificate. Names are simple-name strings
 // (the attribute values in their order, without attribute names).
 struct CertificateInfo {
@@ -101,6 +119,20 @@ public:
     // them. A store name that is empty holds nothing. False, with the
     // comparison's message, when another certificate bears the name.
     bool CheckSubjectHolder(const char* storeName, PCCERT_CONTEXT certificate, bool* held);
+
+    // The names of the current user's system stores into the table. A name
+    // that does not fit a slot or does not convert exactly, and every store
+    // past the 128th, is skipped, never cut. A user who has no store list yet
+    // (a new profile) has no stores: true with an empty table.
+    bool EnumSystemStores(StoreTable* table);
+    // Removes the certificate from the user's system store of that name and
+    // commits the store. With a thumbprint exactly that certificate, whose
+    // simple name must also be the subject; without one the certificate that
+    // FindCertificate finds for the subject.
+    bool RemoveCertificateFromSystemStore(const char* storeName, const char* subject,
+                                          const BYTE* thumbprint = nullptr);
+    // The certificate's thumbprint (kThumbprintSize bytes).
+    bool GetThumbprint(PCCERT_CONTEXT certificate, BYTE* thumbprint);
 
     // Messages in memory. Buffers handed out have room for length + 1 bytes;
     // on failure the out-buffer is null and the out-length 0.

@@ -515,7 +515,8 @@ void QXForm::HandleTimer(UINT_PTR id) {
     if (action) action();
 }
 
-bool QXForm::AddAccelerator(int id, WORD key, bool ctrl) {
+bool QXForm::AddAccelerator(int id, WORD key, bool ctrl, int focusControl) {
+    if (focusControl) accelFocus_[id] = focusControl;
     ACCEL entry = {};
     entry.fVirt = static_cast<BYTE>(FVIRTKEY | (ctrl ? FCONTROL : 0));
     entry.key = key;
@@ -1034,6 +1035,10 @@ LRESULT QXForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         if (!lParam && (HIWORD(wParam) == 0 || HIWORD(wParam) == 1)) {  // menu, accelerator
             int id = LOWORD(wParam);
+            if (HIWORD(wParam) == 1) {
+                auto scope = accelFocus_.find(id);
+                if (scope != accelFocus_.end() && GetFocus() != Control(scope->second)) return 0;
+            }
             if (MenuCommandActive(id)) OnCommand(id);
             return 0;
         }

@@ -152,8 +152,9 @@ public:
     bool TimerArmed(UINT_PTR id) const;
 
     // Accelerators: the key (with Ctrl) sends the command id to OnCommand
-    // while the program's loop (RunMessageLoop) runs.
-    bool AddAccelerator(int id, WORD key, bool ctrl);
+    // while the program's loop (RunMessageLoop) runs. With focusControl, the
+    // key acts only while that control has the focus.
+    bool AddAccelerator(int id, WORD key, bool ctrl, int focusControl = 0);
     // The thread's message loop until WM_QUIT, translating this form's
     // accelerators for its own windows; the quit code.
     int RunMessageLoop();
@@ -281,6 +282,7 @@ private:
     std::vector<HWND> sidePictures_;
     std::map<UINT_PTR, std::function<void()>> timers_;
     std::vector<ACCEL> accelEntries_;
+    std::map<int, int> accelFocus_;  // command id -> the control that must have the focus
     qx::Accelerators accelerators_;
     struct PageRef {
         int control;

@@ -56,6 +56,17 @@ bool WriteRegString(HKEY root, const char* subkey, const char* valueName, const 
     return QXReport(ok, "QXReg", 99, message);
 }
 
+bool DeleteRegKey(HKEY root, const char* subkey)
+{
+    const char* message = "This registry entry could not be removed!";
+    LONG rc = ERROR_INVALID_PARAMETER;
+    if (subkey && *subkey)
+        rc = RegDeleteKeyA(root, subkey);
+    if (rc != ERROR_SUCCESS)
+        SetLastError(static_cast<DWORD>(rc));
+    return QXReport(rc == ERROR_SUCCESS, "QXReg", 162, message);
+}
+
 bool BuildRegKeyPath(char* destination, const char* subkey)
 {
     if (!destination || !subkey)

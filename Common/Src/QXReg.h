@@ -24,6 +24,10 @@ bool ReadRegString(HKEY root, const char* path, const char* name, char* buffer);
 // the subkey path; a null or empty name is the key's default value. Only the
 // settings program writes (reporting).
 bool WriteRegString(HKEY root, const char* subkey, const char* valueName, const char* data);
+// Deletes the key when it has no subkeys (its values go with it); a key that
+// still has subkeys, or that does not exist, stays. Only the settings program
+// removes keys (reporting).
+bool DeleteRegKey(HKEY root, const char* subkey);
 // "software\Quorvex\" + subkey into 256 characters.
 bool BuildRegKeyPath(char* destination, const char* subkey);
 // A yes/no switch of the settings key: on when the value, trimmed, is "Yes" in

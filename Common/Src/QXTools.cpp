@@ -441,6 +441,12 @@ bool GetCurrentUserName(char* destination)
                         static_cast<int32_t>(rc));
 }
 
+bool LogOffUser()
+{
+    bool ok = ExitWindowsEx(EWX_LOGOFF, 0) != FALSE;
+    return QXReport(ok, ToolsUnitName(), 718, "The current user could not be logged out!");
+}
+
 bool ExtractMailAddress(const char* text, char* destination)
 {
     if (!destination)

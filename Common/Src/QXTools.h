@@ -114,6 +114,9 @@ bool ShellExecuteWait(HWND owner, const char* file, const char* verb, const char
                       bool wait);
 // The network user name into a destination of 64 characters.
 bool GetCurrentUserName(char* destination);
+// Logs the current user off (every program of the user is asked to close);
+// true when the log-off was started. Only the settings program uses it.
+bool LogOffUser();
 // The mail address (the word around the first '@', delimited by blank, ',',
 // '"' or ';') into destination; false and empty when there is none.
 bool ExtractMailAddress(const char* text, char* destination);
