@@ -3,14 +3,18 @@
 # program, in a private Wine prefix and a virtual display. As root on a fresh
 # Debian 12 it first installs what is missing and builds.
 #
-# Alice signs, verifies, encrypts and decrypts a sample and packs a digital
-# envelope for Bob; Bob, in a prefix of his own that holds his key and
-# Alice's certificate, unpacks it. Then Alice registers the context-menu
-# handler (tvcryptc.dll) and packs a second envelope for Bob through its menu,
-# by tvhost, which plays the Explorer (Wine's own never loads such handlers);
-# Bob unpacks that one too. Every round trip must give the original bytes
-# back. The questions of the jobs (the signature information) are answered by
-# tvdrive, which prints them.
+# Each person is set up by the settings program's first run in a fresh
+# prefix (scripts/prepare-prefix.sh): it imports the own PKCS#12 file through
+# its dialog, and the welcome answered Yes writes the settings, the own
+# certificate and the shell rows. Alice signs, verifies (by the shell's
+# "open", as a double-click does), encrypts and decrypts a sample and packs a
+# digital envelope for Bob; Bob, in a prefix of his own that holds his key and
+# Alice's certificate, unpacks it. Then Alice packs a second envelope for Bob
+# through the context-menu handler (tvcryptc.dll), which tvhost finds through
+# the rows the settings program wrote alone (it plays the Explorer: Wine's own
+# never loads such handlers); Bob unpacks that one too. Every round trip must
+# give the original bytes back. The questions of the jobs (the signature
+# information) are answered by tvdrive, which prints them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -78,12 +82,52 @@ same() {  # label file
   head -c 4096 /dev/urandom | base64
 } >"$demo/original.txt"
 
-echo "== Alice's prefix"
+# The values the settings program wrote, as `wine reg query` shows them.
+registry_value() {  # key [value]: the data, or "(missing)"
+  local args=(/ve)
+  [ $# -gt 1 ] && args=(/v "$2")
+  local data
+  data=$(wine reg query "$1" "${args[@]}" </dev/null 2>/dev/null | tr -d '\r' |
+    awk -F'REG_SZ' 'NF>1{sub(/^ +/,"",$2); print $2; exit}')
+  echo "${data:-(missing)}"
+}
+show_registration() {
+  local g="{fb3b1886-f342-484a-93c8-186391036e0e}" user
+  user=$(wine "$build/tools/tvprep.exe" user </dev/null | tr -d '\r')
+  echo "   What the first run wrote:"
+  for key in 'HKCR\*\shellex\ContextMenuHandlers\Tarvisto' \
+             'HKCR\Directory\shellex\ContextMenuHandlers\Tarvisto' \
+             'HKCR\Drive\shellex\ContextMenuHandlers\Tarvisto' "HKCR\CLSID\\$g" \
+             "HKCR\CLSID\\$g\InprocServer32"; do
+    printf '   %-60s %s\n' "$key" "$(registry_value "$key")"
+  done
+  printf '   %-60s %s\n' "HKCR\CLSID\\$g\InprocServer32 ThreadingModel" \
+    "$(registry_value "HKCR\CLSID\\$g\InprocServer32" ThreadingModel)"
+  for key in 'HKCR\Tarvisto\shell\open\command' 'HKCR\Tarvisto\DefaultIcon' 'HKCR\Tarvisto' \
+             'HKCR\.sgn' 'HKCR\.crp' 'HKCR\.sme'; do
+    printf '   %-60s %s\n' "$key" "$(registry_value "$key")"
+  done
+  for value in ownstore pubstore firsttime; do
+    printf '   %-60s %s\n' "HKCU\software\Quorvex\Tarvisto $value" \
+      "$(registry_value 'HKCU\software\Quorvex\Tarvisto' "$value")"
+  done
+  printf '   %-60s %s\n' "HKCU\software\Quorvex\Own Certificates $user" \
+    "$(registry_value 'HKCU\software\Quorvex\Own Certificates' "$user")"
+  if [ "$(registry_value "HKCR\CLSID\\$g\InprocServer32")" != \
+       "$(winepath -w "$build/bin/tvcryptc.dll")" ]; then
+    echo "   FAILED: the extension is not registered beside the settings program"
+    failed=1
+  fi
+}
+
+echo "== Alice's prefix: the settings program's first run"
 wine_env_start "$demo/alice-prefix"
-bash "$root/scripts/prepare-prefix.sh" "Alice Demo" "Bob Demo" "$certs"
+if ! bash "$root/scripts/prepare-prefix.sh" "Alice Demo" "Bob Demo" "$certs"; then
+  echo "   FAILED: the first run did not end with 0"
+  failed=1
+fi
+show_registration
 quiet_settings
-echo "   .sgn/.crp/.sme open with: $(wine reg query 'HKCR\Tarvisto\shell\open\command' /ve \
-  </dev/null 2>/dev/null | tr -d '\r' | awk -F'REG_SZ' 'NF>1{gsub(/^ +/,"",$2); print $2}')"
 
 cd "$demo/alice"
 cp "$demo/original.txt" report.txt
@@ -96,9 +140,10 @@ if openssl cms -verify -inform DER -noverify -in report.txt.sgn -out "$demo/open
   same "openssl's reading of the signed message" "$demo/openssl-content"
 fi
 
-echo "== Verify (as a double-click on report.txt.sgn would)"
+echo "== Verify: the shell's \"open\" of report.txt.sgn, as a double-click does"
 rm report.txt
-tvcrypte report.txt.sgn
+echo "\$ open report.txt.sgn"
+wine "$tvdrive" --timeout 120 --shell-open -- report.txt.sgn </dev/null
 show report.txt
 same "sign and verify" report.txt
 
@@ -117,12 +162,8 @@ tvcrypte report.txt /SME "\"Bob Demo\""
 show report.txt.sme
 cp report.txt.sme "$demo/bob/"
 
-echo "== Register the context-menu handler"
-echo "\$ regsvr32 /s tvcryptc.dll"
-# As a Windows path: with a Unix one, Wine's regsvr32 does not find the
-# library's own imports beside it (qxcpr32.dll) and fails with code 3.
-wine regsvr32 /s "$(winepath -w "$build/bin/tvcryptc.dll")" </dev/null
 echo "== Pack a digital envelope for Bob through the context menu (tvhost plays the Explorer)"
+# tvhost finds the handler through the rows of the settings program alone.
 # The first recipient of the menu, Bob, has the command offset 7.
 rm -f report.txt.sme report.txt.crp
 echo "\$ tvhost --invoke 7 report.txt"
@@ -137,9 +178,12 @@ mkdir -p "$demo/bob/menu"
 cp report.txt.sme "$demo/bob/menu/"
 end_prefix
 
-echo "== Bob's prefix: unpack the envelope"
+echo "== Bob's prefix: the settings program's first run, then unpack the envelope"
 wine_env_start "$demo/bob-prefix"
-bash "$root/scripts/prepare-prefix.sh" "Bob Demo" "Alice Demo" "$certs"
+if ! bash "$root/scripts/prepare-prefix.sh" "Bob Demo" "Alice Demo" "$certs"; then
+  echo "   FAILED: the first run did not end with 0"
+  failed=1
+fi
 quiet_settings
 cd "$demo/bob"
 tvcrypte report.txt.sme

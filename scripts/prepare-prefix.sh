@@ -1,19 +1,14 @@
 #!/usr/bin/env bash
-# Prepares the current Wine prefix the way the settings program does, so that
-# the transfer program can do its job there:
-#   - the settings key HKCU\software\Quorvex\Tarvisto with the settings
-#     program's defaults, the paths of tvstatus.dll and secure.avi in the
-#     install folder, "ownstore" and "pubstore";
-#   - the own certificate: a sample identity made with openssl, imported with
-#     its key into "ownstore" (each key in a container of its own), its subject
-#     stored under "Own Certificates" for this user;
-#   - a second person's certificate (no key) in "pubstore";
-#   - the file types ".sgn", ".crp", ".sme" opening tvcrypte.exe with "%1".
+# Sets a person up in the current Wine prefix as a new user would: the other
+# person's certificate (no key) is put into "My" (what the user's own system
+# tools would do), then the settings program's first run imports the own
+# PKCS#12 file through its dialog and the welcome is answered Yes. That run
+# writes the settings key, the own certificate under the user's name and the
+# shell rows of the Explorer extension and the file types.
 #
 # usage: prepare-prefix.sh OWN_NAME OTHER_NAME CERT_DIR
 #   WINEPREFIX must be set and its wineserver running (wine_env_start).
 #   BUILD_DIR (default build) names the build; the install folder is its bin.
-#   OWN_STORE / PUB_STORE (default My / AddressBook) name the stores.
 # The identities are made in CERT_DIR when missing ("<first name>.p12",
 # password "sample", and "<first name>.crt.pem"); keys are never committed.
 set -euo pipefail
@@ -23,12 +18,13 @@ build=${BUILD_DIR:-$root/build}
 own=${1:?usage: prepare-prefix.sh OWN_NAME OTHER_NAME CERT_DIR}
 other=${2:?usage: prepare-prefix.sh OWN_NAME OTHER_NAME CERT_DIR}
 certs=${3:?usage: prepare-prefix.sh OWN_NAME OTHER_NAME CERT_DIR}
-own_store=${OWN_STORE:-My}
-pub_store=${PUB_STORE:-AddressBook}
 : "${WINEPREFIX:?WINEPREFIX must be set (wine_env_start)}"
 
 tvprep="$build/tools/tvprep.exe"
-[ -f "$tvprep" ] || { echo "prepare-prefix: $tvprep is missing (build first)" >&2; exit 1; }
+tvdrive="$build/tools/tvdrive.exe"
+for tool in "$tvprep" "$tvdrive" "$build/bin/tvsetup.exe"; do
+  [ -f "$tool" ] || { echo "prepare-prefix: $tool is missing (build first)" >&2; exit 1; }
+done
 
 # One identity: an RSA key and a version 3 certificate, as PEM and PKCS#12.
 make_identity() {  # name
@@ -48,11 +44,7 @@ make_identity() {  # name
 own_base=$(make_identity "$own")
 other_base=$(make_identity "$other")
 
-bin_win=$(winepath -w "$build/bin")
-run() { wine "$tvprep" "$@" </dev/null; }
-
-run settings "$bin_win" "$own_store" "$pub_store"
-run importpfx "$(winepath -w "$certs/$own_base.p12")" sample "$own_store"
-run importcert "$(winepath -w "$certs/$other_base.crt.pem")" "$pub_store"
-run owncert "$own"
-run filetypes "$bin_win"
+wine "$tvprep" importcert "$(winepath -w "$certs/$other_base.crt.pem")" My </dev/null
+echo "\$ tvsetup   (first run: import $own_base.p12 through its dialog, answer the welcome)"
+wine "$tvdrive" --timeout 120 --open "$(winepath -w "$certs/$own_base.p12")" \
+  --password sample --question yes -- "$(winepath -w "$build/bin/tvsetup.exe")" </dev/null

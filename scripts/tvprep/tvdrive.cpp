@@ -4,11 +4,17 @@
 // are answered as the options say. It is not installed.
 //
 //   tvdrive [--timeout SECONDS] [--sig ANSWER] [--exist ANSWER] [--readonly ANSWER]
-//           [--error ANSWER] [--msgbox ANSWER] -- PROGRAM [ARGUMENTS...]
+//           [--error ANSWER] [--msgbox ANSWER] [--question ANSWER]
+//           [--open FILE] [--password TEXT] [--shell-open] -- PROGRAM [ARGUMENTS...]
 //
-// ANSWER: ok, cancel, yes, yesall, no, noall. The exit code is the program's
-// (1 when it had to be ended after the timeout).
+// ANSWER: ok, cancel, yes, yesall, no, noall. --question answers the settings
+// program's questions (yes by default), --open its file dialog (cancelled
+// without), --password the password question of its import. The exit code is
+// the program's (1 when it had to be ended after the timeout). With
+// --shell-open, PROGRAM is a document that the shell opens ("open", as a
+// double-click does), and the program it starts is driven.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -23,7 +29,11 @@ constexpr int kYesNoAllText = 201;
 constexpr int kYesNoAllButtons[] = {202, 203, 204, 205, 206};  // yes, yesall, no, noall, cancel
 constexpr int kOkHelpText = 301;
 constexpr int kOkHelpOk = 304;
+constexpr int kOkHelpHelp = 305;  // "No" in question mode
 constexpr int kOkHelpCancel = 306;
+constexpr int kPasswordEdit = 601;
+constexpr int kPasswordOk = 602;
+const char kSetupCaption[] = "Tarvisto 2.11 - Setup!";
 
 struct Policy {
     std::string sig = "ok";
@@ -31,6 +41,9 @@ struct Policy {
     std::string readonly = "yes";
     std::string error = "ok";
     std::string msgbox = "ok";
+    std::string question = "yes";
+    std::string open;
+    std::string password;
 };
 
 std::string ClassOf(HWND window) {
@@ -61,6 +74,26 @@ bool StartsWith(const std::string& text, const char* prefix) {
 }
 
 void Click(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
+
+void SetText(HWND control, const std::string& text) {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                        SMTO_ABORTIFHUNG, 2000, &ignored);
+}
+
+// The file-name edit of the common file dialog: inside the ComboBoxEx 1148, or edit 1152.
+HWND FileNameEdit(HWND dialog) {
+    HWND combo = GetDlgItem(dialog, 1148);
+    if (combo) {
+        HWND edit = FindWindowExA(combo, nullptr, "Edit", nullptr);
+        if (!edit) {
+            HWND inner = FindWindowExA(combo, nullptr, "ComboBox", nullptr);
+            if (inner) edit = FindWindowExA(inner, nullptr, "Edit", nullptr);
+        }
+        return edit ? edit : combo;
+    }
+    return GetDlgItem(dialog, 1152);
+}
 
 struct Finder {
     DWORD processId;
@@ -101,6 +134,32 @@ int MessageBoxButton(HWND box, const std::string& answer) {
 bool Answer(HWND window, const Policy& policy) {
     std::string cls = ClassOf(window);
     std::string caption = TextOf(window);
+    if (StartsWith(cls, "TQXDlgOkHilfe") && caption == kSetupCaption) {
+        const std::string& answer = policy.question;
+        printf("  [%s] %s\n      -> %s\n", caption.c_str(),
+               OneLine(TextOf(GetDlgItem(window, kOkHelpText))).c_str(), answer.c_str());
+        int button = answer == "yes" ? kOkHelpOk : answer == "no" ? kOkHelpHelp : kOkHelpCancel;
+        Click(GetDlgItem(window, button));
+        return true;
+    }
+    if (StartsWith(cls, "TTVPasswordForm")) {
+        printf("  [%s] password question\n      -> the password given\n", caption.c_str());
+        SetText(GetDlgItem(window, kPasswordEdit), policy.password);
+        Click(GetDlgItem(window, kPasswordOk));
+        return true;
+    }
+    if (cls == "#32770" && FileNameEdit(window)) {
+        printf("  [%s] file dialog\n      -> %s\n", caption.c_str(),
+               policy.open.empty() ? "cancel" : policy.open.c_str());
+        int button = IDCANCEL;
+        if (!policy.open.empty()) {
+            SetText(FileNameEdit(window), policy.open);
+            button = IDOK;
+        }
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, button)));
+        return true;
+    }
     if (StartsWith(cls, "TQXDlgOkHilfe")) {
         bool signature = caption.find("Signature Info") != std::string::npos;
         const std::string& answer = signature ? policy.sig : policy.error;
@@ -154,7 +213,8 @@ std::string QuoteArgument(const std::string& argument) {
 int Usage() {
     fprintf(stderr,
             "usage: tvdrive [--timeout S] [--sig A] [--exist A] [--readonly A] [--error A]\n"
-            "               [--msgbox A] -- PROGRAM [ARGUMENTS...]\n");
+            "               [--msgbox A] [--question A] [--open FILE] [--password TEXT]\n"
+            "               -- PROGRAM [ARGUMENTS...]\n");
     return 2;
 }
 
@@ -163,12 +223,17 @@ int Usage() {
 int main(int argc, char** argv) {
     Policy policy;
     DWORD timeoutMs = 120000;
+    bool shellOpen = false;
     int i = 1;
     for (; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "--") {
             ++i;
             break;
+        }
+        if (option == "--shell-open") {
+            shellOpen = true;
+            continue;
         }
         if (i + 1 >= argc) return Usage();
         std::string value = argv[++i];
@@ -178,6 +243,9 @@ int main(int argc, char** argv) {
         else if (option == "--readonly") policy.readonly = value;
         else if (option == "--error") policy.error = value;
         else if (option == "--msgbox") policy.msgbox = value;
+        else if (option == "--question") policy.question = value;
+        else if (option == "--open") policy.open = value;
+        else if (option == "--password") policy.password = value;
         else return Usage();
     }
     if (i >= argc) return Usage();
@@ -192,12 +260,30 @@ int main(int argc, char** argv) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back(0);
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        fprintf(stderr, "tvdrive: cannot start %s (%lu)\n", argv[i], GetLastError());
-        return 1;
+    if (shellOpen) {
+        // As a double-click does: the shell's "open" of the document, whose
+        // registered program is then the one driven.
+        SHELLEXECUTEINFOA info = {};
+        info.cbSize = sizeof(info);
+        info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+        info.lpVerb = "open";
+        info.lpFile = argv[i];
+        info.nShow = SW_SHOWNORMAL;
+        if (!ShellExecuteExA(&info) || !info.hProcess) {
+            fprintf(stderr, "tvdrive: the shell cannot open %s (%lu)\n", argv[i], GetLastError());
+            return 1;
+        }
+        process.hProcess = info.hProcess;
+        process.dwProcessId = GetProcessId(info.hProcess);
+        process.hThread = nullptr;
+    } else {
+        std::vector<char> line(commandLine.begin(), commandLine.end());
+        line.push_back(0);
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process)) {
+            fprintf(stderr, "tvdrive: cannot start %s (%lu)\n", argv[i], GetLastError());
+            return 1;
+        }
     }
 
     std::map<HWND, DWORD> answered;  // window -> tick of the answer
@@ -226,7 +312,7 @@ int main(int argc, char** argv) {
             }
         }
     }
-    CloseHandle(process.hThread);
+    if (process.hThread) CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return static_cast<int>(exitCode);
 }

@@ -1,5 +1,6 @@
 #include "CertFixture.h"
 
+#include "PfxImport.h"
 #include "TestFiles.h"
 
 #include <atomic>
@@ -343,123 +344,23 @@ int CertFixture::CountCertificates(const std::string& storeName)
     return count;
 }
 
-bool CertFixture::MoveKeyToOwnContainer(PCCERT_CONTEXT certificate)
-{
-    // The key of the import itself when the certificate carries it (a key
-    // that was never stored), else the key its provider information names.
-    HCRYPTPROV provider = 0;
-    DWORD keySpec = 0;
-    BOOL callerFrees = FALSE;
-    CERT_KEY_CONTEXT keyContext = {};
-    DWORD contextSize = sizeof keyContext;
-    if (CertGetCertificateContextProperty(certificate, CERT_KEY_CONTEXT_PROP_ID, &keyContext,
-                                          &contextSize) &&
-        (keyContext.dwKeySpec == AT_KEYEXCHANGE || keyContext.dwKeySpec == AT_SIGNATURE)) {
-        provider = keyContext.hCryptProv;
-    } else if (!CryptAcquireCertificatePrivateKey(certificate, 0, nullptr, &provider, &keySpec,
-                                                  &callerFrees)) {
-        return false;
-    }
-    HCRYPTKEY key = 0;
-    bool ok = CryptGetUserKey(provider, AT_KEYEXCHANGE, &key) ||
-              CryptGetUserKey(provider, AT_SIGNATURE, &key);
-    std::vector<BYTE> blob;
-    DWORD size = 0;
-    if (ok && (ok = CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size))) {
-        blob.resize(size);
-        ok = CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size);
-    }
-    if (key)
-        CryptDestroyKey(key);
-    if (callerFrees)
-        CryptReleaseContext(provider, 0);
-    if (!ok || blob.size() < sizeof(BLOBHEADER))
-        return false;
-    // An exchange key in the new container, whatever kind it was before.
-    reinterpret_cast<BLOBHEADER*>(blob.data())->aiKeyAlg = CALG_RSA_KEYX;
-
-    std::string container = NewContainer();
-    HCRYPTPROV target = 0;
-    if (!CryptAcquireContextA(&target, container.c_str(), nullptr, PROV_RSA_FULL,
-                              CRYPT_NEWKEYSET))
-        return false;
-    HCRYPTKEY imported = 0;
-    ok = CryptImportKey(target, blob.data(), size, 0, CRYPT_EXPORTABLE, &imported);
-    if (imported)
-        CryptDestroyKey(imported);
-    // A key read back from the shared default container may already be
-    // another import's: only the certificate's own key is taken.
-    ok = ok && KeyMatchesCertificate(target, certificate);
-    CryptReleaseContext(target, 0);
-    SecureZeroMemory(blob.data(), blob.size());
-    if (!ok)
-        return false;
-
-    std::wstring wideContainer = Widen(container);
-    CRYPT_KEY_PROV_INFO keyInfo = {};
-    keyInfo.pwszContainerName = &wideContainer[0];
-    keyInfo.dwProvType = PROV_RSA_FULL;
-    keyInfo.dwKeySpec = AT_KEYEXCHANGE;
-    // The import's own handle is not wanted beside the container.
-    CertSetCertificateContextProperty(certificate, CERT_KEY_CONTEXT_PROP_ID, 0, nullptr);
-    return CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0,
-                                             &keyInfo);
-}
-
 bool CertFixture::ImportPfx(const std::string& path, const std::string& password,
                             const std::string& storeName)
 {
-    std::string bytes = ReadFileBytes(path);
-    if (bytes.empty())
+    // The system's own import routine: every key in a container of its own,
+    // checked by a signature; the containers go with the fixture.
+    PfxImportResult result;
+    bool ok = ImportPfxFile(path.c_str(), password.c_str(), storeName.c_str(), &result);
+    for (const std::string& container : result.containers)
+        containers_.push_back(container);
+    if (!ok) {
+        ErrorRecord record;
+        GetLastErrorInfo(&record);
+        std::fprintf(stderr, "CertFixture: %s: %s\n", path.c_str(), record.set ? record.text : "");
+        ClearLastError();
         return false;
-    CRYPT_DATA_BLOB pfx = {static_cast<DWORD>(bytes.size()),
-                           reinterpret_cast<BYTE*>(&bytes[0])};
-    std::wstring widePassword = Widen(password);
-
-    // First with keys kept in memory only, taken from the import's own handle.
-    if (ImportPfxWith(pfx, widePassword, storeName, CRYPT_EXPORTABLE | PKCS12_NO_PERSIST_KEY))
-        return true;
-    // Else the keys go through the one default container, which every
-    // program of the user shares: imports of concurrent test programs wait
-    // for each other until the key has moved.
-    HANDLE lock = CreateMutexA(nullptr, FALSE, "Local\\tvtest-pkcs12-import");
-    if (lock)
-        WaitForSingleObject(lock, 60000);
-    bool ok = ImportPfxWith(pfx, widePassword, storeName, CRYPT_EXPORTABLE);
-    if (lock) {
-        ReleaseMutex(lock);
-        CloseHandle(lock);
     }
-    return ok;
-}
-
-bool CertFixture::ImportPfxWith(CRYPT_DATA_BLOB& pfx, const std::wstring& password,
-                                const std::string& storeName, DWORD flags)
-{
-    HCERTSTORE imported = PFXImportCertStore(&pfx, password.c_str(), flags);
-    if (!imported)
-        return false;
-
-    HCERTSTORE store = OpenUserStore(storeName);
-    bool ok = store != nullptr;
-    int count = 0;
-    PCCERT_CONTEXT current = nullptr;
-    while (ok && (current = CertEnumCertificatesInStore(imported, current))) {
-        ++count;
-        DWORD size = 0;
-        if (CertGetCertificateContextProperty(current, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
-                                              &size) ||
-            CertGetCertificateContextProperty(current, CERT_KEY_CONTEXT_PROP_ID, nullptr, &size))
-            ok = MoveKeyToOwnContainer(current);
-        ok = ok && CertAddCertificateContextToStore(store, current,
-                                                    CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-    }
-    if (current)
-        CertFreeCertificateContext(current);
-    if (store)
-        ok = CommitAndClose(store) && ok;
-    CertCloseStore(imported, 0);
-    return ok && count > 0 && StoredKeysAreOwn(storeName);
+    return StoredKeysAreOwn(storeName);
 }
 
 bool CertFixture::StoredKeysAreOwn(const std::string& storeName)

@@ -13,12 +13,11 @@
 // RSA exchange key (AT_KEYEXCHANGE) lives in a key container of its own; the
 // simple name of such a certificate is exactly <name>.
 //
-// Imported PKCS#12 files: every key is moved into a container of its own right
-// after the import, because the platform may put the keys of all imports into
-// one default container, where the next import (or any program that had that
-// container open) would overwrite the previous key. Keys are imported in memory
-// only where the platform allows it; a moved key is checked against its
-// certificate.
+// Imported PKCS#12 files go through the system's own import routine
+// (Common/Src/PfxImport): every key into a container of its own, because the
+// platform may put the keys of all imports into one default container, where
+// the next import would overwrite the previous key; each key is checked by a
+// signature against its certificate.
 //
 // openssl-made files: the build (tests/crypt, target tv_test_pkcs12) writes
 // them into DataDir() = <tests-bin>\certs. Password "test" for all .p12 files:
@@ -106,11 +105,6 @@ private:
     bool MakePersonWith(const std::string& name, const std::string& store, DWORD keyBits,
                         const SYSTEMTIME* start, const SYSTEMTIME* end);
     std::string NewContainer();
-    // Moves the private key of an imported certificate into a new container
-    // and points the certificate at it.
-    bool MoveKeyToOwnContainer(PCCERT_CONTEXT certificate);
-    bool ImportPfxWith(CRYPT_DATA_BLOB& pfx, const std::wstring& password,
-                       const std::string& store, DWORD flags);
     // Whether every key link of the store leads to its certificate's own key.
     bool StoredKeysAreOwn(const std::string& store);
 };
