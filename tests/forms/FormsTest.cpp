@@ -314,4 +314,19 @@ TEST(FormDialogs, TheOpenDialogGivesAnExistingFileOrNothing) {
     EXPECT_FALSE(ok);
     EXPECT_STREQ(chosen, "unchanged");
     DeleteFileA(file.c_str());
+
+    // A file whose full name does not fit 255 characters is refused, never cut.
+    std::string deep = std::string(folder) + UniqueName("deep");
+    CreateDirectoryA(deep.c_str(), nullptr);
+    std::string name = deep + "\\" + std::string(256 - deep.size() - 5, 'n') + ".p12";
+    ASSERT_EQ(name.size(), 256u);
+    handle = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE) << GetLastError();
+    CloseHandle(handle);
+    ok = WhileDriving([&] { AnswerSaveAs(WaitForSaveAsDialog(), name); },
+                      [&] { return QXAskOpenFileName(nullptr, "All (*.*)|*.*", deep.c_str(), chosen); });
+    EXPECT_FALSE(ok);
+    EXPECT_STREQ(chosen, "unchanged");
+    DeleteFileA(name.c_str());
+    RemoveDirectoryA(deep.c_str());
 }

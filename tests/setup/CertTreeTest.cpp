@@ -24,6 +24,7 @@
 #include "SetupFixture.h"
 #include "TVSetup.h"
 #include "TestErrors.h"
+#include "TestFiles.h"
 #include "TestProcess.h"
 #include "WindowDriver.h"
 
@@ -153,6 +154,7 @@ protected:
     // What the start-up showed besides the main window.
     struct Seen {
         int imports = 0;
+        int passwords = 0;
         int abouts = 0;
         std::vector<std::string> questions;
     };
@@ -192,6 +194,7 @@ protected:
                     if (!window) continue;
                     std::string cls = ClassOf(window);
                     if (cls.rfind("TTVPasswordForm", 0) == 0) {
+                        ++out.passwords;
                         SendMessageA(Child(window, IDC_PASSWORD_EDIT), WM_SETTEXT, 0,
                                      reinterpret_cast<LPARAM>(password.c_str()));
                         ClickChild(window, IDC_PASSWORD_OK);
@@ -590,6 +593,30 @@ TEST_F(CertTree, OurOwnImportMakesAnOwnCertificateThatSigns) {
     CertFreeCertificateContext(carol);
     HCRYPTPROV provider = 0;
     CryptAcquireContextW(&provider, container.c_str(), nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+}
+
+TEST_F(CertTree, WhereTheSystemHasAnAddActionItRunsAndIsAwaited) {
+    // A system whose "add" for .p12 files is a program of its own.
+    TempDir work("add");
+    std::string log = work / "add.log";
+    SetEnvironmentVariableA("TV_VIEWER_LOG", log.c_str());
+    SetClassValue(".p12", nullptr, "TarvistoTestPkcs12");
+    SetClassValue("TarvistoTestPkcs12\\shell\\add\\command", nullptr,
+                  "\"" + ExeDir() + "\\tv_testviewer.exe\" \"%1\"");
+    std::string file = CertFixture::DataDir() + "\\carol-modern.p12";
+    Seen seen;
+    Start(&seen, file, "test");
+    SetEnvironmentVariableA("TV_VIEWER_LOG", nullptr);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "TarvistoTestPkcs12");
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, ".p12");
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, "TarvistoTestPkcs12");
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, ".p12");
+    std::string opened = ReadFileBytes(log);
+    EXPECT_EQ(opened.rfind(file + "|", 0), 0u) << opened;
+    EXPECT_EQ(seen.passwords, 0) << "our own import ran beside the system's";
+    // The stand-in imported nothing: the rebuilt tree offers the import again.
+    EXPECT_EQ(seen.imports, 2);
+    EXPECT_TRUE(form_->NoOwnCert);
 }
 
 TEST_F(CertTree, RegistrationRowsAreWrittenWholeOrNotAtAllAndRemovalSparesOthers) {
