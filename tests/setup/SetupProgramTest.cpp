@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "CertFixture.h"
 #include "QXForms.h"
 #include "SetupFixture.h"
 #include "TVSetupIds.h"
@@ -194,6 +195,37 @@ TEST_F(SetupProgram, PathsThatDoNotFitAreNeverSavedCut) {
         process.reset();
         SetProcessFilter(0);
     }
+}
+
+TEST_F(SetupProgram, ARegistrationWhosePathsDoNotFitIsRefusedWholeAndSaidSo) {
+    CertFixture certs;
+    std::string own = certs.NewStore("own");
+    ASSERT_TRUE(certs.MakePerson("Deep Own", own));
+    TempDir work("deepreg");
+    // The program's path fits, "\\tvcryptc.dll" behind its folder does not.
+    std::string folder = FolderOfLength(work.path(), 243);
+    std::string program = folder + "\\tvsetup.exe";
+    ASSERT_TRUE(CopyFileA((BinDir() + "\\tvsetup.exe").c_str(), program.c_str(), FALSE));
+    std::unique_ptr<ProgramProcess> process;
+    HWND main = Start(&process, program, false);
+    ASSERT_NE(main, nullptr);
+    // The first run: the welcome, answered No, accepts the certificate all the same.
+    HWND welcome = WaitForCaption("Tarvisto 2.11 - Setup!");
+    ASSERT_NE(welcome, nullptr) << "no welcome";
+    ClickChild(welcome, IDC_OKHELP_HELP);  // "No"
+    HWND error = WaitForCaption("Tarvisto 2.11 - Error!");
+    ASSERT_NE(error, nullptr) << "the refused registration was not reported";
+    EXPECT_NE(MessageBoxText(error).find("could not be registered"), std::string::npos)
+        << MessageBoxText(error);
+    AnswerDialog(error, IDOK);
+    ASSERT_TRUE(WaitGone(error));
+    RoundTrip(main);
+    HKEY handle;
+    EXPECT_NE(RegOpenKeyExA(HKEY_CLASSES_ROOT, kShellHandlerKey, 0, KEY_READ, &handle),
+              ERROR_SUCCESS)
+        << "a row was written";
+    EXPECT_EQ(TextOf(Child(main, IDC_SETUP_ACTIVATE)), "&Activate");
+    EXPECT_TRUE(process->Running());
 }
 
 TEST(TransferProgramIcon, TheFileTypesIconIsTheTransferProgramsFirst) {
