@@ -142,6 +142,100 @@ bool MoveKeyToOwnContainer(PCCERT_CONTEXT certificate, std::string* container)
            FALSE;
 }
 
+// The user's default key container as it was before an import: the
+// platform's import may write the file's key into it (Wine does, whatever the
+// flags say), over the key that was there. It is put back as it was.
+class DefaultContainer {
+public:
+    void Save() {
+        HCRYPTPROV provider = 0;
+        existed_ = CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, 0) != FALSE;
+        if (!existed_) return;
+        for (int i = 0; i < 2; ++i) {
+            Key& key = keys_[i];
+            HCRYPTKEY handle = 0;
+            key.present = CryptGetUserKey(provider, kSpecs[i], &handle) != FALSE;
+            if (!key.present) continue;
+            DWORD size = 0;
+            if (CryptExportKey(handle, 0, PRIVATEKEYBLOB, 0, nullptr, &size)) {
+                key.blob.resize(size);
+                if (!CryptExportKey(handle, 0, PRIVATEKEYBLOB, 0, key.blob.data(), &size))
+                    key.blob.clear();
+            }
+            CryptDestroyKey(handle);
+            key.publicKey = PublicKey(provider, kSpecs[i]);
+        }
+        CryptReleaseContext(provider, 0);
+    }
+    // Puts it back when the import changed it; false when a changed key
+    // could not be saved before (it was not exportable).
+    bool Restore() {
+        qx::KeptError kept;
+        if (!Changed()) return true;
+        HCRYPTPROV provider = 0;
+        CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+        if (!existed_) return true;
+        if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET))
+            return false;
+        bool ok = true;
+        for (Key& key : keys_) {
+            if (!key.present) continue;
+            HCRYPTKEY handle = 0;
+            ok = !key.blob.empty() &&
+                 CryptImportKey(provider, key.blob.data(), static_cast<DWORD>(key.blob.size()), 0,
+                                CRYPT_EXPORTABLE, &handle) &&
+                 ok;
+            if (handle) CryptDestroyKey(handle);
+        }
+        CryptReleaseContext(provider, 0);
+        return ok;
+    }
+    ~DefaultContainer() {
+        for (Key& key : keys_) SecureZeroMemory(key.blob.data(), key.blob.size());
+    }
+
+private:
+    static constexpr DWORD kSpecs[2] = {AT_KEYEXCHANGE, AT_SIGNATURE};
+    struct Key {
+        bool present = false;
+        std::vector<BYTE> blob;
+        std::vector<BYTE> publicKey;
+    };
+    // The key's public part as a key blob (no pointers in it to compare).
+    static std::vector<BYTE> PublicKey(HCRYPTPROV provider, DWORD spec) {
+        std::vector<BYTE> blob;
+        HCRYPTKEY key = 0;
+        if (!CryptGetUserKey(provider, spec, &key)) return blob;
+        DWORD size = 0;
+        if (CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &size)) {
+            blob.resize(size);
+            if (CryptExportKey(key, 0, PUBLICKEYBLOB, 0, blob.data(), &size))
+                blob.resize(size);
+            else
+                blob.clear();
+        }
+        CryptDestroyKey(key);
+        return blob;
+    }
+    bool Changed() {
+        HCRYPTPROV provider = 0;
+        bool exists = CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, 0) != FALSE;
+        if (!exists) return existed_;
+        bool changed = !existed_;
+        for (int i = 0; i < 2 && !changed; ++i) {
+            HCRYPTKEY handle = 0;
+            bool present = CryptGetUserKey(provider, kSpecs[i], &handle) != FALSE;
+            if (handle) CryptDestroyKey(handle);
+            changed = present != keys_[i].present ||
+                      (present && PublicKey(provider, kSpecs[i]) != keys_[i].publicKey);
+        }
+        CryptReleaseContext(provider, 0);
+        return changed;
+    }
+    bool existed_ = false;
+    Key keys_[2];
+};
+
 }  // namespace
 
 bool PrivateKeySigns(PCCERT_CONTEXT certificate)
@@ -207,16 +301,18 @@ bool ImportPfxData(const BYTE* data, DWORD size, const char* password, const cha
 
     // Keys in memory first, taken from the import's own handle. Where the
     // platform cannot do that, its import goes through the user's default
-    // container until the key has moved; imports wait for each other there.
+    // container until the key has moved. Either way the default container is
+    // put back as it was afterwards (some platforms write into it even for
+    // keys kept in memory); imports wait for each other meanwhile.
+    qx::Kernel lock(CreateMutexA(nullptr, FALSE, "Local\\Tarvisto-pkcs12-import"));
+    if (lock)
+        WaitForSingleObject(lock.get(), 60000);
+    DefaultContainer saved;
+    saved.Save();
     qx::Store imported(PFXImportCertStore(&pfx, widePassword.c_str(),
                                           CRYPT_EXPORTABLE | PKCS12_NO_PERSIST_KEY));
-    qx::Kernel lock;
-    if (!imported) {
-        lock.reset(CreateMutexA(nullptr, FALSE, "Local\\Tarvisto-pkcs12-import"));
-        if (lock)
-            WaitForSingleObject(lock.get(), 60000);
+    if (!imported)
         imported.reset(PFXImportCertStore(&pfx, widePassword.c_str(), CRYPT_EXPORTABLE));
-    }
     SecureZeroMemory(&widePassword[0], widePassword.size() * sizeof(wchar_t));
     bool ok = static_cast<bool>(imported);
     const char* failure = "The certificate file could not be opened! (Is the password right?)";
@@ -253,10 +349,6 @@ bool ImportPfxData(const BYTE* data, DWORD size, const char* password, const cha
         failure = "The certificate file holds no certificate!";
         location = 90;
     }
-    if (lock) {
-        ReleaseMutex(lock.get());
-        lock.reset();
-    }
 
     // Then the certificates into the store, committed.
     if (ok) {
@@ -283,12 +375,26 @@ bool ImportPfxData(const BYTE* data, DWORD size, const char* password, const cha
         qx::KeptError kept;
         for (PCCERT_CONTEXT certificate : certificates)
             CertFreeCertificateContext(certificate);
-        if (!ok) {
-            for (const std::string& container : out.containers)
-                DeleteContainer(container);
-            out.containers.clear();
-            out.keys = 0;
-        }
+        // The import's own key handles go before the default container is
+        // put back (a handle let go later would write its key there again).
+        imported.reset();
+    }
+    if (!saved.Restore() && ok) {
+        ok = false;
+        SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
+        failure = "The key of the user's default key container was overwritten by the import!";
+        location = 92;
+    }
+    if (lock) {
+        ReleaseMutex(lock.get());
+        lock.reset();
+    }
+    if (!ok) {
+        qx::KeptError kept;
+        for (const std::string& container : out.containers)
+            DeleteContainer(container);
+        out.containers.clear();
+        out.keys = 0;
     }
     return QXReport(ok, kUnit, location, failure);
 }

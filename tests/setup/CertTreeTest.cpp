@@ -521,8 +521,40 @@ TEST_F(CertTree, RemovalTakesExactlyTheSelectedCertificateAndPersists) {
     EXPECT_EQ(QXForm::TreeSelection(Tree()), ChildNode(StoreNode(true, own), "Twin"));
 }
 
+// The public part of the exchange key in the user's default key container
+// (empty: none).
+std::vector<BYTE> DefaultExchangeKey() {
+    std::vector<BYTE> key;
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, 0)) return key;
+    DWORD size = 0;
+    if (CryptExportPublicKeyInfo(provider, AT_KEYEXCHANGE, X509_ASN_ENCODING, nullptr, &size)) {
+        std::vector<BYTE> info(size);
+        auto* publicKey = reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(info.data());
+        if (CryptExportPublicKeyInfo(provider, AT_KEYEXCHANGE, X509_ASN_ENCODING, publicKey, &size))
+            key.assign(publicKey->PublicKey.pbData,
+                       publicKey->PublicKey.pbData + publicKey->PublicKey.cbData);
+    }
+    CryptReleaseContext(provider, 0);
+    return key;
+}
+
 TEST_F(CertTree, OurOwnImportMakesAnOwnCertificateThatSigns) {
     std::string file = CertFixture::DataDir() + "\\carol-modern.p12";
+    // A key in the user's default container, which the import must not touch.
+    {
+        HCRYPTPROV provider = 0;
+        bool opened = CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, 0) ||
+                      CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL,
+                                           CRYPT_NEWKEYSET);
+        ASSERT_TRUE(opened);
+        HCRYPTKEY key = 0;
+        ASSERT_TRUE(CryptGenKey(provider, AT_KEYEXCHANGE, (1024 << 16) | CRYPT_EXPORTABLE, &key));
+        CryptDestroyKey(key);
+        CryptReleaseContext(provider, 0);
+    }
+    std::vector<BYTE> defaultKey = DefaultExchangeKey();
+    ASSERT_FALSE(defaultKey.empty());
     // A wrong password: a clear error, nothing stored.
     CertFixture certs;
     {
@@ -568,6 +600,7 @@ TEST_F(CertTree, OurOwnImportMakesAnOwnCertificateThatSigns) {
     std::wstring container = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(buffer.data())->pwszContainerName;
     EXPECT_EQ(container.rfind(L"Tarvisto-", 0), 0u);
     EXPECT_TRUE(PrivateKeySigns(carol));
+    EXPECT_TRUE(DefaultExchangeKey() == defaultKey) << "the default container's key was replaced";
 
     TQXCrypt crypt;
     const BYTE data[] = "signed by the imported certificate";
