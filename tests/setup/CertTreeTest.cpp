@@ -17,6 +17,7 @@
 #include "CertFixture.h"
 #include "PfxImport.h"
 #include "CryptAPI.h"
+#include "OwnWindows.h"
 #include "QXDlgOkHilfe.h"
 #include "QXForms.h"
 #include "QXMenuClass.h"
@@ -32,20 +33,6 @@ using namespace tvtest;
 using namespace tvsetuptest;
 
 namespace {
-
-class OwnWindowsOnly : public ::testing::Environment {
-public:
-    void SetUp() override { SetProcessFilter(GetCurrentProcessId()); }
-};
-const auto* const kOwnWindowsOnly = ::testing::AddGlobalTestEnvironment(new OwnWindowsOnly);
-
-void PumpOwn() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
 
 const char kWelcome[] =
     "Hello %s! Tarvisto is successfull installed! Please click 'Yes' to close Tarvisto or "
