@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Shows the settings program's three pages and its About window in a virtual
-# display and saves a screenshot of each:
+# display, for a user whose own certificate is a sample, and saves a
+# screenshot of each:
 #   OUTDIR/certificates.png, OUTDIR/settings.png, OUTDIR/options.png,
 #   OUTDIR/about.png (the whole screen each) and the same cut to the windows
 #   as OUTDIR/*-window.png.
@@ -14,13 +15,21 @@ out=$(cd "$out" && pwd)
 
 cmake -S "$root" -B "$build" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" >/dev/null
-cmake --build "$build" --target setup_show help_pages
+cmake --build "$build" --target setup_show help_pages tvprep sample_certificates
 
 . "$root/scripts/wine-env.sh"
 unset DISPLAY  # a display of our own
 rm -rf "$build/wineprefix-setup-shots"
 wine_env_start "$build/wineprefix-setup-shots"
 trap wine_env_stop EXIT
+
+# A user with an own certificate (the sample Anna, accepted), so that the tree
+# shows it selected and the start asks nothing.
+samples=$(winepath -w "$build/bin/Beispielzertifikate")
+wine "$build/tools/tvprep.exe" importpfx "$samples\\sample-anna.p12" sample My </dev/null
+user=$(wine "$build/tools/tvprep.exe" user </dev/null | tr -d '\r')
+wine reg add 'HKCU\software\Quorvex\Own Certificates' /v "$user" /t REG_SZ \
+  /d "Tarvisto Sample Anna" /f >/dev/null 2>&1 </dev/null
 
 cd "$build/tests-bin"
 wine_screenshots setup_show.exe "$out" certificates settings options about

@@ -168,7 +168,12 @@ bool TTVSetupForm::ActivateShellExtension() {
     EnableControl(IDC_SETUP_ACTIVATE, true);
     SaveSettings();
     char subject[256];
-    if (!ReadOwnCertificate(subject)) return UnregisterShellExtension();
+    if (!ReadOwnCertificate(subject)) {
+        // Nothing to register for: the button says what is there.
+        UnregisterShellExtension();
+        SetControlText(IDC_SETUP_ACTIVATE, "&Activate");
+        return true;
+    }
     ClearLastError();
     if (RegisterShellExtension()) return true;
     // Nothing of it stays written: the button says so, and so does a box.
