@@ -7,6 +7,7 @@
 #include <new>
 
 #include "CryptAPI.h"
+#include "QXHandles.h"
 #include "QXReg.h"
 #include "QXTools.h"
 #include "TVSetup.h"
@@ -156,6 +157,8 @@ bool TTVSetupForm::AddCertificateNodes() {
         const std::string name = storeNames_[static_cast<size_t>(store)];
         HCRYPTPROV provider = 0;
         HCERTSTORE handle = CryptHelper->OpenStore(name.c_str(), &provider);
+        // Closed before its provider is released, on every path.
+        qx::ProviderStore owned(handle, provider);
         if (handle) {
             CertificateInfo info;
             PCCERT_CONTEXT previous = nullptr;
@@ -169,9 +172,7 @@ bool TTVSetupForm::AddCertificateNodes() {
                 TreeAdd(tree, StoreNodes[own ? i : i + 128], info.subject, image,
                         AddNodeData(store, thumbprint));
             }
-            CryptHelper->CloseStore(handle);
         }
-        CryptHelper->ReleaseContext(provider);
     }
     return true;
 }

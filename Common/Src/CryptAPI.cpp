@@ -555,26 +555,25 @@ bool TQXCrypt::RemoveCertificateFromSystemStore(const char* storeName, const cha
     ProviderStore store = OpenWithProvider(*this, storeName);
     bool ok = false;
     if (store) {
-        PCCERT_CONTEXT found = nullptr;
+        Cert found;
         if (thumbprint) {
             // Exactly the chosen one: a twin of the same name stays.
             CRYPT_HASH_BLOB hash = {kThumbprintSize, const_cast<BYTE*>(thumbprint)};
-            found = CertFindCertificateInStore(store.get(), kEncoding, 0, CERT_FIND_SHA1_HASH,
-                                               &hash, nullptr);
+            found.reset(CertFindCertificateInStore(store.get(), kEncoding, 0, CERT_FIND_SHA1_HASH,
+                                                   &hash, nullptr));
             if (found) {
                 char name[256];
-                SimpleName(&found->pCertInfo->Subject, name);
+                SimpleName(&found.get()->pCertInfo->Subject, name);
                 if (strcmp(name, subject) != 0) {
-                    CertFreeCertificateContext(found);
-                    found = nullptr;
+                    found.reset();
                     SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
                 }
             }
         } else {
-            found = FindCertificate(store.get(), subject);
+            found.reset(FindCertificate(store.get(), subject));
         }
         // DeleteCertificate frees the context and commits the store.
-        ok = found && DeleteCertificate(found);
+        ok = found && DeleteCertificate(found.release());
     }
     SavedError error;
     error.Take();

@@ -50,11 +50,9 @@ std::string NewContainerName(PCCERT_CONTEXT certificate)
     DWORD size = sizeof hash;
     CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size);
     BYTE random[8] = {};
-    HCRYPTPROV provider = 0;
-    if (CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
-        CryptGenRandom(provider, sizeof random, random);
-        CryptReleaseContext(provider, 0);
-    }
+    qx::Provider provider;
+    if (CryptAcquireContextA(provider.out(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+        CryptGenRandom(provider.get(), sizeof random, random);
     std::string name = "Tarvisto-";
     char two[3];
     for (DWORD i = 0; i < size; ++i) {
@@ -71,8 +69,8 @@ std::string NewContainerName(PCCERT_CONTEXT certificate)
 
 void DeleteContainer(const std::string& name)
 {
-    HCRYPTPROV provider = 0;
-    CryptAcquireContextA(&provider, name.c_str(), nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+    HCRYPTPROV none = 0;  // a deletion hands no handle out
+    CryptAcquireContextA(&none, name.c_str(), nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
 }
 
 // Moves the imported certificate's private key into a new container of its
@@ -88,43 +86,42 @@ bool MoveKeyToOwnContainer(PCCERT_CONTEXT certificate, std::string* container)
     if (CertGetCertificateContextProperty(certificate, CERT_KEY_CONTEXT_PROP_ID, &keyContext,
                                           &contextSize) &&
         keyContext.hCryptProv != 0) {
-        provider = keyContext.hCryptProv;
+        provider = keyContext.hCryptProv;  // the certificate's own
     } else if (!CryptAcquireCertificatePrivateKey(certificate, 0, nullptr, &provider, &keySpec,
                                                   &callerFrees)) {
         return false;
     }
-    HCRYPTKEY key = 0;
-    bool ok = CryptGetUserKey(provider, AT_KEYEXCHANGE, &key) ||
-              CryptGetUserKey(provider, AT_SIGNATURE, &key);
+    qx::Provider owned(callerFrees ? provider : 0);
     std::vector<BYTE> blob;
-    DWORD size = 0;
-    if (ok && (ok = CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size) != FALSE)) {
-        blob.resize(size);
-        ok = CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size) != FALSE;
+    {
+        qx::CryptKey key;
+        bool ok = CryptGetUserKey(provider, AT_KEYEXCHANGE, key.out()) ||
+                  CryptGetUserKey(provider, AT_SIGNATURE, key.out());
+        DWORD size = 0;
+        if (ok && (ok = CryptExportKey(key.get(), 0, PRIVATEKEYBLOB, 0, nullptr, &size) != FALSE)) {
+            blob.resize(size);
+            ok = CryptExportKey(key.get(), 0, PRIVATEKEYBLOB, 0, blob.data(), &size) != FALSE;
+            blob.resize(ok ? size : 0);
+        }
+        if (!ok || blob.size() < sizeof(BLOBHEADER)) {
+            SecureZeroMemory(blob.data(), blob.size());
+            if (GetLastError() == 0) SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+            return false;
+        }
     }
-    DWORD code = GetLastError();
-    if (key)
-        CryptDestroyKey(key);
-    if (callerFrees)
-        CryptReleaseContext(provider, 0);
-    if (!ok || blob.size() < sizeof(BLOBHEADER)) {
-        SecureZeroMemory(blob.data(), blob.size());
-        SetLastError(code ? code : static_cast<DWORD>(NTE_BAD_KEY));
-        return false;
-    }
+    owned.reset();
     // An exchange key in the new container, whatever kind it was before.
     reinterpret_cast<BLOBHEADER*>(blob.data())->aiKeyAlg = CALG_RSA_KEYX;
 
     *container = NewContainerName(certificate);
-    HCRYPTPROV target = 0;
-    ok = CryptAcquireContextA(&target, container->c_str(), nullptr, PROV_RSA_FULL,
-                              CRYPT_NEWKEYSET) != FALSE;
-    if (ok) {
-        HCRYPTKEY imported = 0;
-        ok = CryptImportKey(target, blob.data(), size, 0, 0, &imported) != FALSE;
-        if (imported)
-            CryptDestroyKey(imported);
-        CryptReleaseContext(target, 0);
+    bool ok;
+    {
+        qx::Provider target;
+        ok = CryptAcquireContextA(target.out(), container->c_str(), nullptr, PROV_RSA_FULL,
+                                  CRYPT_NEWKEYSET) != FALSE;
+        qx::CryptKey imported;
+        ok = ok && CryptImportKey(target.get(), blob.data(), static_cast<DWORD>(blob.size()), 0, 0,
+                                  imported.out()) != FALSE;
     }
     SecureZeroMemory(blob.data(), blob.size());
     if (!ok)
@@ -148,46 +145,44 @@ bool MoveKeyToOwnContainer(PCCERT_CONTEXT certificate, std::string* container)
 class DefaultContainer {
 public:
     void Save() {
-        HCRYPTPROV provider = 0;
-        existed_ = CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, 0) != FALSE;
+        qx::Provider provider;
+        existed_ = CryptAcquireContextA(provider.out(), nullptr, nullptr, PROV_RSA_FULL, 0) != FALSE;
         if (!existed_) return;
         for (int i = 0; i < 2; ++i) {
             Key& key = keys_[i];
-            HCRYPTKEY handle = 0;
-            key.present = CryptGetUserKey(provider, kSpecs[i], &handle) != FALSE;
+            qx::CryptKey handle;
+            key.present = CryptGetUserKey(provider.get(), kSpecs[i], handle.out()) != FALSE;
             if (!key.present) continue;
             DWORD size = 0;
-            if (CryptExportKey(handle, 0, PRIVATEKEYBLOB, 0, nullptr, &size)) {
+            if (CryptExportKey(handle.get(), 0, PRIVATEKEYBLOB, 0, nullptr, &size)) {
                 key.blob.resize(size);
-                if (!CryptExportKey(handle, 0, PRIVATEKEYBLOB, 0, key.blob.data(), &size))
+                if (!CryptExportKey(handle.get(), 0, PRIVATEKEYBLOB, 0, key.blob.data(), &size))
                     key.blob.clear();
             }
-            CryptDestroyKey(handle);
-            key.publicKey = PublicKey(provider, kSpecs[i]);
+            key.publicKey = PublicKey(provider.get(), kSpecs[i]);
         }
-        CryptReleaseContext(provider, 0);
     }
     // Puts it back when the import changed it; false when a changed key
     // could not be saved before (it was not exportable).
     bool Restore() {
         qx::KeptError kept;
         if (!Changed()) return true;
-        HCRYPTPROV provider = 0;
-        CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+        HCRYPTPROV none = 0;
+        CryptAcquireContextA(&none, nullptr, nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
         if (!existed_) return true;
-        if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET))
+        qx::Provider provider;
+        if (!CryptAcquireContextA(provider.out(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET))
             return false;
         bool ok = true;
         for (Key& key : keys_) {
             if (!key.present) continue;
-            HCRYPTKEY handle = 0;
+            qx::CryptKey handle;
             ok = !key.blob.empty() &&
-                 CryptImportKey(provider, key.blob.data(), static_cast<DWORD>(key.blob.size()), 0,
-                                CRYPT_EXPORTABLE, &handle) &&
+                 CryptImportKey(provider.get(), key.blob.data(),
+                                static_cast<DWORD>(key.blob.size()), 0, CRYPT_EXPORTABLE,
+                                handle.out()) &&
                  ok;
-            if (handle) CryptDestroyKey(handle);
         }
-        CryptReleaseContext(provider, 0);
         return ok;
     }
     ~DefaultContainer() {
@@ -204,33 +199,28 @@ private:
     // The key's public part as a key blob (no pointers in it to compare).
     static std::vector<BYTE> PublicKey(HCRYPTPROV provider, DWORD spec) {
         std::vector<BYTE> blob;
-        HCRYPTKEY key = 0;
-        if (!CryptGetUserKey(provider, spec, &key)) return blob;
+        qx::CryptKey key;
+        if (!CryptGetUserKey(provider, spec, key.out())) return blob;
         DWORD size = 0;
-        if (CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &size)) {
+        if (CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, nullptr, &size)) {
             blob.resize(size);
-            if (CryptExportKey(key, 0, PUBLICKEYBLOB, 0, blob.data(), &size))
+            if (CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, blob.data(), &size))
                 blob.resize(size);
             else
                 blob.clear();
         }
-        CryptDestroyKey(key);
         return blob;
     }
     bool Changed() {
-        HCRYPTPROV provider = 0;
-        bool exists = CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, 0) != FALSE;
-        if (!exists) return existed_;
-        bool changed = !existed_;
-        for (int i = 0; i < 2 && !changed; ++i) {
-            HCRYPTKEY handle = 0;
-            bool present = CryptGetUserKey(provider, kSpecs[i], &handle) != FALSE;
-            if (handle) CryptDestroyKey(handle);
-            changed = present != keys_[i].present ||
-                      (present && PublicKey(provider, kSpecs[i]) != keys_[i].publicKey);
+        qx::Provider provider;
+        if (!CryptAcquireContextA(provider.out(), nullptr, nullptr, PROV_RSA_FULL, 0))
+            return existed_;
+        if (!existed_) return true;
+        for (int i = 0; i < 2; ++i) {
+            std::vector<BYTE> now = PublicKey(provider.get(), kSpecs[i]);
+            if (now.empty() != !keys_[i].present || now != keys_[i].publicKey) return true;
         }
-        CryptReleaseContext(provider, 0);
-        return changed;
+        return false;
     }
     bool existed_ = false;
     Key keys_[2];
@@ -243,43 +233,35 @@ bool PrivateKeySigns(PCCERT_CONTEXT certificate)
     if (!certificate)
         return false;
     static const BYTE kData[] = "a check of the imported key";
-    HCRYPTPROV provider = 0;
-    DWORD keySpec = 0;
-    BOOL callerFrees = FALSE;
-    if (!CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_SILENT_FLAG, nullptr,
-                                           &provider, &keySpec, &callerFrees))
-        return false;
-    if (keySpec != AT_SIGNATURE)
-        keySpec = AT_KEYEXCHANGE;
     std::vector<BYTE> signature(2048);
     DWORD size = static_cast<DWORD>(signature.size());
-    HCRYPTHASH hash = 0;
-    bool ok = CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash) &&
-              CryptHashData(hash, kData, sizeof kData, 0) &&
-              CryptSignHashA(hash, keySpec, nullptr, 0, signature.data(), &size);
-    if (hash)
-        CryptDestroyHash(hash);
-    if (callerFrees)
-        CryptReleaseContext(provider, 0);
-    if (!ok)
+    {
+        HCRYPTPROV provider = 0;
+        DWORD keySpec = 0;
+        BOOL callerFrees = FALSE;
+        if (!CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_SILENT_FLAG, nullptr,
+                                               &provider, &keySpec, &callerFrees))
+            return false;
+        qx::Provider owned(callerFrees ? provider : 0);
+        if (keySpec != AT_SIGNATURE)
+            keySpec = AT_KEYEXCHANGE;
+        qx::CryptHash hash;
+        if (!CryptCreateHash(provider, CALG_SHA1, 0, 0, hash.out()) ||
+            !CryptHashData(hash.get(), kData, sizeof kData, 0) ||
+            !CryptSignHashA(hash.get(), keySpec, nullptr, 0, signature.data(), &size))
+            return false;
+    }
+    qx::Provider verifier;
+    if (!CryptAcquireContextA(verifier.out(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
         return false;
-
-    HCRYPTPROV verifier = 0;
-    if (!CryptAcquireContextA(&verifier, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
-        return false;
-    HCRYPTKEY publicKey = 0;
-    hash = 0;
-    ok = CryptImportPublicKeyInfo(verifier, X509_ASN_ENCODING,
-                                  &certificate->pCertInfo->SubjectPublicKeyInfo, &publicKey) &&
-         CryptCreateHash(verifier, CALG_SHA1, 0, 0, &hash) &&
-         CryptHashData(hash, kData, sizeof kData, 0) &&
-         CryptVerifySignatureA(hash, signature.data(), size, publicKey, nullptr, 0);
-    if (hash)
-        CryptDestroyHash(hash);
-    if (publicKey)
-        CryptDestroyKey(publicKey);
-    CryptReleaseContext(verifier, 0);
-    return ok;
+    qx::CryptKey publicKey;
+    qx::CryptHash hash;
+    return CryptImportPublicKeyInfo(verifier.get(), X509_ASN_ENCODING,
+                                    &certificate->pCertInfo->SubjectPublicKeyInfo,
+                                    publicKey.out()) &&
+           CryptCreateHash(verifier.get(), CALG_SHA1, 0, 0, hash.out()) &&
+           CryptHashData(hash.get(), kData, sizeof kData, 0) &&
+           CryptVerifySignatureA(hash.get(), signature.data(), size, publicKey.get(), nullptr, 0);
 }
 
 bool ImportPfxData(const BYTE* data, DWORD size, const char* password, const char* storeName,

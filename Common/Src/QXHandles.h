@@ -226,6 +226,18 @@ struct ProviderTraits {
 };
 using Provider = Owned<HCRYPTPROV, ProviderTraits>;
 
+struct CryptKeyTraits {
+    static HCRYPTKEY invalid() { return 0; }
+    static bool close(HCRYPTKEY key) { return CryptDestroyKey(key) != FALSE; }
+};
+using CryptKey = Owned<HCRYPTKEY, CryptKeyTraits>;
+
+struct CryptHashTraits {
+    static HCRYPTHASH invalid() { return 0; }
+    static bool close(HCRYPTHASH hash) { return CryptDestroyHash(hash) != FALSE; }
+};
+using CryptHash = Owned<HCRYPTHASH, CryptHashTraits>;
+
 struct StoreTraits {
     static HCERTSTORE invalid() { return nullptr; }
     static bool close(HCERTSTORE store) { return CertCloseStore(store, 0) != FALSE; }
