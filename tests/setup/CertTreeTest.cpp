@@ -342,6 +342,32 @@ TEST_F(CertTree, StoresAndCertificatesShowUnderTheirBranchesByTheirRealNames) {
     EXPECT_FALSE(On(IDC_SETUP_SELECT));
 }
 
+TEST_F(CertTree, TheStoredOwnCertificateIsFoundAmongCertificatesExactNameFirst) {
+    CertFixture certs;
+    std::string own = certs.NewStore("own");
+    ASSERT_TRUE(certs.MakePerson("Pre", own));
+    ASSERT_TRUE(certs.MakePerson("Pre Longer", own));
+    NamedStore backup(L"Backup (old)");
+    // A name that only a store node begins with names no certificate: the
+    // first own certificate is taken instead, never the store.
+    Set(LoginName(), "Backup", kOwnKey);
+    Seen seen;
+    Start(&seen);
+    HWND tree = Tree();
+    EXPECT_TRUE(form_->IsCertificateNode(QXForm::TreeSelection(tree)));
+    std::string accepted = ReadValues(HKEY_CURRENT_USER, kOwnKey)[LoginName()];
+    EXPECT_TRUE(accepted == "Pre" || accepted == "Pre Longer") << accepted;
+    EXPECT_EQ(ReadValues(HKEY_CURRENT_USER, kSettingsKey)["ownstore"], own);
+
+    // The exact name wins over one that only begins with it.
+    Set(LoginName(), "Pre", kOwnKey);
+    Start(&seen);
+    tree = Tree();
+    EXPECT_EQ(QXForm::TreeText(tree, QXForm::TreeSelection(tree)), "Pre");
+    EXPECT_FALSE(form_->NoOwnCert);
+    EXPECT_EQ(SelectionState(), "shown|Accept &private Certificate|Pre|remove");
+}
+
 TEST_F(CertTree, StoresPastTheTableAreSkippedAndAMissingStoreListIsEmpty) {
     std::vector<std::unique_ptr<NamedStore>> stores;
     for (int i = 0; i < 130; ++i) {
