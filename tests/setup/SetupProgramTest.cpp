@@ -197,6 +197,37 @@ TEST_F(SetupProgram, PathsThatDoNotFitAreNeverSavedCut) {
     }
 }
 
+TEST_F(SetupProgram, TheWelcomeAnsweredYesAcceptsActivatesAndEndsWithZero) {
+    CertFixture certs;
+    std::string own = certs.NewStore("own");
+    ASSERT_TRUE(certs.MakePerson("Welcome Own", own));
+    std::unique_ptr<ProgramProcess> process;
+    HWND main = Start(&process, BinDir() + "\\tvsetup.exe", false);
+    ASSERT_NE(main, nullptr);
+    HWND welcome = WaitForCaption("Tarvisto 2.11 - Setup!");
+    ASSERT_NE(welcome, nullptr) << "no welcome on the first run";
+    EXPECT_EQ(ChildText(welcome, IDC_OKHELP_TEXT).rfind("Hello " + LoginName() + "! Tarvisto is "
+                                                        "successfull installed!", 0),
+              0u);
+    ClickChild(welcome, IDC_OKHELP_OK);  // "Yes"
+    EXPECT_EQ(process->Wait(), 0);
+    EXPECT_EQ(ReadValues(HKEY_CURRENT_USER, kOwnKey)[LoginName()], "Welcome Own");
+    auto settings = ReadValues(HKEY_CURRENT_USER, kSettingsKey);
+    EXPECT_EQ(settings["ownstore"], own);
+    EXPECT_EQ(settings["firsttime"], "No");
+    std::string server = std::string("CLSID\\") + "{fb3b1886-f342-484a-93c8-186391036e0e}" +
+                         "\\InprocServer32";
+    EXPECT_EQ(ReadValues(HKEY_CLASSES_ROOT, server)[""], BinDir() + "\\tvcryptc.dll");
+    EXPECT_EQ(ReadValues(HKEY_CLASSES_ROOT, kShellHandlerKey)[""],
+              "{fb3b1886-f342-484a-93c8-186391036e0e}");
+    for (const char* key : {"*\\shellex\\ContextMenuHandlers\\Tarvisto",
+                            "Directory\\shellex\\ContextMenuHandlers\\Tarvisto",
+                            "Drive\\shellex\\ContextMenuHandlers\\Tarvisto", "Tarvisto", ".sgn",
+                            ".crp", ".sme"})
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, key);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{fb3b1886-f342-484a-93c8-186391036e0e}");
+}
+
 TEST_F(SetupProgram, ARegistrationWhosePathsDoNotFitIsRefusedWholeAndSaidSo) {
     CertFixture certs;
     std::string own = certs.NewStore("own");
