@@ -48,6 +48,7 @@ struct Item {
     UINT id = 0;
     std::string text;
     bool bitmap = false;
+    HBITMAP picture = nullptr;
     std::vector<Item> items;  // of a popup
 };
 
@@ -66,6 +67,7 @@ std::vector<Item> ReadMenu(HMENU menu) {
         item.id = info.hSubMenu ? 0 : info.wID;
         item.text = text;
         item.bitmap = info.hbmpChecked != nullptr && info.hbmpUnchecked != nullptr;
+        item.picture = info.hbmpChecked;
         if (info.hSubMenu) item.items = ReadMenu(info.hSubMenu);
         out.push_back(item);
     }
@@ -305,6 +307,14 @@ TEST_F(MenuTest, ThePopupStandsAtTheGivenPositionWithTheFiveOperations) {
     }
     DestroyMenu(host);
 
+    // A second build of the object shows the same pictures; they go with it.
+    HBITMAP picture = items[3].picture;
+    HMENU again = CreatePopupMenu();
+    Build(*handler, again, 0, 0);
+    EXPECT_EQ(ReadMenu(again)[0].picture, picture);
+    DestroyMenu(again);
+    EXPECT_EQ(GetObjectType(picture), static_cast<DWORD>(OBJ_BITMAP));
+
     // Only the default item asked for, or no room for the operations: nothing.
     for (auto [flags, last] : {std::pair<UINT, UINT>{CMF_DEFAULTONLY, 0x7FFF}, {CMF_NORMAL, kFirst + 4}}) {
         HMENU other = CreatePopupMenu();
@@ -312,6 +322,8 @@ TEST_F(MenuTest, ThePopupStandsAtTheGivenPositionWithTheFiveOperations) {
         EXPECT_EQ(GetMenuItemCount(other), 2);
         DestroyMenu(other);
     }
+    handler.reset();
+    EXPECT_EQ(GetObjectType(picture), 0u);
 }
 
 TEST_F(MenuTest, RecipientsOfThePublicStoreComeFirstAndACommandPacksForTheOneChosen) {
