@@ -34,6 +34,88 @@ ProviderStore OpenWithProvider(TQXCrypt& crypt, const char* storeName)
     return ProviderStore(store, acquired);
 }
 
+// A store that a job keeps open from one message to the next, with the
+// certificate last found in it.
+struct KeptStore {
+    std::string name;
+    ProviderStore store;
+    std::string subject;  // what `certificate` was found by
+    Cert certificate;     // goes before the store is closed
+};
+const size_t kKeptStores = 4;
+
+// What the message members open, bound to what they work with: borrowed from
+// the kept stores of a job, or their own for this call.
+struct MessageStore {
+    ProviderStore ownStore;
+    Cert ownCertificate;
+    HCERTSTORE store = nullptr;
+    HCRYPTPROV provider = 0;
+    PCCERT_CONTEXT certificate = nullptr;
+    // Their own: the certificate goes, then the store, then its provider.
+    void reset()
+    {
+        ownCertificate.reset();
+        ownStore.reset();
+    }
+};
+
+}  // namespace
+
+struct QXKeptStores {
+    std::vector<KeptStore> stores;
+    Provider verifier;  // the key container the verification asks for
+};
+
+namespace {
+
+// The store of that name and its provider, and with a subject the
+// certificate found by it: what the job keeps when it keeps stores open, else
+// opened for this call. Failures are those of OpenStore and FindCertificate.
+bool OpenForMessage(TQXCrypt& crypt, QXKeptStores* kept, const char* storeName,
+                    const char* subject, MessageStore& use)
+{
+    KeptStore* slot = nullptr;
+    if (kept) {
+        for (KeptStore& k : kept->stores)
+            if (k.name == storeName)
+                slot = &k;
+    }
+    if (!slot) {
+        ProviderStore opened = OpenWithProvider(crypt, storeName);
+        if (!opened)
+            return false;
+        if (kept) {
+            if (kept->stores.size() >= kKeptStores)
+                kept->stores.erase(kept->stores.begin());
+            kept->stores.push_back(KeptStore{storeName, std::move(opened), std::string(), Cert()});
+            slot = &kept->stores.back();
+        } else {
+            use.ownStore = std::move(opened);
+        }
+    }
+    use.store = slot ? slot->store.get() : use.ownStore.get();
+    use.provider = slot ? slot->store.provider() : use.ownStore.provider();
+    if (!subject)
+        return true;
+    if (slot && slot->certificate && slot->subject == subject) {
+        use.certificate = slot->certificate.get();
+        return true;
+    }
+    Cert found(crypt.FindCertificate(use.store, subject));
+    if (!found)
+        return false;
+    if (slot) {
+        slot->certificate = std::move(found);
+        slot->subject = subject;
+        use.certificate = slot->certificate.get();
+    } else {
+        use.ownCertificate = std::move(found);
+        use.certificate = use.ownCertificate.get();
+    }
+    return true;
+}
+
 // Room for size + 1 bytes, zeroed at the end; null for sizes that cannot be held.
 BYTE* AllocateOutput(DWORD size)
 {
@@ -61,6 +143,41 @@ bool CallForOutput(Call call, Memory& result, DWORD& size)
     return call(result.get(), &size);
 }
 
+bool g_tightOutput = false;  // tests: every first buffer is too small
+
+// What a message adds to its content at most, beside the certificates it
+// names or carries: algorithm identifiers, versions, the encoded lengths and
+// one signature or one encrypted key of a key of up to 8192 bits.
+const uint64_t kMessageOverhead = 2048;
+
+// Runs a platform call once, into a buffer of `estimate` bytes (what the input
+// determines of the output). Under the platform the size query does all the
+// work of the call itself, so it runs only when the buffer is reported too
+// small: then the size pass and the call again (CallForOutput). An estimate
+// that cannot be held goes that way at once. call(buffer, &size) as there.
+template <class Call>
+bool CallOnce(Call call, uint64_t estimate, Memory& result, DWORD& size)
+{
+    if (g_tightOutput)
+        estimate = 1;
+    if (estimate < 0xFFFFFFFFull) {
+        size = static_cast<DWORD>(estimate);
+        result.reset(AllocateOutput(size));
+        if (!result) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        if (call(result.get(), &size)) {
+            result.get()[size] = 0;
+            return true;
+        }
+        result.reset();
+        if (GetLastError() != ERROR_MORE_DATA)
+            return false;
+    }
+    return CallForOutput(call, result, size);
+}
+
 // Keeps the thread's last-error code of a failing step across clean-up calls
 // that may change it, so that the report names the step that failed.
 class SavedError {
@@ -73,6 +190,8 @@ private:
 
 }  // namespace
 
+void SetTightMessageOutput(bool tight) { g_tightOutput = tight; }
+
 TQXCrypt::TQXCrypt() : files(new TQXFile), message{}
 {
     ClearLastError();
@@ -80,7 +199,19 @@ TQXCrypt::TQXCrypt() : files(new TQXFile), message{}
 
 TQXCrypt::~TQXCrypt()
 {
+    KeepStoresOpen(false);
     delete files;
+}
+
+void TQXCrypt::KeepStoresOpen(bool keep)
+{
+    if (keep && !kept_) {
+        kept_ = new QXKeptStores;
+    } else if (!keep && kept_) {
+        qx::KeptError error;
+        delete kept_;
+        kept_ = nullptr;
+    }
 }
 
 bool TQXCrypt::Report(bool ok, int location, const char* text)
@@ -604,19 +735,17 @@ bool TQXCrypt::SignBuffer(const char* storeName, const char* subject, const BYTE
     if (!storeName || !subject || !data || length == 0 || !output || !outputLength)
         return false;
 
-    ProviderStore store = OpenWithProvider(*this, storeName);
-    if (!store)
-        return false;
-    Cert signer(FindCertificate(store.get(), subject));
-    if (!signer || !CheckSignatureKey(signer.get()))
+    MessageStore use;
+    if (!OpenForMessage(*this, kept_, storeName, subject, use) ||
+        !CheckSignatureKey(use.certificate))
         return false;
 
     CRYPT_SIGN_MESSAGE_PARA para = {};
     para.cbSize = sizeof para;
     para.dwMsgEncodingType = kEncoding;
-    para.pSigningCert = signer.get();
+    para.pSigningCert = use.certificate;
     para.HashAlgorithm.pszObjId = kMd5Oid;
-    PCCERT_CONTEXT certificates[1] = {signer.get()};
+    PCCERT_CONTEXT certificates[1] = {use.certificate};
     para.cMsgCert = 1;
     para.rgpMsgCert = certificates;
 
@@ -624,15 +753,17 @@ bool TQXCrypt::SignBuffer(const char* storeName, const char* subject, const BYTE
     DWORD partLengths[1] = {length};
     DWORD size = 0;
     Memory result;
-    bool ok = CallForOutput(
+    // The content, the certificate and the signer's issuer (a part of it).
+    uint64_t estimate = uint64_t{length} + 2 * uint64_t{use.certificate->cbCertEncoded} +
+                        kMessageOverhead;
+    bool ok = CallOnce(
         [&](BYTE* out, DWORD* n) {
             return CryptSignMessage(&para, FALSE, 1, parts, partLengths, out, n) != FALSE;
         },
-        result, size);
+        estimate, result, size);
     SavedError error;
     error.Take();
-    signer.reset();
-    store.reset();
+    use.reset();
     if (ok) {
         *output = result.release();
         *outputLength = size;
@@ -652,10 +783,16 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
 
     // A provider is acquired so that a missing key container fails as before;
     // the verification itself runs on CryptoAPI's default provider.
-    HCRYPTPROV acquired = 0;
-    if (!AcquireContext(&acquired))
-        return false;
-    Provider provider(acquired);
+    // Within a job the container is asked for once.
+    Provider provider;
+    if (!kept_ || !kept_->verifier) {
+        HCRYPTPROV acquired = 0;
+        if (!AcquireContext(&acquired))
+            return false;
+        provider.reset(acquired);
+        if (kept_)
+            kept_->verifier = std::move(provider);
+    }
 
     CRYPT_VERIFY_MESSAGE_PARA para = {};
     para.cbSize = sizeof para;
@@ -670,7 +807,8 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
         return CryptVerifyMessageSignature(&para, 0, data, length, out, n, signerCert.out()) !=
                FALSE;
     };
-    bool ok = verifyOnly ? verify(nullptr, &size) : CallForOutput(verify, content, size);
+    // The content is a part of the message.
+    bool ok = verifyOnly ? verify(nullptr, &size) : CallOnce(verify, length, content, size);
     SavedError error;
     error.Take();
     provider.reset();
@@ -690,7 +828,8 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
 // CryptoAPI encodes the "no parameters" of the RC4 content encryption as an
 // ASN.1 NULL. Readers that take RC4 parameters as an initial value (openssl
 // among them) refuse a NULL there, while every reader takes absent parameters.
-// So the NULL is dropped and the enclosing lengths are encoded anew.
+// So the NULL is dropped and the enclosing lengths are encoded anew, in the
+// message's own buffer.
 
 namespace {
 
@@ -738,44 +877,41 @@ bool ChildDer(const BYTE* data, const Der& parent, size_t index, Der& child)
     }
 }
 
-void AppendDer(std::vector<BYTE>& out, BYTE tag, const std::vector<BYTE>& content)
+// Header bytes of an element of that content length, in DER's shortest form.
+size_t HeaderSize(size_t length)
 {
-    out.push_back(tag);
-    size_t length = content.size();
-    if (length < 0x80) {
-        out.push_back(static_cast<BYTE>(length));
-    } else {
-        BYTE bytes[4];
-        int count = 0;
+    size_t size = 2;
+    if (length >= 0x80)
         for (size_t l = length; l; l >>= 8)
-            bytes[count++] = static_cast<BYTE>(l & 0xFF);
-        out.push_back(static_cast<BYTE>(0x80 | count));
-        while (count)
-            out.push_back(bytes[--count]);
-    }
-    out.insert(out.end(), content.begin(), content.end());
+            ++size;
+    return size;
 }
 
-// Re-encodes `element` with `cut` (one of its descendants, reached through
-// `path`) left out.
-void EncodeWithout(const BYTE* data, const std::vector<Der>& path, size_t depth,
-                   std::vector<BYTE>& out)
+// Writes tag and length at `at`; the number of bytes written.
+size_t PutHeader(BYTE* at, BYTE tag, size_t length)
 {
-    const Der& element = path[depth];
-    const Der& inner = path[depth + 1];
-    std::vector<BYTE> content(data + element.start + element.header, data + inner.start);
-    if (depth + 2 < path.size())
-        EncodeWithout(data, path, depth + 1, content);
-    content.insert(content.end(), data + inner.end(), data + element.end());
-    AppendDer(out, data[element.start], content);
+    at[0] = tag;
+    if (length < 0x80) {
+        at[1] = static_cast<BYTE>(length);
+        return 2;
+    }
+    size_t count = HeaderSize(length) - 2;
+    at[1] = static_cast<BYTE>(0x80 | count);
+    for (size_t i = 0; i < count; ++i)
+        at[2 + i] = static_cast<BYTE>(length >> (8 * (count - 1 - i)));
+    return 2 + count;
 }
 
 // Drops the NULL parameters of the RC4 content encryption algorithm of an
-// enveloped message; anything else is left as it is.
-void DropRc4NullParameters(BYTE*& message, DWORD& length)
+// enveloped message, in place; anything else is left as it is. The five
+// elements around the NULL get their lengths anew (a header may become
+// shorter), so every byte moves towards the start, at most once: the
+// encrypted content, which follows the algorithm, in one move.
+void DropRc4NullParameters(BYTE* message, DWORD& length)
 {
     static const BYTE rc4Oid[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x04};
-    std::vector<Der> path(6);
+    const size_t levels = 5;
+    Der path[levels + 1];
     // ContentInfo / [0] / EnvelopedData / EncryptedContentInfo / algorithm / NULL
     if (!ReadDer(message, 0, length, path[0]) || path[0].end() != length ||
         !ChildDer(message, path[0], 1, path[1]) || !ChildDer(message, path[1], 0, path[2]) ||
@@ -788,15 +924,30 @@ void DropRc4NullParameters(BYTE*& message, DWORD& length)
         path[5].length != 0 || path[5].end() != path[4].end())
         return;
 
-    std::vector<BYTE> edited;
-    EncodeWithout(message, path, 0, edited);
-    BYTE* replacement = AllocateOutput(static_cast<DWORD>(edited.size()));
-    if (!replacement)
-        return;  // the platform's form is kept
-    memcpy(replacement, edited.data(), edited.size());
-    free(message);
-    message = replacement;
-    length = static_cast<DWORD>(edited.size());
+    // New content lengths, from the innermost out: each element loses the
+    // NULL and what the headers inside it lose.
+    size_t newLength[levels];
+    size_t lost = path[levels].end() - path[levels].start;
+    for (size_t d = levels; d-- > 0;) {
+        newLength[d] = path[d].length - lost;
+        lost += path[d].header - HeaderSize(newLength[d]);
+    }
+    // Level by level: the new header, then the content up to the next level.
+    // What is written never passes what is still to be read.
+    size_t to = 0;
+    for (size_t d = 0; d < levels; ++d) {
+        to += PutHeader(message + to, message[path[d].start], newLength[d]);
+        size_t from = path[d].start + path[d].header;
+        size_t count = path[d + 1].start - from;
+        memmove(message + to, message + from, count);
+        to += count;
+    }
+    // After the NULL: the rest of the five levels.
+    size_t rest = path[levels].end();
+    memmove(message + to, message + rest, length - rest);
+    to += length - rest;
+    message[to] = 0;
+    length = static_cast<DWORD>(to);
 }
 
 }  // namespace
@@ -808,36 +959,32 @@ bool TQXCrypt::EncryptBuffer(const char* storeName, const char* subject, const B
     if (!storeName || !subject || !data || length == 0 || !output || !outputLength)
         return false;
 
-    ProviderStore store = OpenWithProvider(*this, storeName);
-    if (!store)
-        return false;
-    Cert recipient(FindCertificate(store.get(), subject));
-    if (!recipient)
+    MessageStore use;
+    if (!OpenForMessage(*this, kept_, storeName, subject, use))
         return false;
 
     CRYPT_ENCRYPT_MESSAGE_PARA para = {};
     para.cbSize = sizeof para;
     para.dwMsgEncodingType = kEncoding;
-    para.hCryptProv = store.provider();
+    para.hCryptProv = use.provider;
     para.ContentEncryptionAlgorithm.pszObjId = kRc4Oid;
 
-    PCCERT_CONTEXT recipients[1] = {recipient.get()};
+    PCCERT_CONTEXT recipients[1] = {use.certificate};
     DWORD size = 0;
     Memory result;
-    bool ok = CallForOutput(
+    // The content (RC4 keeps its length) and the recipient's issuer.
+    uint64_t estimate = uint64_t{length} + 2 * uint64_t{use.certificate->cbCertEncoded} +
+                        kMessageOverhead;
+    bool ok = CallOnce(
         [&](BYTE* out, DWORD* n) {
             return CryptEncryptMessage(&para, 1, recipients, data, length, out, n) != FALSE;
         },
-        result, size);
-    if (ok) {
-        BYTE* edited = result.release();
-        DropRc4NullParameters(edited, size);
-        result.reset(edited);
-    }
+        estimate, result, size);
+    if (ok)
+        DropRc4NullParameters(result.get(), size);
     SavedError error;
     error.Take();
-    recipient.reset();
-    store.reset();
+    use.reset();
     if (ok) {
         *output = result.release();
         *outputLength = size;
@@ -919,8 +1066,8 @@ bool TQXCrypt::DecryptBuffer(const char* storeName, const BYTE* data, uint32_t l
     if (!data || length == 0 || !storeName || !*storeName || !output || !outputLength)
         return false;
 
-    ProviderStore store = OpenWithProvider(*this, storeName);
-    if (!store)
+    MessageStore use;
+    if (!OpenForMessage(*this, kept_, storeName, nullptr, use))
         return false;
 
     DWORD size = 0;
@@ -928,17 +1075,18 @@ bool TQXCrypt::DecryptBuffer(const char* storeName, const BYTE* data, uint32_t l
     bool ok = false;
     Msg msg(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
     if (msg && CryptMsgUpdate(msg.get(), data, length, TRUE) &&
-        DecryptForStoredRecipient(msg.get(), store.get())) {
-        ok = CallForOutput(
+        DecryptForStoredRecipient(msg.get(), use.store)) {
+        // The content is a part of the message.
+        ok = CallOnce(
             [&](BYTE* out, DWORD* n) {
                 return CryptMsgGetParam(msg.get(), CMSG_CONTENT_PARAM, 0, out, n) != FALSE;
             },
-            result, size);
+            length, result, size);
     }
     SavedError error;
     error.Take();
     msg.reset();
-    store.reset();
+    use.reset();
     if (ok) {
         *output = result.release();
         *outputLength = size;

@@ -26,6 +26,11 @@
 #include <cstdint>
 
 class TQXFile;
+struct QXKeptStores;
+
+// Tests only: with tight set, the message members give the platform a first
+// buffer that is too small, so that the size pass and the second call run.
+void SetTightMessageOutput(bool tight);
 
 // The names of the user's system stores that one enumeration yields: at most
 // 128 names of at most 64 characters each, in the order of the enumeration;
@@ -65,6 +70,12 @@ public:
 
     TQXFile* files;     // whole-file input and output
     char message[1024];  // message of the member called last
+
+    // Within a job of many files: with keep set, the stores that the message
+    // members open, their providers and the certificates found in them stay
+    // open from one message to the next, until keep is cleared or the object
+    // goes. By default nothing is held between calls.
+    void KeepStoresOpen(bool keep);
 
     // Key container and stores.
     bool AcquireContext(HCRYPTPROV* provider);
@@ -161,4 +172,5 @@ public:
 
 private:
     bool Report(bool ok, int location, const char* text);
+    QXKeptStores* kept_ = nullptr;
 };

@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -28,6 +29,55 @@ std::string Take(TQXCrypt& crypt, BYTE* buffer, uint32_t length)
     crypt.FreeBuffer(buffer);
     return s;
 }
+
+// The shape of a DER encoding: one line per element, its depth and tag, and
+// the length of a primitive one. Every length must be in its shortest form
+// and every element must fill its parent exactly; else "malformed".
+bool AddShape(const std::string& der, size_t at, size_t end, int depth, std::string& shape)
+{
+    while (at < end) {
+        if (at + 2 > end)
+            return false;
+        unsigned char tag = static_cast<unsigned char>(der[at]);
+        size_t length = static_cast<unsigned char>(der[at + 1]);
+        size_t header = 2;
+        if (length & 0x80) {
+            size_t count = length & 0x7F;
+            if (count == 0 || count > 4 || at + 2 + count > end || der[at + 2] == 0)
+                return false;
+            length = 0;
+            for (size_t i = 0; i < count; ++i)
+                length = (length << 8) | static_cast<unsigned char>(der[at + 2 + i]);
+            if (length < 0x80 || (count > 1 && length < (size_t{1} << (8 * (count - 1)))))
+                return false;
+            header += count;
+        }
+        if (length > end - at - header)
+            return false;
+        shape += std::to_string(depth) + ":" + std::to_string(tag);
+        if (tag & 0x20) {
+            shape += "\n";
+            if (!AddShape(der, at + header, at + header + length, depth + 1, shape))
+                return false;
+        } else {
+            shape += ":" + std::to_string(length) + "\n";
+        }
+        at += header + length;
+    }
+    return true;
+}
+
+std::string Shape(const std::string& der)
+{
+    std::string shape;
+    return AddShape(der, 0, der.size(), 0, shape) ? shape : "malformed";
+}
+
+// Sets the message members' first buffer too small for the life of the object.
+struct TightOutput {
+    explicit TightOutput(bool tight) { SetTightMessageOutput(tight); }
+    ~TightOutput() { SetTightMessageOutput(false); }
+};
 
 // Alice signs and keeps her own key; Bob's public certificate is in Alice's
 // store of other people; Bob keeps his own key in a store of his own.
@@ -368,6 +418,109 @@ TEST_F(MessageTest, Rc4ParametersAreAbsentAndTheNullFormIsReadToo)
     uint32_t plainLength = 0;
     ASSERT_TRUE(crypt.DecryptBuffer(alice.c_str(), Bytes(platform), size, &plain, &plainLength));
     EXPECT_EQ(input, Take(crypt, plain, plainLength));
+}
+
+// A message call runs once into a buffer sized from the input; only when the
+// platform finds it too small do the size pass and a second call follow. Both
+// roads give the same messages, and the signed message is the platform's own
+// from its size pass and call, byte for byte.
+TEST_F(MessageTest, BothRoadsOfTheMessageCallGiveTheSameBytes)
+{
+    PCCERT_CONTEXT cert = certs->Certificate("Alice Test", alice);
+    ASSERT_NE(nullptr, cert);
+    TQXCrypt crypt;
+    for (size_t size : {size_t{1}, size_t{4000}, size_t{3000000}}) {
+        SCOPED_TRACE(size);
+        const std::string input = tvtest::PatternBytes(size, 11);
+        const uint32_t length = static_cast<uint32_t>(size);
+        std::string sgn[2], crp[2];
+        for (int tight = 0; tight < 2; ++tight) {
+            TightOutput road(tight != 0);
+            BYTE* out = nullptr;
+            uint32_t n = 0;
+            ASSERT_TRUE(crypt.SignBuffer(alice.c_str(), "Alice Test", Bytes(input), length, &out, &n));
+            EXPECT_EQ(0, out[n]);
+            sgn[tight] = Take(crypt, out, n);
+            ASSERT_TRUE(crypt.VerifyBuffer(Bytes(sgn[tight]), n, &out, &n, nullptr, false));
+            EXPECT_TRUE(input == Take(crypt, out, n));
+            ASSERT_TRUE(crypt.EncryptBuffer(alice.c_str(), "Alice Test", Bytes(input), length, &out, &n));
+            EXPECT_EQ(0, out[n]);
+            crp[tight] = Take(crypt, out, n);
+            ASSERT_TRUE(crypt.DecryptBuffer(alice.c_str(), Bytes(crp[tight]), n, &out, &n));
+            EXPECT_TRUE(input == Take(crypt, out, n));
+        }
+        EXPECT_TRUE(sgn[0] == sgn[1]);
+        // The content key is new every time: the same shape, other bytes.
+        EXPECT_EQ(Shape(crp[0]), Shape(crp[1]));
+
+        CRYPT_SIGN_MESSAGE_PARA para = {};
+        para.cbSize = sizeof para;
+        para.dwMsgEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+        para.pSigningCert = cert;
+        char md5[] = szOID_RSA_MD5;
+        para.HashAlgorithm.pszObjId = md5;
+        para.cMsgCert = 1;
+        para.rgpMsgCert = &cert;
+        const BYTE* parts[1] = {Bytes(input)};
+        DWORD partLengths[1] = {length};
+        DWORD n = 0;
+        ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, parts, partLengths, nullptr, &n));
+        std::string platform(n, '\0');
+        ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, parts, partLengths,
+                                     reinterpret_cast<BYTE*>(&platform[0]), &n));
+        platform.resize(n);
+        EXPECT_TRUE(platform == sgn[0]);
+    }
+    CertFreeCertificateContext(cert);
+    EXPECT_EQ("", TakeErrorText());
+}
+
+// The NULL is cut out of the platform's enveloped message where it lies, and
+// the five lengths around it are encoded anew, also where one of them needs a
+// byte less: our messages have the platform's shape less that NULL, at content
+// sizes on both sides of the lengths 128, 256 and 65536 at every level.
+TEST_F(MessageTest, Rc4NullIsCutOutWithTheLengthsAroundItShortest)
+{
+    PCCERT_CONTEXT recipient = certs->Certificate("Alice Test", alice);
+    ASSERT_NE(nullptr, recipient);
+    CRYPT_ENCRYPT_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+    char oid[] = szOID_RSA_RC4;
+    para.ContentEncryptionAlgorithm.pszObjId = oid;
+    const std::string input = tvtest::PatternBytes(66000, 12);
+    TQXCrypt crypt;
+    int shorter = 0;
+    std::vector<std::pair<size_t, size_t>> windows = {{90, 140}, {215, 265}, {65100, 65540}};
+    for (const auto& window : windows) {
+        for (size_t size = window.first; size <= window.second; ++size) {
+            SCOPED_TRACE(size);
+            DWORD n = 0;
+            ASSERT_TRUE(CryptEncryptMessage(&para, 1, &recipient, Bytes(input),
+                                            static_cast<DWORD>(size), nullptr, &n));
+            std::string platform(n, '\0');
+            ASSERT_TRUE(CryptEncryptMessage(&para, 1, &recipient, Bytes(input),
+                                            static_cast<DWORD>(size),
+                                            reinterpret_cast<BYTE*>(&platform[0]), &n));
+            platform.resize(n);
+            std::string expected = Shape(platform);
+            size_t null = expected.find("\n5:5:0\n");
+            ASSERT_NE(std::string::npos, null);
+            expected.erase(null + 1, 6);
+
+            BYTE* out = nullptr;
+            uint32_t length = 0;
+            ASSERT_TRUE(crypt.EncryptBuffer(alice.c_str(), "Alice Test", Bytes(input),
+                                            static_cast<uint32_t>(size), &out, &length));
+            std::string ours = Take(crypt, out, length);
+            ASSERT_EQ(expected, Shape(ours));
+            if (ours.size() < platform.size() - 2)
+                ++shorter;
+        }
+    }
+    CertFreeCertificateContext(recipient);
+    // Each window holds sizes where a length loses a byte.
+    EXPECT_LE(3, shorter);
 }
 
 // Keys of several imported PKCS#12 files, modern and legacy, stay usable side
