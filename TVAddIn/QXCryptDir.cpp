@@ -75,6 +75,9 @@ TQXCryptDir::TQXCryptDir()
     memset(unzipFolder, 0, sizeof unzipFolder);
     memset(messageText, 0, sizeof messageText);
     crypt = new TQXCrypt;
+    // The stores, keys and certificates of the job's messages are opened once
+    // for all its files.
+    crypt->KeepStoresOpen(true);
     fileHelper = new TQXFile;
     ClearLastError();
     bool secure = false;
