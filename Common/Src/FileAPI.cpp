@@ -158,37 +158,49 @@ bool WriteWholeFile(const char* path, const void* data, DWORD length)
         SetLastError(ERROR_DISK_FULL);
         return ReportFileFailure(911, kWriteMessage, path, kFullReason);
     }
-    // The data go to a new file beside the target first; only a complete
-    // file replaces what was there, so a failed write loses nothing. A folder
-    // too long for a temporary name beside it is written directly.
+    // A file that is not there yet is made at its name (and never replaces
+    // one that appears meanwhile). Otherwise the data go to a new file beside
+    // the target first; only a complete file replaces what was there, so a
+    // failed write loses nothing. A folder too long for a temporary name
+    // beside it is written directly. What a failed write made goes again.
     char folder[256];
     char temp[MAX_PATH];
     SplitPath(path, folder, nullptr, nullptr);
     bool direct = strlen(folder) > MAX_PATH - 14;
-    if (!direct && !GetTempFileNameA(folder[0] ? folder : ".", "tvw", 0, temp))
-        return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
-    const char* target = direct ? path : temp;
-    bool ok;
-    {
-        qx::File file(OpenShared(target, GENERIC_WRITE, CREATE_ALWAYS));
+    qx::File file;
+    const char* target = path;
+    if (!direct) {
+        file.reset(OpenShared(path, GENERIC_WRITE, CREATE_NEW));
+        if (!file) {
+            if (!GetTempFileNameA(folder[0] ? folder : ".", "tvw", 0, temp))
+                return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
+            target = temp;
+        }
+    }
+    bool made = static_cast<bool>(file);  // the target itself, made by this call
+    if (!file) {
+        file.reset(OpenShared(target, GENERIC_WRITE, CREATE_ALWAYS));
         if (!file) {
             DWORD code = GetLastError();
-            if (!direct)
+            if (target == temp)
                 DeleteFileA(temp);
             SetLastError(code);
             return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
         }
-        ok = WriteChunks(file.get(), static_cast<const unsigned char*>(data), length) &&
-             FlushFileBuffers(file.get());
-        // A failed step keeps its own error: the handle then goes with its owner.
-        ok = ok && file.close();
     }
-    if (ok && !direct)
+    bool ok = WriteChunks(file.get(), static_cast<const unsigned char*>(data), length) &&
+              FlushFileBuffers(file.get());
+    // A failed step keeps its own error: the handle then goes with its owner.
+    ok = ok && file.close();
+    file.reset();
+    if (ok && target == temp)
         ok = MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
     if (!ok) {
         DWORD code = GetLastError();
-        if (!direct)
+        if (target == temp)
             DeleteFileA(temp);
+        else if (made)
+            DeleteFileA(path);
         SetLastError(code);
         return ReportFileFailure(911, kWriteMessage, path, WriteFailureReason(code));
     }
@@ -459,11 +471,15 @@ bool TQXFile::ReadWholeFile(const char* path, unsigned char** buffer, DWORD* len
     *length = 0;
     if (!path || !path[0] || !PathFits(path))
         return ReportFileFailure(1046, kReadMessage, path, kBadName);
-    if (!FileCanRead(path))
+    // The file is opened once; what cannot be opened for reading is not there.
+    qx::File file(OpenShared(path, GENERIC_READ, OPEN_EXISTING));
+    if (!file)
         return ReportFileFailure(1046, kReadMessage, path, "This file does not exist!");
 
     // A file of 4 GiB or more cannot be handed out whole: refused, never cut.
-    uint64_t size = QueryFileSize(path);
+    LARGE_INTEGER fileSize{};
+    uint64_t size = GetFileSizeEx(file.get(), &fileSize) ? static_cast<uint64_t>(fileSize.QuadPart)
+                                                         : 0;
     uint64_t limit = GetAvailVirtual() / 3;
     if (size == 0 || size > limit || size > 0xFFFFFFFFull)
         return ReportFileFailure(1046, kReadMessage, path, "Insufficient physical memory (RAM)!");
@@ -472,11 +488,6 @@ bool TQXFile::ReadWholeFile(const char* path, unsigned char** buffer, DWORD* len
     if (!data)
         return ReportFileFailure(1046, kReadMessage, path,
                                  "Memory (RAM) could not be allocated!");
-    qx::File file(OpenShared(path, GENERIC_READ, OPEN_EXISTING));
-    if (!file) {
-        free(data);
-        return ReportFileFailure(1046, kReadMessage, path, kOpenReason);
-    }
     uint64_t position = 0;
     bool ok = true;
     while (ok && position < size) {

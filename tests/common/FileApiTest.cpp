@@ -263,6 +263,12 @@ TEST_F(FileApiTest, AWriteThatRunsOutOfDiskSpaceSaysSoAndKeepsTheOldFile)
     EXPECT_FALSE(Contains(error, "(0xb7)")) << error;
     EXPECT_EQ("old contents", tvtest::ReadFileBytes(file));
     EXPECT_EQ(std::vector<std::string>{"old.bin"}, Listing(folder)) << "no stray file";
+    // A file that was not there is written at its name: when that runs out
+    // of room, nothing of it stays.
+    std::string fresh = folder + "\\new.bin";
+    EXPECT_FALSE(WriteWholeFile(fresh.c_str(), big.data(), static_cast<DWORD>(big.size())));
+    EXPECT_TRUE(Contains(TakeError(), "' could not be written! - (Storage capacity destination drive exeeded!)"));
+    EXPECT_EQ(std::vector<std::string>{"old.bin"}, Listing(folder)) << "no stray file";
     DeleteFileA(file.c_str());
 }
 
