@@ -295,7 +295,7 @@ int ReadDirectory(FILE* f, Directory* dir)
 
 Writer::~Writer()
 {
-    if (deflating_)
+    if (zsReady_)
         deflateEnd(&zs_);
     if (f_)
         fclose(f_);
@@ -324,6 +324,8 @@ Writer* Writer::Open(const char* path, int append, const char* removeName)
     // New entries go behind everything present, so that the archive stays
     // readable as it was until the new directory has been written.
     w->entries_ = std::move(dir.entries);
+    for (const Entry& e : w->entries_)
+        w->upperNames_.insert(UpperName(e.name));
     w->comment_ = std::move(dir.comment);
     w->pos_ = w->high_ = dir.fileSize;
     return w.release();
@@ -364,10 +366,7 @@ bool Writer::Put(const void* data, size_t len)
 
 void Writer::DiscardEntry()
 {
-    if (deflating_) {
-        deflateEnd(&zs_);
-        deflating_ = false;
-    }
+    deflating_ = false;  // the stream is reset when the next entry starts
     if (inEntry_)
         pos_ = cur_.localOffset;  // the next entry or the directory overwrites it
     inEntry_ = false;
@@ -432,13 +431,23 @@ int Writer::OpenEntry(const char* name, uint32_t dosDate, uint32_t externalAttr,
         return kErrno;
     }
     if (method == Z_DEFLATED) {
-        zs_ = z_stream();
-        if (deflateInit2(&zs_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-            DiscardEntry();
-            return kInternalError;
+        bool ready = zsReady_ && zsLevel_ == level && deflateReset(&zs_) == Z_OK;
+        if (!ready) {
+            if (zsReady_)
+                deflateEnd(&zs_);
+            zsReady_ = false;
+            zs_ = z_stream();
+            if (deflateInit2(&zs_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
+                Z_OK) {
+                DiscardEntry();
+                return kInternalError;
+            }
+            zsReady_ = true;
+            zsLevel_ = level;
         }
         deflating_ = true;
-        out_.resize(kChunk);
+        if (out_.size() < kChunk)
+            out_.resize(kChunk);
     }
     return kOk;
 }
@@ -483,16 +492,25 @@ int Writer::Write(const void* data, unsigned len)
         entryFailed_ = true;
         return kParamError;
     }
-    crc_ = (uint32_t)crc32(crc_, (const Bytef*)data, len);
     usize_ += len;
     if (deflating_) {
-        zs_.next_in = (Bytef*)data;
-        zs_.avail_in = len;
-        if (!FlushDeflate(Z_NO_FLUSH)) {
-            entryFailed_ = true;
-            return kErrno;
+        // Piece by piece, so that deflate reads each piece while the CRC has
+        // just brought it into the cache.
+        const Bytef* p = (const Bytef*)data;
+        for (unsigned left = len; left > 0;) {
+            unsigned n = left < kChunk ? left : (unsigned)kChunk;
+            crc_ = (uint32_t)crc32(crc_, p, n);
+            zs_.next_in = (Bytef*)p;
+            zs_.avail_in = n;
+            if (!FlushDeflate(Z_NO_FLUSH)) {
+                entryFailed_ = true;
+                return kErrno;
+            }
+            p += n;
+            left -= n;
         }
     } else {
+        crc_ = (uint32_t)crc32(crc_, (const Bytef*)data, len);
         csize_ += len;
         if (!Put(data, len)) {
             failed_ = true;
@@ -517,7 +535,6 @@ int Writer::CloseEntry()
         zs_.next_in = nullptr;
         zs_.avail_in = 0;
         bool ok = FlushDeflate(Z_FINISH);
-        deflateEnd(&zs_);
         deflating_ = false;
         if (!ok) {
             DiscardEntry();
@@ -547,6 +564,7 @@ int Writer::CloseEntry()
     }
     inEntry_ = false;
     entries_.push_back(cur_);
+    upperNames_.insert(UpperName(cur_.name));
     changed_ = true;
     return kOk;
 }
@@ -556,8 +574,12 @@ int Writer::Contains(const char* name, bool caseSensitive, int* found) const
     if (!name || !found)
         return kParamError;
     *found = 0;
+    if (!caseSensitive) {
+        *found = upperNames_.count(UpperName(name)) ? 1 : 0;
+        return kOk;
+    }
     for (const Entry& e : entries_)
-        if (SameName(e.name, name, caseSensitive)) {
+        if (SameName(e.name, name, true)) {
             *found = 1;
             break;
         }

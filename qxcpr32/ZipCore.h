@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include <zlib.h>
@@ -63,6 +64,8 @@ bool WriteFailedForRoom();
 void SetDiskFullError();
 // Compares two entry names; ignores case unless caseSensitive.
 bool SameName(const std::string& a, const char* b, bool caseSensitive);
+// The name upper-cased as SameName compares it without case.
+std::string UpperName(const std::string& name);
 
 // Reads the end record and the central directory of an open archive.
 int ReadDirectory(FILE* f, Directory* dir);
@@ -93,6 +96,7 @@ private:
 
     FILE* f_ = nullptr;
     std::vector<Entry> entries_;
+    std::unordered_set<std::string> upperNames_;  // of entries_, for Contains
     std::string comment_;
     uint64_t pos_ = 0;       // where the next entry or the directory starts
     uint64_t high_ = 0;      // the highest position written so far
@@ -106,7 +110,11 @@ private:
 
     bool inEntry_ = false;
     bool entryFailed_ = false;
-    bool deflating_ = false;
+    bool deflating_ = false;  // the current entry is deflated through zs_
+    // One deflate stream for the archive's life: reset for each entry, made
+    // anew only for another level.
+    bool zsReady_ = false;
+    int zsLevel_ = 0;
     Entry cur_;
     z_stream zs_{};
     uint32_t crc_ = 0;

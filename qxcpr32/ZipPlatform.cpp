@@ -123,4 +123,17 @@ bool SameName(const std::string& a, const char* b, bool caseSensitive)
 #endif
 }
 
+std::string UpperName(const std::string& name)
+{
+    std::string upper = name;
+#ifdef _WIN32
+    if (!upper.empty())
+        CharUpperBuffA(&upper[0], (DWORD)upper.size());
+#else
+    for (char& c : upper)
+        c = (char)toupper((unsigned char)c);
+#endif
+    return upper;
+}
+
 }  // namespace qxzip

@@ -85,6 +85,30 @@ uint32_t DosFromSystemTime(const SYSTEMTIME& st)
     return (date << 16) | time;
 }
 
+// One look at the directory entry of a path: whether it names a folder or an
+// empty file and, for anything else, its last-write time as DOS time. False
+// when one look cannot tell.
+bool LookUpEntry(const char* path, bool* folder, bool* empty, uint32_t* dosDateTime)
+{
+    if (strnlen(path, 256) >= 256 || strpbrk(path, "*?"))
+        return false;
+    WIN32_FIND_DATAA record;
+    qx::Find listing(FindFirstFileA(path, &record));
+    if (!listing)
+        return false;
+    *folder = (record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    *empty = !*folder && record.nFileSizeLow == 0 && record.nFileSizeHigh == 0;
+    if (*empty)
+        return true;
+    FILETIME local;
+    SYSTEMTIME st;
+    if (!FileTimeToLocalFileTime(&record.ftLastWriteTime, &local) ||
+        !FileTimeToSystemTime(&local, &st))
+        return false;
+    *dosDateTime = DosFromSystemTime(st);
+    return true;
+}
+
 // Something lies at the name, or whether it does cannot be told: a file that
 // cannot be read is still someone's, never written over or removed unasked.
 bool NameInUse(const char* path)
@@ -308,16 +332,23 @@ bool TQXZip::AddEntry(const char* path, const char* name, const char* comment, u
     entryWritten = false;
     if (!path || !zipHandle)
         return false;
-    bool folder = IsDirectory(path);
-    if (!folder && QueryFileSize(path) == 0)
-        return true;  // an empty or missing file gets no entry
+    bool folder = false;
+    bool empty = false;
+    uint32_t dos = 0;
+    if (!LookUpEntry(path, &folder, &empty, &dos)) {
+        // What one look could not tell, asked step by step.
+        folder = IsDirectory(path);
+        if (!folder && QueryFileSize(path) == 0)
+            return true;  // an empty or missing file gets no entry
+        WIN32_FIND_DATAA record;
+        if (!GetDosFileTime(path, &record, &dos))
+            return ReportNamed(false, 1786, kAddError, path, nullptr);
+    } else if (empty) {
+        return true;
+    }
 
     bool ok = false;
-    uint32_t dos = 0;
-    WIN32_FIND_DATAA record;
     char entry[256];
-    if (!GetDosFileTime(path, &record, &dos))
-        return ReportNamed(false, 1786, kAddError, path, nullptr);
     if (name) {
         ok = CopyText(entry, sizeof entry, name);
     } else {
