@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 using ziptest::Item;
 using ziptest::ReadItem;
@@ -44,6 +45,70 @@ TEST(ZipLibrary, RoundTripKeepsNamesBytesTimesCommentsAndMethods)
         EXPECT_EQ(items[i].comment, read[i].comment);
         EXPECT_EQ(items[i].dosDate, read[i].dosDate);
         EXPECT_EQ((unsigned long)items[i].method, read[i].method);
+    }
+}
+
+// Writes one entry at the level, its data in pieces of `piece` bytes (0: in
+// one write).
+bool WriteEntry(zipFile z, const std::string& name, const std::string& data, int level,
+                size_t piece)
+{
+    zip_fileinfo info = {};
+    info.dosDate = 0x58A16000;
+    if (zipOpenNewFileInZip(z, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, 8, level) !=
+        ZIP_OK)
+        return false;
+    size_t step = piece ? piece : data.size();
+    for (size_t at = 0; at < data.size(); at += step) {
+        size_t n = data.size() - at < step ? data.size() - at : step;
+        if (zipWriteInFileInZip(z, data.data() + at, (unsigned)n) < 0)
+            return false;
+    }
+    return zipCloseFileInZip(z) == ZIP_OK;
+}
+
+// The entries of one archive deflate as if each were alone in an archive of
+// its own and written in one piece: the same local header and data, byte for
+// byte, whatever the levels before them and however their data came.
+TEST(ZipLibrary, EntriesDeflateAsIfEachWereAloneAndWrittenWhole)
+{
+    TempDir dir("zl");
+    std::string text;
+    for (int i = 0; text.size() < 400000; ++i)
+        text += "line " + std::to_string(i * 7919 % 1000) + " of some text\r\n";
+    struct Row {
+        const char* name;
+        std::string data;
+        int level;
+        size_t piece;
+    } rows[] = {
+        {"a.txt", text, 6, 1000},
+        {"b.bin", tvtest::PatternBytes(150000, 9), 6, 65536 + 3},
+        {"c.txt", text.substr(0, 5000), 9, 7},
+        {"d.txt", text.substr(1000, 90000), 1, 0},
+        {"e.txt", text, -1, 200000},
+    };
+    std::string all = dir / "all.zip";
+    zipFile z = zipOpen(all.c_str(), 0, nullptr);
+    ASSERT_NE(nullptr, z);
+    for (const Row& row : rows)
+        ASSERT_TRUE(WriteEntry(z, row.name, row.data, row.level, row.piece)) << row.name;
+    ASSERT_EQ(ZIP_OK, zipClose(z, nullptr));
+    const std::string allBytes = tvtest::ReadFileBytes(all);
+
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string one = dir / "one.zip";
+        z = zipOpen(one.c_str(), 0, nullptr);
+        ASSERT_NE(nullptr, z);
+        ASSERT_TRUE(WriteEntry(z, row.name, row.data, row.level, 0));
+        ASSERT_EQ(ZIP_OK, zipClose(z, nullptr));
+        const std::string oneBytes = tvtest::ReadFileBytes(one);
+        // The single entry's local part ends where the directory begins.
+        size_t directory = oneBytes.find("PK\x01\x02");
+        ASSERT_NE(std::string::npos, directory);
+        size_t at = ziptest::DataOffset(allBytes, row.name) - ziptest::DataOffset(oneBytes, row.name);
+        EXPECT_TRUE(allBytes.compare(at, directory, oneBytes, 0, directory) == 0);
     }
 }
 
