@@ -223,8 +223,10 @@ private:
                           const char* recipientSubject);
     bool FileOperationBody(uint32_t opKind, int32_t fileCount, const char* input,
                            const char* recipientSubject);
+    // inputSize: the input's size when the caller has just taken it from the
+    // directory; 0 asks the directory.
     bool RunMessageStep(int32_t op, const char* storeName, const char* subject,
-                        const char* input, const char* output);
+                        const char* input, const char* output, uint64_t inputSize = 0);
     bool RunTree(uint32_t opKind, int32_t fileCount, const char* folder,
                  const char* recipientSubject, int location);
     void ReleaseSigner();

@@ -143,7 +143,7 @@ bool TQXCryptDir::RunFileOperation(uint32_t opKind, int32_t fileCount, const cha
 }
 
 bool TQXCryptDir::RunMessageStep(int32_t op, const char* storeName, const char* subject,
-                                 const char* input, const char* output) {
+                                 const char* input, const char* output, uint64_t inputSize) {
     // The questions before a step free the output's name (the old file is
     // moved aside), so whatever lies there after a failed step is the step's
     // own. Something found there now is no one's to replace.
@@ -159,7 +159,7 @@ bool TQXCryptDir::RunMessageStep(int32_t op, const char* storeName, const char* 
         memset(&signer, 0, sizeof signer);
     }
     bool ok = false;
-    if (QueryFileSize(input) <= QX_WORKER_THRESHOLD) {
+    if ((inputSize ? inputSize : QueryFileSize(input)) <= QX_WORKER_THRESHOLD) {
         switch (op) {
         case OpSign: ok = crypt->SignFile(storeName, subject, input, output); break;
         case OpVerify: ok = crypt->VerifyFile(input, output, &signer); break;
@@ -253,7 +253,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         inputInfo = fileHelper->GetFileInfo(input);
         if (!inputInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
-        if (!RunMessageStep(opKind, storeName, subject, input, output)) return false;
+        if (!RunMessageStep(opKind, storeName, subject, input, output, size)) return false;
         if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
         return DeleteSourceFile(input);
     }
@@ -266,7 +266,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         inputInfo = fileHelper->GetFileInfo(input);
         if (!inputInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
-        if (!RunMessageStep(OpDecrypt, storeName, nullptr, input, output)) return false;
+        if (!RunMessageStep(OpDecrypt, storeName, nullptr, input, output, size)) return false;
         if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
         return HandleResult(input, output, static_cast<uint32_t>(fileCount), OpDecrypt);
     }
@@ -276,7 +276,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         inputInfo = fileHelper->GetFileInfo(input);
         if (!inputInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
-        if (!RunMessageStep(OpVerify, nullptr, nullptr, input, output)) return false;
+        if (!RunMessageStep(OpVerify, nullptr, nullptr, input, output, size)) return false;
         // The signer is checked against the stores before the window calls
         // the signature valid.
         if (!RecordSignerCertificate(&signer)) {
@@ -299,7 +299,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         // A file of the intermediate's name is the user's: it is not asked
         // about, so it must survive the intermediate.
         if (!KeepAside(intermediate)) return false;
-        if (!RunMessageStep(OpVerify, nullptr, nullptr, input, intermediate)) return false;
+        if (!RunMessageStep(OpVerify, nullptr, nullptr, input, intermediate, size)) return false;
         if (!RecordSignerCertificate(&signer)) return false;
         status.displayKind = StatusSignatureValid;
         CopyText(status.detail, sizeof status.detail, signer.subject);
@@ -327,7 +327,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         // replaced only by a complete new one and comes back after a failure.
         if (!KeepAside(intermediate)) return false;
         if (!ReplaceAside(output)) return false;
-        if (!RunMessageStep(OpEncrypt, storeName, recipientCopy, input, intermediate)) return false;
+        if (!RunMessageStep(OpEncrypt, storeName, recipientCopy, input, intermediate, size)) return false;
         if (!ReadOwnCertName(subject)) return false;
         if (!ReadStoreName(2, storeName)) return false;
         if (!RunMessageStep(OpSign, storeName, subject, intermediate, output)) {
