@@ -143,10 +143,18 @@ for job in $jobs; do
   line="$line $job $(median ${whole[$job]}) ms;"
 done
 echo "${line%;}"
-# Peak memory of tvcrypte itself (its resident set, Wine's own part included).
-rm -f "$work/j/sign/data.bin.sgn"
-peak=$(cd "$work/j/sign" && /usr/bin/time -f %M wine "$tvcrypte" data.bin /SGN 2>&1 </dev/null >/dev/null | tail -1)
-echo "tvcrypte sign peak resident set: $((peak / 1024)) MiB"
+# Peak memory of tvcrypte itself (its resident set, Wine's own part
+# included), signing and encrypting; medians of three runs.
+for job in sign encrypt; do
+  peaks=""
+  for run in 1 2 3; do
+    rm -f "$work/j/$job/data.bin.sgn" "$work/j/$job/data.bin.crp"
+    switch=/SGN; [ "$job" = encrypt ] && switch=/CRP
+    peaks="$peaks $(cd "$work/j/$job" && /usr/bin/time -f %M timeout 600 wine "$tvcrypte" data.bin $switch 2>&1 </dev/null >/dev/null | tail -1)"
+  done
+  # shellcheck disable=SC2086
+  echo "tvcrypte $job peak resident set: $(( $(median $peaks) / 1024 )) MiB"
+done
 
 # Per file: a folder of many small files against one of few, both signed by
 # tvcrypte; the difference of the two jobs divided by the difference of files.

@@ -72,7 +72,9 @@ bool WalkLevel(CDirX* walker, WalkRecord* record)
             // Junctions and links are not followed: they may lead outside the
             // tree or back into it.
         } else if (isFolder) {
+            walker->walkEntry = &entry;
             walker->In(entry.cFileName);
+            walker->walkEntry = nullptr;
             WalkRecord sub;
             memset(&sub, 0, sizeof sub);
             memcpy(sub.folder, path, 256);
@@ -81,7 +83,9 @@ bool WalkLevel(CDirX* walker, WalkRecord* record)
                 ok = false;
             walker->Out(entry.cFileName);
         } else {
+            walker->walkEntry = &entry;
             walker->At(path);
+            walker->walkEntry = nullptr;
         }
         if (!FindNextFileA(record->find, &record->entry)) {
             if (GetLastError() != ERROR_NO_MORE_FILES)

@@ -33,6 +33,9 @@ public:
     bool WalkTree(WalkRecord record);
 
     char mask[256];
+    // The listing's entry of the folder or file whose In or At runs now;
+    // null outside those calls.
+    const WIN32_FIND_DATAA* walkEntry = nullptr;
 
 protected:
     TQXTools tools;

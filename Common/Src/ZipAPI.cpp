@@ -86,16 +86,23 @@ uint32_t DosFromSystemTime(const SYSTEMTIME& st)
 }
 
 // One look at the directory entry of a path: whether it names a folder or an
-// empty file and, for anything else, its last-write time as DOS time. False
-// when one look cannot tell.
-bool LookUpEntry(const char* path, bool* folder, bool* empty, uint32_t* dosDateTime)
+// empty file and, for anything else, its last-write time as DOS time. The
+// entry of a tree walk's listing (`listed`, for the path's last component)
+// saves the look. False when one look cannot tell.
+bool LookUpEntry(const char* path, const WIN32_FIND_DATAA* listed, bool* folder, bool* empty,
+                 uint32_t* dosDateTime)
 {
     if (strnlen(path, 256) >= 256 || strpbrk(path, "*?"))
         return false;
     WIN32_FIND_DATAA record;
-    qx::Find listing(FindFirstFileA(path, &record));
-    if (!listing)
-        return false;
+    const char* last = strrchr(path, '\\');
+    if (listed && last && strcmp(last + 1, listed->cFileName) == 0) {
+        record = *listed;
+    } else {
+        qx::Find listing(FindFirstFileA(path, &record));
+        if (!listing)
+            return false;
+    }
     *folder = (record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     *empty = !*folder && record.nFileSizeLow == 0 && record.nFileSizeHigh == 0;
     if (*empty)
@@ -335,7 +342,7 @@ bool TQXZip::AddEntry(const char* path, const char* name, const char* comment, u
     bool folder = false;
     bool empty = false;
     uint32_t dos = 0;
-    if (!LookUpEntry(path, &folder, &empty, &dos)) {
+    if (!LookUpEntry(path, walkEntry, &folder, &empty, &dos)) {
         // What one look could not tell, asked step by step.
         folder = IsDirectory(path);
         if (!folder && QueryFileSize(path) == 0)

@@ -116,6 +116,37 @@ protected:
     TempDir dir{"zc"};
 };
 
+// A tree walk takes kind, size and time of each entry from its listing; a
+// path given by itself is looked up. Both give the same archive, byte for byte.
+TEST_F(ZipClass, ATreeZipsAsItsPathsOneByOne)
+{
+    MakeDir(dir / "t\\b\\c");
+    WriteFileBytes(dir / "t\\one.txt", std::string(3000, 'a'));
+    WriteFileBytes(dir / "t\\b\\two.bin", tvtest::PatternBytes(20000, 5));
+    WriteFileBytes(dir / "t\\b\\c\\empty.txt", "");
+    WriteFileBytes(dir / "t\\b\\c\\three.txt", "three");
+    std::string walked = dir / "walked.zip";
+    ProbeZip zip;
+    ASSERT_TRUE(ZipPaths(zip, dir.path(), walked, {dir / "t"}));
+    std::vector<std::string> names = ziptest::Names(ReadBack(walked));
+    EXPECT_EQ(5u, names.size()) << "b/, c/ and three files, not the empty one";
+
+    std::string single = dir / "single.zip";
+    ProbeZip one;
+    ASSERT_TRUE(one.OpenArchive(dir.path().c_str(), single.c_str(), true, -1));
+    for (std::string name : names) {
+        if (name.back() == '/')
+            name.pop_back();
+        for (char& c : name)
+            if (c == '/')
+                c = '\\';
+        ASSERT_TRUE(one.AddFile((dir / name).c_str(), "entry comment", 10)) << name;
+    }
+    ASSERT_TRUE(one.CloseArchive("global comment"));
+    EXPECT_TRUE(ReadFileBytes(walked) == ReadFileBytes(single));
+    EXPECT_EQ("", HeldError());
+}
+
 TEST_F(ZipClass, TreeGivesSubfolderEntriesAndSkipsTheArchiveInside)
 {
     // a\b\c.txt zipped with the parent of a as base; the archive lies in a itself.
