@@ -79,6 +79,23 @@ deflate_seconds() {  # folder
   wine "$exe" deflate 6 "$(win "$1")" | tr -d "\r" | awk "/^deflate/ {print \$2}"
 }
 median() { python3 -c "import sys, statistics; print(statistics.median(float(x) for x in sys.argv[1:]))" "$@"; }
+# The zip's time against raw deflate over the same bytes, and the base build's
+# when one is measured beside it (q_pack, raw_deflate and base_packs are set).
+# usage: report_pack ARCHIVE BASE_ARCHIVE
+report_pack() {
+  printf "%-28s %8.2f s %s\n" "qxcpr32 zip (level 6)" "$q_pack" "$(rate "$q_pack")"
+  printf "%-28s %8.2f s %s\n" "raw deflate (level 6)" "$raw_deflate" "$(rate "$raw_deflate")"
+  printf "%-28s %8.2f\n" "zip / raw deflate (speed)" "$(python3 -c "print($raw_deflate / $q_pack)")"
+  if [ -n "$base_exe" ]; then
+    local b
+    # shellcheck disable=SC2086
+    b=$(median $base_packs)
+    printf "%-28s %8.2f s %s (zip / raw deflate %.2f)\n" "  base build's zip" "$b" "$(rate "$b")" \
+      "$(python3 -c "print($raw_deflate / $b)")"
+    cmp -s "$1" "$2" && echo "  the two builds' archives are the same bytes"
+  fi
+  return 0
+}
 packs=""; deflates=""; walls=""; base_packs=""
 for run in $(seq 1 "$runs"); do
   t0=$(now); packs="$packs $(pack_seconds "$exe" "$work/ours.zip" "$work/data")"; t1=$(now)
@@ -100,16 +117,7 @@ unzip -tq "$work/ours.zip" >/dev/null && echo "unzip -t on the qxcpr32 archive: 
 diff -r "$work/data" "$work/out-ours/data" >/dev/null && echo "qxcpr32 round trip: identical"
 echo "input: $((bytes / 1000000)) MB; archives: qxcpr32 $(( $(stat -c %s "$work/ours.zip") / 1000000 )) MB," \
      "zip -6 $(( $(stat -c %s "$work/theirs.zip") / 1000000 )) MB"
-printf "%-28s %8.2f s %s\n" "qxcpr32 zip (level 6)" "$q_pack" "$(rate "$q_pack")"
-printf "%-28s %8.2f s %s\n" "raw deflate (level 6)" "$raw_deflate" "$(rate "$raw_deflate")"
-printf "%-28s %8.2f\n" "zip / raw deflate (speed)" "$(python3 -c "print($raw_deflate / $q_pack)")"
-if [ -n "$base_exe" ]; then
-  # shellcheck disable=SC2086
-  b=$(median $base_packs)
-  printf "%-28s %8.2f s %s (zip / raw deflate %.2f)\n" "  base build's zip" "$b" "$(rate "$b")" \
-    "$(python3 -c "print($raw_deflate / $b)")"
-  cmp -s "$work/ours.zip" "$work/base.zip" && echo "  the two builds' archives are the same bytes"
-fi
+report_pack "$work/ours.zip" "$work/base.zip"
 printf "%-28s %8.2f s %s\n" "  same, with Wine start" "$q_pack_wall" "$(rate "$q_pack_wall")"
 printf "%-28s %8.2f s %s\n" "zip -6" "$z_pack" "$(rate "$z_pack")"
 printf "%-28s %8.2f s %s\n" "qxcpr32 unzip" "$q_unpack" "$(rate "$q_unpack")"
@@ -142,13 +150,4 @@ done
 # shellcheck disable=SC2086
 q_pack=$(median $packs); raw_deflate=$(median $deflates)
 echo "many small files: 3000 files in 40 folders, $((bytes / 1000)) KB"
-printf "%-28s %8.2f s %s\n" "qxcpr32 zip (level 6)" "$q_pack" "$(rate "$q_pack")"
-printf "%-28s %8.2f s %s\n" "raw deflate (level 6)" "$raw_deflate" "$(rate "$raw_deflate")"
-printf "%-28s %8.2f\n" "zip / raw deflate (speed)" "$(python3 -c "print($raw_deflate / $q_pack)")"
-if [ -n "$base_exe" ]; then
-  # shellcheck disable=SC2086
-  b=$(median $base_packs)
-  printf "%-28s %8.2f s %s (zip / raw deflate %.2f)\n" "  base build's zip" "$b" "$(rate "$b")" \
-    "$(python3 -c "print($raw_deflate / $b)")"
-  cmp -s "$work/small.zip" "$work/small-base.zip" && echo "  the two builds' archives are the same bytes"
-fi
+report_pack "$work/small.zip" "$work/small-base.zip"
