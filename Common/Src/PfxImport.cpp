@@ -197,10 +197,10 @@ private:
         std::vector<BYTE> publicKey;
     };
     // The key's public part as a key blob (no pointers in it to compare).
-    static std::vector<BYTE> PublicKey(HCRYPTPROV provider, DWORD spec) {
+    static std::vector<BYTE> PublicKey(HCRYPTPROV provider, DWORD keyKind) {
         std::vector<BYTE> blob;
         qx::CryptKey key;
-        if (!CryptGetUserKey(provider, spec, key.out())) return blob;
+        if (!CryptGetUserKey(provider, keyKind, key.out())) return blob;
         DWORD size = 0;
         if (CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, nullptr, &size)) {
             blob.resize(size);

@@ -378,6 +378,17 @@ TEST_F(MessageTest, FailuresNameTheInnermostStep)
     EXPECT_TRUE(StartsWith(TakeErrorText(), "No certificate could be found in database! "));
 }
 
+// The platform's own encryption with RC4, as a peer would encrypt.
+static CRYPT_ENCRYPT_MESSAGE_PARA PlatformRc4Para()
+{
+    static char oid[] = szOID_RSA_RC4;
+    CRYPT_ENCRYPT_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+    para.ContentEncryptionAlgorithm.pszObjId = oid;
+    return para;
+}
+
 // Our enveloped messages carry RC4 without parameters; messages in the
 // platform's own form (an ASN.1 NULL there) are read as well.
 TEST_F(MessageTest, Rc4ParametersAreAbsentAndTheNullFormIsReadToo)
@@ -398,11 +409,7 @@ TEST_F(MessageTest, Rc4ParametersAreAbsentAndTheNullFormIsReadToo)
 
     PCCERT_CONTEXT recipient = certs->Certificate("Alice Test", alice);
     ASSERT_NE(nullptr, recipient);
-    CRYPT_ENCRYPT_MESSAGE_PARA para = {};
-    para.cbSize = sizeof para;
-    para.dwMsgEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-    char oid[] = szOID_RSA_RC4;
-    para.ContentEncryptionAlgorithm.pszObjId = oid;
+    CRYPT_ENCRYPT_MESSAGE_PARA para = PlatformRc4Para();
     DWORD size = 0;
     ASSERT_TRUE(CryptEncryptMessage(&para, 1, &recipient, Bytes(input), 300, nullptr, &size));
     std::string platform(size, '\0');
@@ -483,11 +490,7 @@ TEST_F(MessageTest, Rc4NullIsCutOutWithTheLengthsAroundItShortest)
 {
     PCCERT_CONTEXT recipient = certs->Certificate("Alice Test", alice);
     ASSERT_NE(nullptr, recipient);
-    CRYPT_ENCRYPT_MESSAGE_PARA para = {};
-    para.cbSize = sizeof para;
-    para.dwMsgEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-    char oid[] = szOID_RSA_RC4;
-    para.ContentEncryptionAlgorithm.pszObjId = oid;
+    CRYPT_ENCRYPT_MESSAGE_PARA para = PlatformRc4Para();
     const std::string input = tvtest::PatternBytes(66000, 12);
     TQXCrypt crypt;
     int shorter = 0;

@@ -62,66 +62,6 @@ private:
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-// Every row of the registration under HKEY_CLASSES_ROOT and the keys it
-// makes, removed before and after a test.
-void RemoveShellRows() {
-    for (const char* key :
-         {"*\\shellex\\ContextMenuHandlers\\Tarvisto", "Directory\\shellex\\ContextMenuHandlers\\Tarvisto",
-          "Drive\\shellex\\ContextMenuHandlers\\Tarvisto", "Tarvisto", ".sgn", ".crp", ".sme"})
-        RegDeleteTreeA(HKEY_CLASSES_ROOT, key);
-    RegDeleteTreeA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + QX_MENU_CLASS_TEXT).c_str());
-}
-
-std::string ReadClassValue(const std::string& key, const char* name) {
-    auto values = ReadValues(HKEY_CLASSES_ROOT, key);
-    auto found = values.find(name ? name : "");
-    return found == values.end() ? "(missing)" : found->second;
-}
-
-bool ClassKeyExists(const std::string& key) {
-    HKEY handle;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(handle);
-    return true;
-}
-
-void SetClassValue(const std::string& key, const char* name, const std::string& data,
-                   DWORD options = 0) {
-    HKEY handle;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, options, KEY_WRITE,
-                              nullptr, &handle, nullptr),
-              ERROR_SUCCESS)
-        << key;
-    RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                   static_cast<DWORD>(data.size() + 1));
-    RegCloseKey(handle);
-}
-
-// The twelve rows the registration writes, for a program in folder.
-struct ShellRow {
-    std::string key;
-    const char* name;
-    std::string data;
-};
-std::vector<ShellRow> ExpectedRows(const std::string& folder) {
-    std::string g = QX_MENU_CLASS_TEXT;
-    return {
-        {"*\\shellex\\ContextMenuHandlers\\Tarvisto", nullptr, g},
-        {"Directory\\shellex\\ContextMenuHandlers\\Tarvisto", nullptr, g},
-        {"Drive\\shellex\\ContextMenuHandlers\\Tarvisto", nullptr, g},
-        {"CLSID\\" + g, nullptr, "Tarvisto"},
-        {"CLSID\\" + g + "\\InprocServer32", nullptr, folder + "\\tvcryptc.dll"},
-        {"CLSID\\" + g + "\\InprocServer32", "ThreadingModel", "Apartment"},
-        {"Tarvisto\\shell\\open\\command", nullptr, "\"" + folder + "\\tvcrypte.exe\" \"%1\""},
-        {"Tarvisto\\DefaultIcon", nullptr, folder + "\\tvcrypte.exe,0"},
-        {"Tarvisto", nullptr, "Tarvisto 2.11 - File"},
-        {".sgn", nullptr, "Tarvisto"},
-        {".crp", nullptr, "Tarvisto"},
-        {".sme", nullptr, "Tarvisto"},
-    };
-}
-
 class CertTree : public SetupTest {
 protected:
     void SetUp() override {
@@ -469,7 +409,7 @@ TEST_F(CertTree, TheFirstRunWelcomesAcceptsTheFirstOwnCertificateAndWritesTheRow
     EXPECT_EQ(settings["firsttime"], "No");
     EXPECT_EQ(Text(IDC_SETUP_ACTIVATE), "&Deactivate");
     EXPECT_TRUE(On(IDC_SETUP_ACTIVATE));
-    for (const ShellRow& row : ExpectedRows(ExeDir()))
+    for (const ShellRow& row : ShellRows(ExeDir()))
         EXPECT_EQ(ReadClassValue(row.key, row.name), row.data)
             << row.key << " " << (row.name ? row.name : "(default)");
     EXPECT_TRUE(form_->IsShellExtensionRegistered());
@@ -669,7 +609,7 @@ TEST_F(CertTree, RegistrationRowsAreWrittenWholeOrNotAtAllAndRemovalSparesOthers
     TTVSetupForm form(nullptr);  // never pumped: no start-up
     std::string folder = ExeDir();
     ASSERT_TRUE(form.RegisterShellExtension()) << TakeError();
-    for (const ShellRow& row : ExpectedRows(folder))
+    for (const ShellRow& row : ShellRows(folder))
         EXPECT_EQ(ReadClassValue(row.key, row.name), row.data) << row.key;
 
     // Another program took ".crp" over and put a verb below "Tarvisto".
@@ -739,7 +679,7 @@ TEST_F(CertTree, DeactivationAnsweredNoKeepsEverything) {
                         "remove Tarvisto from your system!\r\nProceed?");
     EXPECT_EQ(Text(IDC_SETUP_ACTIVATE), "&Deactivate");
     EXPECT_TRUE(On(IDC_SETUP_ACTIVATE));
-    for (const ShellRow& row : ExpectedRows(ExeDir()))
+    for (const ShellRow& row : ShellRows(ExeDir()))
         EXPECT_EQ(ReadClassValue(row.key, row.name), row.data) << row.key;
     EXPECT_EQ(ReadValues(HKEY_CURRENT_USER, kOwnKey)[LoginName()], "Keep Own");
 }

@@ -21,42 +21,6 @@
 using namespace tvtest;
 using namespace tvsetuptest;
 
-namespace {
-
-struct Row {
-    std::string key;
-    const char* name;
-    std::string data;
-};
-
-std::vector<Row> ShellRows(const std::string& folder) {
-    std::string g = QX_MENU_CLASS_TEXT;
-    return {
-        {"*\\shellex\\ContextMenuHandlers\\Tarvisto", nullptr, g},
-        {"Directory\\shellex\\ContextMenuHandlers\\Tarvisto", nullptr, g},
-        {"Drive\\shellex\\ContextMenuHandlers\\Tarvisto", nullptr, g},
-        {"CLSID\\" + g, nullptr, "Tarvisto"},
-        {"CLSID\\" + g + "\\InprocServer32", nullptr, folder + "\\tvcryptc.dll"},
-        {"CLSID\\" + g + "\\InprocServer32", "ThreadingModel", "Apartment"},
-        {"Tarvisto\\shell\\open\\command\\", nullptr, "\"" + folder + "\\tvcrypte.exe\" \"%1\""},
-        {"Tarvisto\\DefaultIcon", nullptr, folder + "\\tvcrypte.exe,0"},
-        {"Tarvisto", nullptr, "Tarvisto 2.11 - File"},
-        {".sgn", "", "Tarvisto"},
-        {".crp", "", "Tarvisto"},
-        {".sme", "", "Tarvisto"},
-    };
-}
-
-bool ClassKeyExists(const std::string& key) {
-    HKEY handle;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(handle);
-    return true;
-}
-
-}  // namespace
-
 TEST_F(SetupTest, DeactivationAnsweredYesRemovesTheRowsKeepsTheSettingsAndLogsOff) {
     CertFixture certs;
     std::string own = certs.NewStore("own");
@@ -64,15 +28,7 @@ TEST_F(SetupTest, DeactivationAnsweredYesRemovesTheRowsKeepsTheSettingsAndLogsOf
     Set(LoginName(), "Leaving Own", kOwnKey);
     Set("ownstore", own);
     Set("zipfile", "No");
-    for (const Row& row : ShellRows(BinDir())) {
-        HKEY handle;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, row.key.c_str(), 0, nullptr, 0, KEY_WRITE,
-                                  nullptr, &handle, nullptr),
-                  ERROR_SUCCESS);
-        RegSetValueExA(handle, row.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(row.data.c_str()),
-                       static_cast<DWORD>(row.data.size() + 1));
-        RegCloseKey(handle);
-    }
+    for (const ShellRow& row : ShellRows(BinDir())) SetClassValue(row.key, row.name, row.data);
 
     TempDir work("logoff");
     std::string marker = work / "canary.txt";
@@ -100,7 +56,7 @@ TEST_F(SetupTest, DeactivationAnsweredYesRemovesTheRowsKeepsTheSettingsAndLogsOf
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(marker).find("end|") != std::string::npos; }))
         << "the canary got: " << ReadFileBytes(marker);
 
-    for (const Row& row : ShellRows(BinDir()))
+    for (const ShellRow& row : ShellRows(BinDir()))
         EXPECT_FALSE(ClassKeyExists(row.key)) << row.key;
     EXPECT_TRUE(ClassKeyExists("*\\shellex\\ContextMenuHandlers"));
     auto settings = ReadValues(HKEY_CURRENT_USER, kSettingsKey);

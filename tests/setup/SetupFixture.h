@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,25 @@ std::map<std::string, std::string> ReadValues(HKEY root, const std::string& key)
 void RemoveQuorvexKey();
 // The network user name as the program reads it.
 std::string LoginName();
+
+// One row of the shell registration under HKEY_CLASSES_ROOT (name null: the
+// key's default value).
+struct ShellRow {
+    std::string key;
+    const char* name;
+    std::string data;
+};
+// The twelve rows the registration writes for programs in folder.
+std::vector<ShellRow> ShellRows(const std::string& folder);
+// Every key the registration makes, removed with all it holds.
+void RemoveShellRows();
+// A value below HKEY_CLASSES_ROOT; "(missing)" when it is not there.
+std::string ReadClassValue(const std::string& key, const char* name);
+bool ClassKeyExists(const std::string& key);
+// Writes a REG_SZ value below HKEY_CLASSES_ROOT (a failed test when the key
+// cannot be made); options as RegCreateKeyEx takes them.
+void SetClassValue(const std::string& key, const char* name, const std::string& data,
+                   DWORD options = 0);
 
 class SetupTest : public ::testing::Test {
 protected:
