@@ -336,12 +336,9 @@ bool CQXMenu::BuildEnvelopeSubmenu(HMENU toolPopup, UINT position, UINT idBase, 
     if (!ReadPublicStoreName(storeName)) return false;
 
     TQXCrypt crypt;
-    HCRYPTPROV provider = 0;
-    HCERTSTORE store = crypt.OpenStore(storeName, &provider);
-    if (store == nullptr) {
-        if (provider != 0) crypt.ReleaseContext(provider);
-        return false;
-    }
+    qx::ProviderStore opened = OpenWithProvider(crypt, storeName);
+    if (!opened) return false;
+    HCERTSTORE store = opened.get();
 
     HMENU envelope = nullptr;
     UINT listed = 0;
@@ -378,10 +375,10 @@ bool CQXMenu::BuildEnvelopeSubmenu(HMENU toolPopup, UINT position, UINT idBase, 
         ++listed;
         ++insertedItems;
     }
-    // A walk stopped before its end still holds its last certificate.
+    // A walk stopped before its end still holds its last certificate; it goes
+    // before the store and its provider.
     crypt.FreeCertificate(info.certificate);
-    crypt.CloseStore(store);
-    if (provider != 0) crypt.ReleaseContext(provider);
+    opened.reset();
     return envelope != nullptr;
 }
 

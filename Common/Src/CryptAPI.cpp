@@ -25,15 +25,6 @@ using qx::Provider;
 using qx::ProviderStore;
 using qx::Store;
 
-// Opens a system store with a provider of its own; the owner closes the store
-// before it releases the provider, on every path.
-ProviderStore OpenWithProvider(TQXCrypt& crypt, const char* storeName)
-{
-    HCRYPTPROV acquired = 0;
-    HCERTSTORE store = crypt.OpenStore(storeName, &acquired);
-    return ProviderStore(store, acquired);
-}
-
 // A store that a job keeps open from one message to the next, with the
 // certificate last found in it.
 struct KeptStore {
@@ -271,6 +262,13 @@ HCERTSTORE TQXCrypt::OpenStore(const char* storeName, HCRYPTPROV* provider)
     error.Restore();
     Report(store != nullptr, 1112, "Certificate database could not be opened!");
     return store;
+}
+
+ProviderStore OpenWithProvider(TQXCrypt& crypt, const char* storeName)
+{
+    HCRYPTPROV acquired = 0;
+    HCERTSTORE store = crypt.OpenStore(storeName, &acquired);
+    return ProviderStore(store, acquired);
 }
 
 bool TQXCrypt::CloseStore(HCERTSTORE store)

@@ -25,6 +25,8 @@
 
 #include <cstdint>
 
+#include "QXHandles.h"
+
 class TQXFile;
 struct QXKeptStores;
 
@@ -174,3 +176,8 @@ private:
     bool Report(bool ok, int location, const char* text);
     QXKeptStores* kept_ = nullptr;
 };
+
+// Opens a system store with a provider of its own (TQXCrypt::OpenStore); the
+// owner closes the store before it releases the provider, on every path. It
+// holds no store when the store could not be opened.
+qx::ProviderStore OpenWithProvider(TQXCrypt& crypt, const char* storeName);
