@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,8 +64,8 @@ namespace {
 // The store of that name and its provider, and with a subject the
 // certificate found by it: what the job keeps when it keeps stores open, else
 // opened for this call. Failures are those of OpenStore and FindCertificate.
-bool OpenForMessage(TQXCrypt& crypt, QXKeptStores* kept, const char* storeName,
-                    const char* subject, MessageStore& use)
+bool OpenForMessage(TQXCrypt& crypt, const std::unique_ptr<QXKeptStores>& kept,
+                    const char* storeName, const char* subject, MessageStore& use)
 {
     KeptStore* slot = nullptr;
     if (kept) {
@@ -183,7 +184,7 @@ private:
 
 void SetTightMessageOutput(bool tight) { g_tightOutput = tight; }
 
-TQXCrypt::TQXCrypt() : files(new TQXFile), message{}
+TQXCrypt::TQXCrypt() : files(std::make_unique<TQXFile>()), message{}
 {
     ClearLastError();
 }
@@ -191,17 +192,15 @@ TQXCrypt::TQXCrypt() : files(new TQXFile), message{}
 TQXCrypt::~TQXCrypt()
 {
     KeepStoresOpen(false);
-    delete files;
 }
 
 void TQXCrypt::KeepStoresOpen(bool keep)
 {
     if (keep && !kept_) {
-        kept_ = new QXKeptStores;
+        kept_ = std::make_unique<QXKeptStores>();
     } else if (!keep && kept_) {
         qx::KeptError error;
-        delete kept_;
-        kept_ = nullptr;
+        kept_.reset();
     }
 }
 
@@ -1109,7 +1108,7 @@ namespace {
 // Releases a buffer of the file helper on every path.
 class ReadBuffer {
 public:
-    explicit ReadBuffer(TQXFile* files) : files_(files) {}
+    explicit ReadBuffer(const std::unique_ptr<TQXFile>& files) : files_(files.get()) {}
     ~ReadBuffer() { if (data) files_->FreeBuffer(data); }
     ReadBuffer(const ReadBuffer&) = delete;
     ReadBuffer& operator=(const ReadBuffer&) = delete;
