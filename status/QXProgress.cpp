@@ -163,11 +163,8 @@ bool TQXProgress::SetProgress(uint32_t current, uint32_t total) {
 
 bool TQXProgress::ShowError(const StatusRecord* record) {
     StopAnimation();
-    TQXDlgOkHilfe* box = new TQXDlgOkHilfe(nullptr);
-    if (!box->Created()) {
-        delete box;
-        return false;
-    }
+    auto box = std::make_unique<TQXDlgOkHilfe>(nullptr);
+    if (!box->Created()) return false;
     char shown[1024];
     if (record->subFolder[0])
         FormatText(shown, sizeof(shown), "..\\%s\\%s", record->subFolder, record->fileName);
@@ -179,7 +176,7 @@ bool TQXProgress::ShowError(const StatusRecord* record) {
     BringForward();
     Sleep(1000);
     bool result = box->ShowText("Tarvisto 2.11 - Error!", message);
-    delete box;
+    box.reset();
     StartAnimation();
     return result;
 }

@@ -541,15 +541,12 @@ bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, 
         return ReportNamed(false, 992, kReadError, entryName, "lies outside the target folder!");
     }
 
-    char* buffer = new (std::nothrow) char[QX_UNZIP_CHUNK + 1];
+    std::unique_ptr<char[]> bufferOwner(new (std::nothrow) char[QX_UNZIP_CHUNK + 1]);
+    char* buffer = bufferOwner.get();
     if (!buffer) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return ReportNamed(false, 992, kReadError, entryName, nullptr);
     }
-    struct BufferGuard {
-        char* p;
-        ~BufferGuard() { delete[] p; }
-    } bufferGuard{buffer};
 
     StripTrailingBackslash(unzipTarget);
     char target[512];
