@@ -48,8 +48,6 @@ TQXCryptDir::TQXCryptDir()
     : readOnlyAnswer(AnswerNo),
       overwriteAnswer(AnswerNo),
       progress(nullptr),
-      crypt(nullptr),
-      fileHelper(nullptr),
       inputInfo(nullptr),
       statusLibrary(nullptr),
       progressWindow(nullptr),
@@ -74,11 +72,11 @@ TQXCryptDir::TQXCryptDir()
     memset(&status, 0, sizeof status);
     memset(unzipFolder, 0, sizeof unzipFolder);
     memset(messageText, 0, sizeof messageText);
-    crypt = new TQXCrypt;
+    crypt = std::make_unique<TQXCrypt>();
     // The stores, keys and certificates of the job's messages are opened once
     // for all its files.
     crypt->KeepStoresOpen(true);
-    fileHelper = new TQXFile;
+    fileHelper = std::make_unique<TQXFile>();
     ClearLastError();
     bool secure = false;
     ReadDelSecureSetting(&secure);
@@ -91,10 +89,8 @@ TQXCryptDir::~TQXCryptDir() {
     FinishOverwrite(false);
     CloseStatusWindow();
     ReleaseSigner();
-    delete crypt;
-    crypt = nullptr;
-    delete fileHelper;
-    fileHelper = nullptr;
+    crypt.reset();
+    fileHelper.reset();
 }
 
 void TQXCryptDir::ReleaseSigner() {

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -173,8 +174,8 @@ public:
     uint8_t readOnlyAnswer;   // kept answer of the read-only question (AnswerCode)
     uint8_t overwriteAnswer;  // kept answer of the file-exists question
     QXStatusHandle progress;  // the progress window as tvstatus returned it
-    TQXCrypt* crypt;
-    TQXFile* fileHelper;
+    std::unique_ptr<TQXCrypt> crypt;
+    std::unique_ptr<TQXFile> fileHelper;
     TQXReg registry;
     FileInfo* inputInfo;      // FileInfo of the current input (inside fileHelper)
     StatusRecord status;

@@ -92,43 +92,6 @@ bool FetchDroppedPath(HDROP drop, UINT index, TQXSelFil entry) {
     return true;
 }
 
-// The medium of a GetData call, released whichever way the call is left.
-class StorageMedium {
-public:
-    StorageMedium() { memset(&medium_, 0, sizeof(medium_)); }
-    ~StorageMedium() {
-        if (taken_) ReleaseStgMedium(&medium_);
-    }
-    StorageMedium(const StorageMedium&) = delete;
-    StorageMedium& operator=(const StorageMedium&) = delete;
-    HRESULT Get(IDataObject* data, FORMATETC* format) {
-        HRESULT result = data->GetData(format, &medium_);
-        taken_ = SUCCEEDED(result);
-        return result;
-    }
-    const STGMEDIUM& medium() const { return medium_; }
-
-private:
-    STGMEDIUM medium_;
-    bool taken_ = false;
-};
-
-// A window's device context, given back on leaving.
-class WindowDc {
-public:
-    explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
-    ~WindowDc() {
-        if (dc_ != nullptr) ReleaseDC(window_, dc_);
-    }
-    WindowDc(const WindowDc&) = delete;
-    WindowDc& operator=(const WindowDc&) = delete;
-    HDC get() const { return dc_; }
-
-private:
-    HWND window_;
-    HDC dc_;
-};
-
 HMODULE ThisModule() {
     HMODULE module = nullptr;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
@@ -163,7 +126,7 @@ HBITMAP ScaleMenuBitmap(HWND window, HBITMAP source, int width, int height) {
     LONG dimensions = GetMenuCheckMarkDimensions();
     int targetWidth = LOWORD(dimensions);
     int targetHeight = HIWORD(dimensions);
-    WindowDc screen(window);
+    qx::WindowDc screen(GetDC(window), window);
     if (screen.get() == nullptr) return nullptr;
     qx::MemoryDc from(CreateCompatibleDC(screen.get()));
     qx::MemoryDc to(CreateCompatibleDC(screen.get()));
@@ -279,12 +242,12 @@ STDMETHODIMP CQXMenu::XShellInit::Initialize(PCIDLIST_ABSOLUTE, IDataObject* dat
 HRESULT CQXMenu::TakeSelection(IDataObject* data) {
     if (data == nullptr) return E_FAIL;
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    StorageMedium medium;
+    qx::StorageMedium medium;
     if (FAILED(medium.Get(data, &format))) return E_FAIL;
-    if (medium.medium().tymed != TYMED_HGLOBAL || medium.medium().hGlobal == nullptr) {
+    if (medium.get().tymed != TYMED_HGLOBAL || medium.get().hGlobal == nullptr) {
         return E_FAIL;
     }
-    HDROP drop = static_cast<HDROP>(medium.medium().hGlobal);
+    HDROP drop = static_cast<HDROP>(medium.get().hGlobal);
     UINT dropped = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
 
     delete[] fileList;
@@ -373,12 +336,9 @@ bool CQXMenu::BuildEnvelopeSubmenu(HMENU toolPopup, UINT position, UINT idBase, 
     if (!ReadPublicStoreName(storeName)) return false;
 
     TQXCrypt crypt;
-    HCRYPTPROV provider = 0;
-    HCERTSTORE store = crypt.OpenStore(storeName, &provider);
-    if (store == nullptr) {
-        if (provider != 0) crypt.ReleaseContext(provider);
-        return false;
-    }
+    qx::ProviderStore opened = OpenWithProvider(crypt, storeName);
+    if (!opened) return false;
+    HCERTSTORE store = opened.get();
 
     HMENU envelope = nullptr;
     UINT listed = 0;
@@ -415,10 +375,10 @@ bool CQXMenu::BuildEnvelopeSubmenu(HMENU toolPopup, UINT position, UINT idBase, 
         ++listed;
         ++insertedItems;
     }
-    // A walk stopped before its end still holds its last certificate.
+    // A walk stopped before its end still holds its last certificate; it goes
+    // before the store and its provider.
     crypt.FreeCertificate(info.certificate);
-    crypt.CloseStore(store);
-    if (provider != 0) crypt.ReleaseContext(provider);
+    opened.reset();
     return envelope != nullptr;
 }
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "QXHandles.h"
@@ -140,16 +141,11 @@ int WINAPI DllQXCrypt(const char* path) {
         if (path == nullptr) return 0;
         // The entry holds 255 characters: a longer path is refused, never cut.
         if (strnlen(path, sizeof(TQXSelFil)) >= sizeof(TQXSelFil)) return 0;
-        TQXOleThr* job = new (std::nothrow) TQXOleThr();
-        TQXSelFil* list = new (std::nothrow) TQXSelFil[1]();
-        int result = 0;
-        if (job != nullptr && list != nullptr) {
-            CopyText(list[0], sizeof(TQXSelFil), path);
-            result = job->DoExecuteFile(1, list, nullptr) ? 1 : 0;
-        }
-        delete job;
-        delete[] list;
-        return result;
+        std::unique_ptr<TQXOleThr> job(new (std::nothrow) TQXOleThr());
+        std::unique_ptr<TQXSelFil[]> list(new (std::nothrow) TQXSelFil[1]());
+        if (job == nullptr || list == nullptr) return 0;
+        CopyText(list[0], sizeof(TQXSelFil), path);
+        return job->DoExecuteFile(1, list.get(), nullptr) ? 1 : 0;
     });
 }
 

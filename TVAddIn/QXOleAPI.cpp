@@ -32,10 +32,10 @@ void LowerExtension(const char* path, char* extension) {
 
 }  // namespace
 
-TQXOleAPI::TQXOleAPI() : CDirX2(), TQXZip(), registry(), fileHelper(nullptr), front(nullptr),
-                         delSecure(false) {
-    front = new TQXCryptIF();
-    fileHelper = new TQXFile();
+TQXOleAPI::TQXOleAPI() : CDirX2(), TQXZip(), registry(), delSecure(false) {
+    // The front first: its job opens the progress window on this thread.
+    front = std::make_unique<TQXCryptIF>();
+    fileHelper = std::make_unique<TQXFile>();
     bool secure = false;
     ReadDelSecure(&secure);
     delSecure = secure;
@@ -43,13 +43,12 @@ TQXOleAPI::TQXOleAPI() : CDirX2(), TQXZip(), registry(), fileHelper(nullptr), fr
 }
 
 TQXOleAPI::~TQXOleAPI() {
-    delete front;
-    front = nullptr;
-    delete fileHelper;
-    fileHelper = nullptr;
+    // The front first: its job closes the progress window.
+    front.reset();
+    fileHelper.reset();
 }
 
-TQXCryptDir* TQXOleAPI::Job() const { return front ? front->job : nullptr; }
+TQXCryptDir* TQXOleAPI::Job() const { return front ? front->job.get() : nullptr; }
 
 HWND TQXOleAPI::MessageOwner() const {
     TQXCryptDir* job = Job();

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -86,8 +87,8 @@ private:
     void RemoveEmptyFolders(const char* folder);
 
     TQXReg registry;
-    TQXFile* fileHelper;  // the runner's own; the zip part keeps its `files`
-    TQXCryptIF* front;
+    std::unique_ptr<TQXFile> fileHelper;  // the runner's own; the zip part keeps its `files`
+    std::unique_ptr<TQXCryptIF> front;
     bool delSecure;
 
     // The sources that zipping packed and would delete; filled by the hooks.

@@ -12,20 +12,19 @@ bool TreatAsFolder(const char* path) { return IsDirectory(path); }
 
 }  // namespace
 
-TQXCryptIF::TQXCryptIF() : tools(nullptr), fileHelper(nullptr), job(nullptr) {
-    job = new TQXCryptDir;
-    tools = new TQXTools;
-    fileHelper = new TQXFile;
+TQXCryptIF::TQXCryptIF() {
+    // The job first: it opens the progress window on this thread.
+    job = std::make_unique<TQXCryptDir>();
+    tools = std::make_unique<TQXTools>();
+    fileHelper = std::make_unique<TQXFile>();
     ClearLastError();
 }
 
 TQXCryptIF::~TQXCryptIF() {
-    delete job;
-    job = nullptr;
-    delete tools;
-    tools = nullptr;
-    delete fileHelper;
-    fileHelper = nullptr;
+    // The job first: it closes the progress window.
+    job.reset();
+    tools.reset();
+    fileHelper.reset();
 }
 
 bool TQXCryptIF::Dispatch(uint32_t kind, int32_t fileCount, const char* path,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "FileAPI.h"
 #include "QXCryptDir.h"
@@ -27,9 +28,9 @@ public:
     // Adds the number of files the path holds (1 for a file) to *counter.
     bool Count(const char* path, int32_t* counter);
 
-    TQXTools* tools;
-    TQXFile* fileHelper;
-    TQXCryptDir* job;
+    std::unique_ptr<TQXTools> tools;
+    std::unique_ptr<TQXFile> fileHelper;
+    std::unique_ptr<TQXCryptDir> job;
 
 private:
     bool Dispatch(uint32_t kind, int32_t fileCount, const char* path, const char* recipientSubject);

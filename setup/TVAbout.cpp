@@ -3,6 +3,8 @@
 
 #include <shellapi.h>
 
+#include <memory>
+
 #include "QXTools.h"
 #include "TVArtwork.h"
 #include "TVSetup.h"
@@ -69,11 +71,10 @@ bool TTVSetupForm::ShowAbout() {
     // One About window at a time: a click that arrives while one is shown
     // (inside its modal loop) opens no second one.
     if (AboutForm) return false;
-    TAboutTarvistoForm* about = new TAboutTarvistoForm(Handle(), TV_ABOUT_CAPTION);
-    AboutForm = about;
+    auto about = std::make_unique<TAboutTarvistoForm>(Handle(), TV_ABOUT_CAPTION);
+    AboutForm = about.get();
     bool created = about->Created();
     if (created) about->ShowModal();
     AboutForm = nullptr;
-    delete about;
     return created;
 }

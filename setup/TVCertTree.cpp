@@ -155,10 +155,8 @@ bool TTVSetupForm::AddCertificateNodes() {
         if (!storeData) continue;
         int store = storeData->store;
         const std::string name = storeNames_[static_cast<size_t>(store)];
-        HCRYPTPROV provider = 0;
-        HCERTSTORE handle = CryptHelper->OpenStore(name.c_str(), &provider);
-        // Closed before its provider is released, on every path.
-        qx::ProviderStore owned(handle, provider);
+        qx::ProviderStore owned = OpenWithProvider(*CryptHelper, name.c_str());
+        HCERTSTORE handle = owned.get();
         if (handle) {
             CertificateInfo info;
             PCCERT_CONTEXT previous = nullptr;

@@ -72,7 +72,7 @@ bool HelpPageAddress(const char* page, const char* anchor, char* address) {
 // ---------------------------------------------------------------------------
 
 TTVSetupForm::TTVSetupForm(HWND owner) {
-    CryptHelper = new TQXCrypt();
+    CryptHelper = std::make_unique<TQXCrypt>();
     NoOwnCert = false;
     ClearLastError();
     images_ = CreateSetupImages();
@@ -86,8 +86,7 @@ TTVSetupForm::TTVSetupForm(HWND owner) {
 }
 
 TTVSetupForm::~TTVSetupForm() {
-    delete CryptHelper;
-    CryptHelper = nullptr;
+    CryptHelper.reset();
     Destroy();
 }
 

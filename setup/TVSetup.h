@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -140,7 +141,7 @@ public:
     HTREEITEM OwnCertNode = nullptr;
     HTREEITEM OtherCertNode = nullptr;
     HTREEITEM StoreNodes[256] = {};
-    TQXCrypt* CryptHelper = nullptr;
+    std::unique_ptr<TQXCrypt> CryptHelper;
     char UserName[64] = "";
 
     QXPopupMenu CertTreeViewPopUp;

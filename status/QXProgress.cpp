@@ -20,7 +20,7 @@ TQXProgress::TQXProgress(HWND owner) : owner_(owner) {
     // Client area 498 x 102, dialog border, no title-bar buttons. The class
     // name is fixed: other threads and processes find the window by it.
     if (!Create(QX_PROGRESS_CLASS, true, "Tarvisto", 498, 102, false, owner)) return;
-    sigInfoDialog = new TQXDlgOkHilfe(owner);
+    sigInfoDialog = std::make_unique<TQXDlgOkHilfe>(owner);
 
     AddPanel(IDC_PROGRESS_PANEL, 0, 0, 498, 80);
     AddButton(IDC_PROGRESS_CANCEL, "Abbrechen", 388, 44, 100, 20);
@@ -38,8 +38,7 @@ TQXProgress::TQXProgress(HWND owner) : owner_(owner) {
 }
 
 TQXProgress::~TQXProgress() {
-    delete sigInfoDialog;
-    sigInfoDialog = nullptr;
+    sigInfoDialog.reset();
     Destroy();
 }
 
@@ -164,11 +163,8 @@ bool TQXProgress::SetProgress(uint32_t current, uint32_t total) {
 
 bool TQXProgress::ShowError(const StatusRecord* record) {
     StopAnimation();
-    TQXDlgOkHilfe* box = new TQXDlgOkHilfe(nullptr);
-    if (!box->Created()) {
-        delete box;
-        return false;
-    }
+    auto box = std::make_unique<TQXDlgOkHilfe>(nullptr);
+    if (!box->Created()) return false;
     char shown[1024];
     if (record->subFolder[0])
         FormatText(shown, sizeof(shown), "..\\%s\\%s", record->subFolder, record->fileName);
@@ -180,7 +176,7 @@ bool TQXProgress::ShowError(const StatusRecord* record) {
     BringForward();
     Sleep(1000);
     bool result = box->ShowText("Tarvisto 2.11 - Error!", message);
-    delete box;
+    box.reset();
     StartAnimation();
     return result;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "QXDlgOkHilfe.h"
 #include "QXForms.h"
@@ -38,7 +39,7 @@ public:
     uint8_t sigInfoPending = 0;
     uint8_t cancelRequested = 0;
     uint8_t showSigInfoOnClose = 1;
-    TQXDlgOkHilfe* sigInfoDialog = nullptr;
+    std::unique_ptr<TQXDlgOkHilfe> sigInfoDialog;
 
 protected:
     void OnCommand(int id) override;

@@ -3,6 +3,7 @@
 #include "QXCryptE.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "QXOleThr.h"
@@ -75,14 +76,14 @@ void TQXCryptEForm::Timer1Timer() {
 
 bool ExecuteFile(const char* currentFolder, const char* file) {
     if (file == nullptr) return false;
-    TQXSelFil* list = new (std::nothrow) TQXSelFil[1];
-    TQXOleThr* thr = new (std::nothrow) TQXOleThr();
+    std::unique_ptr<TQXSelFil[]> list(new (std::nothrow) TQXSelFil[1]);
+    std::unique_ptr<TQXOleThr> thr(new (std::nothrow) TQXOleThr());
     bool result = false;
-    if (list != nullptr && thr != nullptr && PrepareFile(currentFolder, file, list)) {
-        result = thr->DoExecuteFile(1, list, nullptr);
+    if (list != nullptr && thr != nullptr && PrepareFile(currentFolder, file, list.get())) {
+        result = thr->DoExecuteFile(1, list.get(), nullptr);
     }
-    delete thr;
-    delete[] list;
+    thr.reset();
+    list.reset();
     PumpMessages(nullptr, 0, 0);
     return result;
 }
@@ -90,14 +91,14 @@ bool ExecuteFile(const char* currentFolder, const char* file) {
 bool ExecuteCommand(const char* currentFolder, const char* file, const char* recipient,
                     uint32_t op) {
     if (file == nullptr || recipient == nullptr || op == 0) return false;
-    TQXSelFil* list = new (std::nothrow) TQXSelFil[1];
-    TQXOleThr* thr = new (std::nothrow) TQXOleThr();
+    std::unique_ptr<TQXSelFil[]> list(new (std::nothrow) TQXSelFil[1]);
+    std::unique_ptr<TQXOleThr> thr(new (std::nothrow) TQXOleThr());
     bool result = false;
-    if (list != nullptr && thr != nullptr && PrepareFile(currentFolder, file, list)) {
-        result = thr->DoExecuteTarvisto(op, 1, list, recipient);
+    if (list != nullptr && thr != nullptr && PrepareFile(currentFolder, file, list.get())) {
+        result = thr->DoExecuteTarvisto(op, 1, list.get(), recipient);
     }
-    delete thr;
-    delete[] list;
+    thr.reset();
+    list.reset();
     PumpMessages(nullptr, 0, 0);
     return result;
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,15 +25,6 @@ using qx::Msg;
 using qx::Provider;
 using qx::ProviderStore;
 using qx::Store;
-
-// Opens a system store with a provider of its own; the owner closes the store
-// before it releases the provider, on every path.
-ProviderStore OpenWithProvider(TQXCrypt& crypt, const char* storeName)
-{
-    HCRYPTPROV acquired = 0;
-    HCERTSTORE store = crypt.OpenStore(storeName, &acquired);
-    return ProviderStore(store, acquired);
-}
 
 // A store that a job keeps open from one message to the next, with the
 // certificate last found in it.
@@ -72,8 +64,8 @@ namespace {
 // The store of that name and its provider, and with a subject the
 // certificate found by it: what the job keeps when it keeps stores open, else
 // opened for this call. Failures are those of OpenStore and FindCertificate.
-bool OpenForMessage(TQXCrypt& crypt, QXKeptStores* kept, const char* storeName,
-                    const char* subject, MessageStore& use)
+bool OpenForMessage(TQXCrypt& crypt, const std::unique_ptr<QXKeptStores>& kept,
+                    const char* storeName, const char* subject, MessageStore& use)
 {
     KeptStore* slot = nullptr;
     if (kept) {
@@ -192,7 +184,7 @@ private:
 
 void SetTightMessageOutput(bool tight) { g_tightOutput = tight; }
 
-TQXCrypt::TQXCrypt() : files(new TQXFile), message{}
+TQXCrypt::TQXCrypt() : files(std::make_unique<TQXFile>()), message{}
 {
     ClearLastError();
 }
@@ -200,17 +192,15 @@ TQXCrypt::TQXCrypt() : files(new TQXFile), message{}
 TQXCrypt::~TQXCrypt()
 {
     KeepStoresOpen(false);
-    delete files;
 }
 
 void TQXCrypt::KeepStoresOpen(bool keep)
 {
     if (keep && !kept_) {
-        kept_ = new QXKeptStores;
+        kept_ = std::make_unique<QXKeptStores>();
     } else if (!keep && kept_) {
         qx::KeptError error;
-        delete kept_;
-        kept_ = nullptr;
+        kept_.reset();
     }
 }
 
@@ -271,6 +261,13 @@ HCERTSTORE TQXCrypt::OpenStore(const char* storeName, HCRYPTPROV* provider)
     error.Restore();
     Report(store != nullptr, 1112, "Certificate database could not be opened!");
     return store;
+}
+
+ProviderStore OpenWithProvider(TQXCrypt& crypt, const char* storeName)
+{
+    HCRYPTPROV acquired = 0;
+    HCERTSTORE store = crypt.OpenStore(storeName, &acquired);
+    return ProviderStore(store, acquired);
 }
 
 bool TQXCrypt::CloseStore(HCERTSTORE store)
@@ -1111,7 +1108,7 @@ namespace {
 // Releases a buffer of the file helper on every path.
 class ReadBuffer {
 public:
-    explicit ReadBuffer(TQXFile* files) : files_(files) {}
+    explicit ReadBuffer(const std::unique_ptr<TQXFile>& files) : files_(files.get()) {}
     ~ReadBuffer() { if (data) files_->FreeBuffer(data); }
     ReadBuffer(const ReadBuffer&) = delete;
     ReadBuffer& operator=(const ReadBuffer&) = delete;

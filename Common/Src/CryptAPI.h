@@ -24,6 +24,9 @@
 #include <wincrypt.h>
 
 #include <cstdint>
+#include <memory>
+
+#include "QXHandles.h"
 
 class TQXFile;
 struct QXKeptStores;
@@ -68,7 +71,7 @@ public:
     TQXCrypt(const TQXCrypt&) = delete;
     TQXCrypt& operator=(const TQXCrypt&) = delete;
 
-    TQXFile* files;     // whole-file input and output
+    std::unique_ptr<TQXFile> files;  // whole-file input and output
     char message[1024];  // message of the member called last
 
     // Within a job of many files: with keep set, the stores that the message
@@ -172,5 +175,10 @@ public:
 
 private:
     bool Report(bool ok, int location, const char* text);
-    QXKeptStores* kept_ = nullptr;
+    std::unique_ptr<QXKeptStores> kept_;
 };
+
+// Opens a system store with a provider of its own (TQXCrypt::OpenStore); the
+// owner closes the store before it releases the provider, on every path. It
+// holds no store when the store could not be opened.
+qx::ProviderStore OpenWithProvider(TQXCrypt& crypt, const char* storeName);

@@ -21,6 +21,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 #include <commctrl.h>
+#include <ole2.h>
 #endif
 
 namespace qx {
@@ -187,12 +188,53 @@ struct MemoryDcTraits {
 // A device context made by CreateCompatibleDC.
 using MemoryDc = Owned<HDC, MemoryDcTraits>;
 
-struct ScreenDcTraits {
-    static HDC invalid() { return nullptr; }
-    static bool close(HDC dc) { return ReleaseDC(nullptr, dc) == 1; }
+// A device context from GetDC(window), given back to the same window: the
+// screen's (GetDC(nullptr)) has none.
+//   qx::WindowDc dc(GetDC(window), window);
+class WindowDc {
+public:
+    WindowDc() = default;
+    explicit WindowDc(HDC dc, HWND window = nullptr) : window_(window), dc_(dc) {}
+    ~WindowDc() { reset(); }
+    WindowDc(WindowDc&& other) noexcept : window_(other.window_), dc_(other.release()) {}
+    WindowDc& operator=(WindowDc&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            window_ = other.window_;
+            dc_ = other.release();
+        }
+        return *this;
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+
+    HDC get() const { return dc_; }
+    HWND window() const { return window_; }
+    explicit operator bool() const { return dc_ != nullptr; }
+    // The context is the caller's from now on.
+    HDC release()
+    {
+        HDC held = dc_;
+        dc_ = nullptr;
+        return held;
+    }
+    // Gives the context back, keeping the thread's error codes.
+    void reset() noexcept
+    {
+        if (dc_) {
+            KeptError kept;
+            ReleaseDC(window_, dc_);
+        }
+        dc_ = nullptr;
+    }
+
+private:
+    HWND window_ = nullptr;
+    HDC dc_ = nullptr;
 };
 // The screen's device context from GetDC(nullptr).
-using ScreenDc = Owned<HDC, ScreenDcTraits>;
+using ScreenDc = WindowDc;
 
 struct ImageListTraits {
     static HIMAGELIST invalid() { return nullptr; }
@@ -219,6 +261,58 @@ struct IconTraits {
 };
 // An icon made by this module (never a shared one from LoadIcon).
 using Icon = Owned<HICON, IconTraits>;
+
+// The storage medium that IDataObject::GetData fills, released once with
+// ReleaseStgMedium (which frees its handle or calls its pUnkForRelease).
+class StorageMedium {
+public:
+    StorageMedium() = default;
+    ~StorageMedium() { reset(); }
+    StorageMedium(StorageMedium&& other) noexcept : medium_(other.medium_)
+    {
+        other.medium_ = STGMEDIUM{};
+    }
+    StorageMedium& operator=(StorageMedium&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            medium_ = other.medium_;
+            other.medium_ = STGMEDIUM{};
+        }
+        return *this;
+    }
+    StorageMedium(const StorageMedium&) = delete;
+    StorageMedium& operator=(const StorageMedium&) = delete;
+
+    // GetData into this owner, a held medium going first; only a call that
+    // succeeded leaves a medium to release.
+    HRESULT Get(IDataObject* data, FORMATETC* format)
+    {
+        reset();
+        HRESULT result = data->GetData(format, &medium_);
+        if (FAILED(result))
+            medium_ = STGMEDIUM{};
+        return result;
+    }
+    const STGMEDIUM& get() const { return medium_; }
+    // A medium with no storage may still hold its pUnkForRelease.
+    explicit operator bool() const
+    {
+        return medium_.tymed != TYMED_NULL || medium_.pUnkForRelease != nullptr;
+    }
+    // Releases the held medium, keeping the thread's error codes.
+    void reset() noexcept
+    {
+        if (*this) {
+            KeptError kept;
+            ReleaseStgMedium(&medium_);
+        }
+        medium_ = STGMEDIUM{};
+    }
+
+private:
+    STGMEDIUM medium_ = {};
+};
 
 struct ProviderTraits {
     static HCRYPTPROV invalid() { return 0; }

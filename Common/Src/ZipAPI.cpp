@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -130,11 +131,11 @@ bool NameInUse(const char* path)
 }  // namespace
 
 TQXZip::TQXZip()
-    : files(new TQXFile()),
+    : files(std::make_unique<TQXFile>()),
       zipHandle(nullptr),
       level(-1),
       progressTotal(0),
-      savedInfo(new FileInfo()),
+      savedInfo(std::make_unique<FileInfo>()),
       deleteSource(false),
       wipe(false),
       abort(false),
@@ -144,7 +145,6 @@ TQXZip::TQXZip()
 {
     unzipTarget[0] = zipPath[0] = message[0] = 0;
     archivePath[0] = baseDir[0] = currentDir[0] = 0;
-    memset(savedInfo, 0, sizeof *savedInfo);
     ClearLastError();
 }
 
@@ -152,8 +152,6 @@ TQXZip::~TQXZip()
 {
     if (zipHandle)
         zipClose(zipHandle, nullptr);
-    delete savedInfo;
-    delete files;
 }
 
 bool TQXZip::Report(bool ok, int line, const char* text)
@@ -543,15 +541,12 @@ bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, 
         return ReportNamed(false, 992, kReadError, entryName, "lies outside the target folder!");
     }
 
-    char* buffer = new (std::nothrow) char[QX_UNZIP_CHUNK + 1];
+    std::unique_ptr<char[]> bufferOwner(new (std::nothrow) char[QX_UNZIP_CHUNK + 1]);
+    char* buffer = bufferOwner.get();
     if (!buffer) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return ReportNamed(false, 992, kReadError, entryName, nullptr);
     }
-    struct BufferGuard {
-        char* p;
-        ~BufferGuard() { delete[] p; }
-    } bufferGuard{buffer};
 
     StripTrailingBackslash(unzipTarget);
     char target[512];

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <cstdint>
+#include <memory>
 
 #include "CDirX.h"
 #include "FileAPI.h"
@@ -80,13 +81,13 @@ public:
     bool CreateDirectoryPath(const char* path);
 
 protected:
-    TQXFile* files;
+    std::unique_ptr<TQXFile> files;
     zipFile zipHandle;          // the archive open for writing; null when none
     char unzipTarget[256];      // folder Unzip extracts into
     char zipPath[256];          // archive Zip fills; never added to itself
     int32_t level;              // -1 default level, 0 stored
     uint32_t progressTotal;     // files of the current Zip call
-    FileInfo* savedInfo;        // state of the last source prepared for deletion
+    std::unique_ptr<FileInfo> savedInfo;  // state of the last source prepared for deletion
     bool deleteSource;
     bool wipe;
     bool abort;                 // a tree walk failed; stays set

@@ -167,4 +167,139 @@ TEST(HandleKindsTest, KeyEventAndGdiOwnersReleaseWithTheirOwnCalls)
     EXPECT_EQ(0u, GetObjectType(rawFont)) << "the font is deleted";
 }
 
+TEST(HandleKindsTest, AWindowsDeviceContextGoesBackToItsWindowOnceAndAMoveCarriesTheWindow)
+{
+    HWND window = CreateWindowExA(0, "STATIC", "dc", WS_POPUP, 0, 0, 20, 20, nullptr, nullptr,
+                                  nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    // Without an owner the platform takes a context back exactly once.
+    HDC plain = GetDC(window);
+    ASSERT_NE(nullptr, plain);
+    ASSERT_EQ(1, ReleaseDC(window, plain));
+
+    HDC raw = nullptr;
+    {
+        qx::WindowDc first(GetDC(window), window);
+        ASSERT_TRUE(first);
+        raw = first.get();
+        qx::WindowDc second(std::move(first));
+        EXPECT_FALSE(first);
+        EXPECT_EQ(window, second.window());
+        EXPECT_EQ(raw, second.get());
+        SetLastError(ERROR_FILE_NOT_FOUND);
+    }
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_EQ(0, ReleaseDC(window, raw)) << "the owner gave the context back already";
+
+    {
+        qx::ScreenDc screen(GetDC(nullptr));
+        EXPECT_TRUE(screen);
+        EXPECT_EQ(nullptr, screen.window());
+    }
+    DestroyWindow(window);
+}
+
+// ---------------------------------------------------------------------------
+// The storage medium of a data object.
+
+// Counts its releases; a medium that names it is released through it.
+class CountedUnknown : public IUnknown {
+public:
+    int releases = 0;
+    STDMETHODIMP QueryInterface(REFIID, void** object) override
+    {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        ++releases;
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 1;
+    }
+};
+
+// A data object whose GetData fills the medium with one that names `unknown`;
+// with `fail` it fills it all the same and reports a failure, as a careless
+// source may.
+class OneMediumData : public IDataObject {
+public:
+    explicit OneMediumData(CountedUnknown* unknown) : unknown_(unknown) {}
+    bool fail = false;
+
+    STDMETHODIMP GetData(FORMATETC*, STGMEDIUM* medium) override
+    {
+        medium->tymed = TYMED_HGLOBAL;
+        medium->hGlobal = nullptr;
+        medium->pUnkForRelease = unknown_;
+        return fail ? E_FAIL : S_OK;
+    }
+    STDMETHODIMP QueryInterface(REFIID, void** object) override
+    {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+
+private:
+    CountedUnknown* unknown_;
+};
+
+TEST(StorageMediumTest, AMediumIsReleasedOnceAndAMoveHandsItOn)
+{
+    CountedUnknown unknown;
+    OneMediumData data(&unknown);
+    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    {
+        qx::StorageMedium first;
+        EXPECT_FALSE(first);
+        ASSERT_EQ(S_OK, first.Get(&data, &format));
+        ASSERT_TRUE(first);
+        EXPECT_EQ(static_cast<DWORD>(TYMED_HGLOBAL), first.get().tymed);
+        qx::StorageMedium second(std::move(first));
+        EXPECT_FALSE(first);
+        EXPECT_TRUE(second);
+        EXPECT_EQ(0, unknown.releases);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+    }
+    EXPECT_EQ(1, unknown.releases);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError())
+        << "clean-up keeps the thread's error";
+
+    // A second GetData into the same owner releases the medium it held.
+    qx::StorageMedium held;
+    ASSERT_EQ(S_OK, held.Get(&data, &format));
+    ASSERT_EQ(S_OK, held.Get(&data, &format));
+    EXPECT_EQ(2, unknown.releases);
+    held.reset();
+    EXPECT_EQ(3, unknown.releases);
+    held.reset();
+    EXPECT_EQ(3, unknown.releases);
+}
+
+TEST(StorageMediumTest, AFailedGetDataLeavesNothingToReleaseWhateverTheSourceWrote)
+{
+    CountedUnknown unknown;
+    OneMediumData data(&unknown);
+    data.fail = true;
+    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    {
+        qx::StorageMedium medium;
+        EXPECT_EQ(E_FAIL, medium.Get(&data, &format));
+        EXPECT_FALSE(medium);
+        EXPECT_EQ(static_cast<DWORD>(TYMED_NULL), medium.get().tymed);
+    }
+    EXPECT_EQ(0, unknown.releases);
+}
+
 }  // namespace
