@@ -103,16 +103,19 @@ bool TQXCryptDir::RunFileOperation(uint32_t opKind, int32_t fileCount, const cha
     bool pack = opKind == OpPackEnvelope;
 
     bool ok = false;
+    bool outputKept = false;
     size_t mark = OverwriteMark();
     if (path && !cancel && (!pack || recipientSubject)) {
         ok = path[0] && (!pack || recipientSubject[0]);
-        if (ok) ok = FileOperationBody(opKind, fileCount, path, recipientSubject);
+        if (ok) ok = FileOperationBody(opKind, fileCount, path, recipientSubject, &outputKept);
     }
     // Old outputs the user agreed to replace go only now that the new ones
-    // are safe; after a failure they come back. A file that can be neither
-    // is left under its temporary name and fails the operation.
+    // are safe; after a failure they come back, but never over a complete
+    // new output (a source that could not be removed fails the file and
+    // leaves the output). A file that can be neither is left under its
+    // temporary name and fails the operation.
     char leftBehind[1024] = {0};
-    bool finished = FinishOverwrite(ok, mark, leftBehind, sizeof leftBehind);
+    bool finished = FinishOverwrite(ok || outputKept, mark, leftBehind, sizeof leftBehind);
     if (!finished) ok = false;
 
     FormatText(messageText, sizeof messageText, "%s", traits->failure);
@@ -191,8 +194,9 @@ bool TQXCryptDir::RunMessageStep(int32_t op, const char* storeName, const char* 
 }
 
 bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const char* path,
-                                    const char* recipientSubject) {
+                                    const char* recipientSubject, bool* outputKept) {
     const OperationTraits* traits = FindOperation(opKind);
+    *outputKept = false;
     char input[256];
     if (!CopyText(input, sizeof input, path)) return false;
 
@@ -255,6 +259,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         if (!ConfirmReadOnly(input)) return false;
         if (!RunMessageStep(opKind, storeName, subject, input, output, size)) return false;
         if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
+        *outputKept = true;
         return DeleteSourceFile(input);
     }
     case OpDecrypt: {
@@ -336,6 +341,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         }
         if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
         DeleteFileEx(intermediate, delSecure != 0);
+        *outputKept = true;
         return DeleteSourceFile(input);
     }
     default:
