@@ -67,6 +67,27 @@ bool StripName(char* destination, const char* input) {
     return true;
 }
 
+// The intermediate file of an envelope operation, once a step has written
+// it: removed (wiped with the job's setting) on every way out of the
+// operation, so that a failed step leaves nothing of it behind. A file of the
+// user's that had its name was moved aside before and comes back afterwards.
+class Intermediate {
+public:
+    Intermediate(const char* path, bool wipe) : path_(path), wipe_(wipe) {}
+    ~Intermediate() { Remove(); }
+    Intermediate(const Intermediate&) = delete;
+    Intermediate& operator=(const Intermediate&) = delete;
+    // Removes it now (after success, before the result is handed on).
+    void Remove() {
+        if (path_) DeleteFileEx(path_, wipe_);
+        path_ = nullptr;
+    }
+
+private:
+    const char* path_;
+    bool wipe_;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -305,17 +326,15 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         // about, so it must survive the intermediate.
         if (!KeepAside(intermediate)) return false;
         if (!RunMessageStep(OpVerify, nullptr, nullptr, input, intermediate, size)) return false;
+        Intermediate written(intermediate, delSecure != 0);
         if (!RecordSignerCertificate(&signer)) return false;
         status.displayKind = StatusSignatureValid;
         CopyText(status.detail, sizeof status.detail, signer.subject);
         if (!UpdateStatus(&status)) return false;
         if (!ReadStoreName(2, storeName)) return false;
-        if (!RunMessageStep(OpDecrypt, storeName, nullptr, intermediate, output)) {
-            DeleteFileEx(intermediate, delSecure != 0);
-            return false;
-        }
+        if (!RunMessageStep(OpDecrypt, storeName, nullptr, intermediate, output)) return false;
         if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
-        DeleteFileEx(intermediate, delSecure != 0);
+        written.Remove();
         return HandleResult(input, output, static_cast<uint32_t>(fileCount), OpUnpackEnvelope);
     }
     case OpPackEnvelope: {
@@ -333,14 +352,12 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         if (!KeepAside(intermediate)) return false;
         if (!ReplaceAside(output)) return false;
         if (!RunMessageStep(OpEncrypt, storeName, recipientCopy, input, intermediate, size)) return false;
+        Intermediate written(intermediate, delSecure != 0);
         if (!ReadOwnCertName(subject)) return false;
         if (!ReadStoreName(2, storeName)) return false;
-        if (!RunMessageStep(OpSign, storeName, subject, intermediate, output)) {
-            DeleteFileEx(intermediate, delSecure != 0);
-            return false;
-        }
+        if (!RunMessageStep(OpSign, storeName, subject, intermediate, output)) return false;
         if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
-        DeleteFileEx(intermediate, delSecure != 0);
+        written.Remove();
         *outputKept = true;
         return DeleteSourceFile(input);
     }
