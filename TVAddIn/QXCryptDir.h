@@ -222,8 +222,10 @@ private:
     HWND FindProgressWindow();
     bool RunFileOperation(uint32_t opKind, int32_t fileCount, const char* path,
                           const char* recipientSubject);
+    // outputKept: set once the new output is complete; it then stays whatever
+    // follows (removing the source).
     bool FileOperationBody(uint32_t opKind, int32_t fileCount, const char* input,
-                           const char* recipientSubject);
+                           const char* recipientSubject, bool* outputKept);
     // inputSize: the input's size when the caller has just taken it from the
     // directory; 0 asks the directory.
     bool RunMessageStep(int32_t op, const char* storeName, const char* subject,

@@ -67,6 +67,27 @@ bool StripName(char* destination, const char* input) {
     return true;
 }
 
+// The intermediate file of an envelope operation, once a step has written
+// it: removed (wiped with the job's setting) on every way out of the
+// operation, so that a failed step leaves nothing of it behind. A file of the
+// user's that had its name was moved aside before and comes back afterwards.
+class Intermediate {
+public:
+    Intermediate(const char* path, bool wipe) : path_(path), wipe_(wipe) {}
+    ~Intermediate() { Remove(); }
+    Intermediate(const Intermediate&) = delete;
+    Intermediate& operator=(const Intermediate&) = delete;
+    // Removes it now (after success, before the result is handed on).
+    void Remove() {
+        if (path_) DeleteFileEx(path_, wipe_);
+        path_ = nullptr;
+    }
+
+private:
+    const char* path_;
+    bool wipe_;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -103,16 +124,19 @@ bool TQXCryptDir::RunFileOperation(uint32_t opKind, int32_t fileCount, const cha
     bool pack = opKind == OpPackEnvelope;
 
     bool ok = false;
+    bool outputKept = false;
     size_t mark = OverwriteMark();
     if (path && !cancel && (!pack || recipientSubject)) {
         ok = path[0] && (!pack || recipientSubject[0]);
-        if (ok) ok = FileOperationBody(opKind, fileCount, path, recipientSubject);
+        if (ok) ok = FileOperationBody(opKind, fileCount, path, recipientSubject, &outputKept);
     }
     // Old outputs the user agreed to replace go only now that the new ones
-    // are safe; after a failure they come back. A file that can be neither
-    // is left under its temporary name and fails the operation.
+    // are safe; after a failure they come back, but never over a complete
+    // new output (a source that could not be removed fails the file and
+    // leaves the output). A file that can be neither is left under its
+    // temporary name and fails the operation.
     char leftBehind[1024] = {0};
-    bool finished = FinishOverwrite(ok, mark, leftBehind, sizeof leftBehind);
+    bool finished = FinishOverwrite(ok || outputKept, mark, leftBehind, sizeof leftBehind);
     if (!finished) ok = false;
 
     FormatText(messageText, sizeof messageText, "%s", traits->failure);
@@ -191,8 +215,9 @@ bool TQXCryptDir::RunMessageStep(int32_t op, const char* storeName, const char* 
 }
 
 bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const char* path,
-                                    const char* recipientSubject) {
+                                    const char* recipientSubject, bool* outputKept) {
     const OperationTraits* traits = FindOperation(opKind);
+    *outputKept = false;
     char input[256];
     if (!CopyText(input, sizeof input, path)) return false;
 
@@ -255,6 +280,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         if (!ConfirmReadOnly(input)) return false;
         if (!RunMessageStep(opKind, storeName, subject, input, output, size)) return false;
         if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
+        *outputKept = true;
         return DeleteSourceFile(input);
     }
     case OpDecrypt: {
@@ -300,17 +326,15 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         // about, so it must survive the intermediate.
         if (!KeepAside(intermediate)) return false;
         if (!RunMessageStep(OpVerify, nullptr, nullptr, input, intermediate, size)) return false;
+        Intermediate written(intermediate, delSecure != 0);
         if (!RecordSignerCertificate(&signer)) return false;
         status.displayKind = StatusSignatureValid;
         CopyText(status.detail, sizeof status.detail, signer.subject);
         if (!UpdateStatus(&status)) return false;
         if (!ReadStoreName(2, storeName)) return false;
-        if (!RunMessageStep(OpDecrypt, storeName, nullptr, intermediate, output)) {
-            DeleteFileEx(intermediate, delSecure != 0);
-            return false;
-        }
+        if (!RunMessageStep(OpDecrypt, storeName, nullptr, intermediate, output)) return false;
         if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
-        DeleteFileEx(intermediate, delSecure != 0);
+        written.Remove();
         return HandleResult(input, output, static_cast<uint32_t>(fileCount), OpUnpackEnvelope);
     }
     case OpPackEnvelope: {
@@ -328,14 +352,13 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         if (!KeepAside(intermediate)) return false;
         if (!ReplaceAside(output)) return false;
         if (!RunMessageStep(OpEncrypt, storeName, recipientCopy, input, intermediate, size)) return false;
+        Intermediate written(intermediate, delSecure != 0);
         if (!ReadOwnCertName(subject)) return false;
         if (!ReadStoreName(2, storeName)) return false;
-        if (!RunMessageStep(OpSign, storeName, subject, intermediate, output)) {
-            DeleteFileEx(intermediate, delSecure != 0);
-            return false;
-        }
+        if (!RunMessageStep(OpSign, storeName, subject, intermediate, output)) return false;
         if (!fileHelper->SetFileInfo(output, inputInfo)) return false;
-        DeleteFileEx(intermediate, delSecure != 0);
+        written.Remove();
+        *outputKept = true;
         return DeleteSourceFile(input);
     }
     default:

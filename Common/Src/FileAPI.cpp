@@ -209,6 +209,75 @@ bool WriteWholeFile(const char* path, const void* data, DWORD length)
     return QXReport(true, kUnit, 911, message);
 }
 
+namespace {
+
+// Overwrites the first size bytes of an open file in place with 0xFF, 0x00
+// and 0xAA, each pass flushed (reporting its failure).
+bool WipeOpenFile(HANDLE file, uint64_t size, const char* path)
+{
+    if (size == 0)
+        return true;
+    uint64_t chunk = size < QX_FILE_CHUNK ? size : QX_FILE_CHUNK;
+    unsigned char* buffer = static_cast<unsigned char*>(malloc(static_cast<size_t>(chunk)));
+    if (!buffer)
+        return ReportFileFailure(911, kWriteMessage, path,
+                                 "Memory (RAM) could not be allocated!");
+    static const unsigned char kPasses[3] = {0xFF, 0x00, 0xAA};
+    bool ok = true;
+    for (unsigned char value : kPasses) {
+        memset(buffer, value, static_cast<size_t>(chunk));
+        LARGE_INTEGER start{};
+        ok = SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
+        for (uint64_t done = 0; ok && done < size;) {
+            uint64_t part = size - done < chunk ? size - done : chunk;
+            ok = WriteChunks(file, buffer, part);
+            done += part;
+        }
+        if (ok)
+            ok = FlushFileBuffers(file) != FALSE;
+        if (!ok)
+            break;
+    }
+    DWORD code = GetLastError();
+    free(buffer);
+    if (!ok)
+        return ReportFileFailure(911, kWriteMessage, path, WriteFailureReason(code));
+    return true;
+}
+
+bool MarkForDeletion(HANDLE file, bool remove)
+{
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
+}
+
+// Overwrites a file and removes it, both through one handle that holds the
+// right to delete it. A file that cannot be removed (another program holds
+// it without delete sharing, its rights forbid deleting) is refused before
+// anything is written to it, and while the handle is open no one can take
+// that right away. The file is marked for deletion before the wipe and goes
+// when the handle closes; a failed wipe takes the mark back and the file stays.
+bool WipeAndRemove(const char* path)
+{
+    qx::File file(CreateFileA(path, DELETE | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file || !MarkForDeletion(file.get(), true))
+        return false;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size) ||
+        !WipeOpenFile(file.get(), static_cast<uint64_t>(size.QuadPart), path)) {
+        qx::KeptError kept;
+        MarkForDeletion(file.get(), false);
+        return false;
+    }
+    return file.close();
+}
+
+}  // namespace
+
 bool WipeFile(const char* path)
 {
     if (!PathFits(path))
@@ -220,30 +289,9 @@ bool WipeFile(const char* path)
     qx::File file(OpenShared(path, GENERIC_WRITE, OPEN_EXISTING));
     if (!file)
         return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
-    uint64_t chunk = size < QX_FILE_CHUNK ? size : QX_FILE_CHUNK;
-    unsigned char* buffer = static_cast<unsigned char*>(malloc(static_cast<size_t>(chunk)));
-    if (!buffer)
-        return ReportFileFailure(911, kWriteMessage, path,
-                                 "Memory (RAM) could not be allocated!");
-    static const unsigned char kPasses[3] = {0xFF, 0x00, 0xAA};
-    bool ok = true;
-    for (unsigned char value : kPasses) {
-        memset(buffer, value, static_cast<size_t>(chunk));
-        LARGE_INTEGER start{};
-        ok = SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) != FALSE;
-        for (uint64_t done = 0; ok && done < size;) {
-            uint64_t part = size - done < chunk ? size - done : chunk;
-            ok = WriteChunks(file.get(), buffer, part);
-            done += part;
-        }
-        if (ok)
-            ok = FlushFileBuffers(file.get()) != FALSE;
-        if (!ok)
-            break;
-    }
-    free(buffer);
-    ok = ok && file.close();
-    if (!ok)
+    if (!WipeOpenFile(file.get(), size, path))
+        return false;
+    if (!file.close())
         return ReportFileFailure(911, kWriteMessage, path, WriteFailureReason(GetLastError()));
     return true;
 }
@@ -272,16 +320,11 @@ bool DeleteFileEx(const char* path, bool wipe)
         return QXReport(false, kUnit, 342, message);
     }
     SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
-    if (wipe && !WipeFile(path)) {
-        // Put the attributes back: the file stays as it was found.
-        SetFileAttributesA(path, attr);
-        return QXReport(false, kUnit, 342, message);
-    }
-    bool ok = DeleteFileA(path) != FALSE;
+    bool ok = wipe ? WipeAndRemove(path) : DeleteFileA(path) != FALSE;
     if (!ok) {
-        DWORD code = GetLastError();
+        // The file stays as it was found, attributes included.
+        qx::KeptError kept;
         SetFileAttributesA(path, attr);
-        SetLastError(code);
     }
     return QXReport(ok, kUnit, 342, message);
 }

@@ -409,23 +409,52 @@ TEST_F(FileApiTest, DeleteFileEx)
     EXPECT_TRUE(Contains(TakeError(), "File / Directory '' could not be remove!"));
 }
 
-TEST_F(FileApiTest, DeleteFileExFailsOnALockedFileAndKeepsIt)
+struct HeldDeleteRow {
+    const char* name;
+    DWORD share;   // how another handle holds the file
+    bool wipe;
+    bool removed;  // once that handle is closed
+};
+
+// A file that is held so that it cannot be deleted fails and keeps its
+// content and attributes, wiped or not; one whose holder allows deleting goes.
+TEST_F(FileApiTest, DeleteFileExNeverWipesAFileItCannotRemove)
 {
-    std::string file = dir / "locked.txt";
-    tvtest::WriteFileBytes(file, "keep me");
-    HANDLE lock = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
-    EXPECT_FALSE(DeleteFileEx(file.c_str(), false));
-    std::string error = TakeError();
-    EXPECT_TRUE(Contains(error, "File / Directory '" + file + "' could not be remove!")) << error;
-    EXPECT_TRUE(Contains(error, "[32 FileAPI 342]")) << error;
-    // With wiping, the wipe's own failure is the first one held.
-    EXPECT_FALSE(DeleteFileEx(file.c_str(), true));
-    error = TakeError();
-    EXPECT_TRUE(Contains(error, "This file '" + file + "' could not be written!")) << error;
-    EXPECT_TRUE(Contains(error, "[32 FileAPI 911]")) << error;
-    CloseHandle(lock);
-    EXPECT_EQ("keep me", tvtest::ReadFileBytes(file));
+    const DWORD readWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const HeldDeleteRow rows[] = {
+        {"no sharing", 0, false, false},
+        {"no sharing, wiped", 0, true, false},
+        {"no delete sharing", readWrite, false, false},
+        {"no delete sharing, wiped", readWrite, true, false},
+        {"delete sharing", readWrite | FILE_SHARE_DELETE, false, true},
+        {"delete sharing, wiped", readWrite | FILE_SHARE_DELETE, true, true},
+    };
+    const std::string content = tvtest::PatternBytes(100000, 3);
+    for (const HeldDeleteRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string file = dir / "held.txt";
+        tvtest::WriteFileBytes(file, content);
+        SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+        DWORD attributes = GetFileAttributesA(file.c_str());
+        HANDLE holder = CreateFileA(file.c_str(), GENERIC_READ, row.share, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+
+        EXPECT_EQ(row.removed, DeleteFileEx(file.c_str(), row.wipe));
+        std::string error = TakeError();
+        CloseHandle(holder);
+
+        if (row.removed) {
+            EXPECT_EQ("", error);
+            EXPECT_FALSE(FileExists(file.c_str()));
+            continue;
+        }
+        EXPECT_TRUE(Contains(error, "File / Directory '" + file + "' could not be remove!")) << error;
+        EXPECT_TRUE(Contains(error, "[32 FileAPI 342]")) << error;
+        EXPECT_EQ(content, tvtest::ReadFileBytes(file));
+        EXPECT_EQ(attributes, GetFileAttributesA(file.c_str()));
+        tvtest::RemoveTree(file);
+    }
 }
 
 TEST_F(FileApiTest, RemoveDirectoryEx)

@@ -271,8 +271,8 @@ TEST_F(FileOps, AnOutputNameLongerThan255CharactersFailsWithoutCuttingIt) {
 }
 
 // An envelope whose signer is held in the public store, but whose subject
-// there names a different certificate first: unpacking fails and the
-// intermediate stays beside the input.
+// there names a different certificate first: unpacking fails and leaves
+// nothing but the input.
 TEST_F(FileOps, UnpackingAnEnvelopeWhoseSignerDiffersFromThePublicStoreFails) {
     tvtest::CertFixture local;
     // A second "Olivia Own" that FindCertificate finds before the real one:
@@ -312,7 +312,7 @@ TEST_F(FileOps, UnpackingAnEnvelopeWhoseSignerDiffersFromThePublicStoreFails) {
     status.Script("");
     ClearLastError();
     EXPECT_FALSE(job->UnpackEnvelopeFile(1, (work / "e.txt.sme").c_str()));
-    EXPECT_TRUE(Exists(work / "e.txt.crp"));
+    EXPECT_FALSE(Exists(work / "e.txt.crp"));
     EXPECT_TRUE(Exists(work / "e.txt.sme"));
     EXPECT_FALSE(Exists(work / "e.txt"));
     auto errors = status.Updates(0);

@@ -124,6 +124,98 @@ TEST_F(Outputs, PackingKeepsTheUsersIntermediateAndReplacesAnOldEnvelopeOnlyWhen
     }
 }
 
+// --- intermediates of failed envelope operations -----------------------------
+
+enum class Failure { RefusedSigner, NoKeyToDecrypt, OwnCertificateUnnamed, OwnCertificateUnknown };
+
+struct IntermediateRow {
+    const char* name;
+    uint32_t kind;
+    Failure failure;
+    bool usersFile;  // a file of the user's has the intermediate's name (x.crp)
+    const char* delSecure;
+};
+
+// Every step after the intermediate x.crp was written fails in one row: the
+// intermediate goes (wiped with "delsecure"), and a user's own x.crp comes
+// back as it was. Nothing but the user's files is left.
+TEST_F(Outputs, AFailedEnvelopeOperationLeavesNoIntermediateBehind) {
+    const IntermediateRow rows[] = {
+        {"unpack, signer refused", OpUnpackEnvelope, Failure::RefusedSigner, false, "No"},
+        {"unpack, signer refused, wiped", OpUnpackEnvelope, Failure::RefusedSigner, false, "Yes"},
+        {"unpack, signer refused, user's x.crp", OpUnpackEnvelope, Failure::RefusedSigner, true, "Yes"},
+        {"unpack, no key to decrypt", OpUnpackEnvelope, Failure::NoKeyToDecrypt, false, "No"},
+        {"pack, own certificate unnamed", OpPackEnvelope, Failure::OwnCertificateUnnamed, false, "Yes"},
+        {"pack, own certificate unnamed, user's x.crp", OpPackEnvelope, Failure::OwnCertificateUnnamed,
+         true, "No"},
+        {"pack, own certificate unknown", OpPackEnvelope, Failure::OwnCertificateUnknown, false, "No"},
+    };
+    // Two envelopes for "Olivia Own": one signed by her, one by a self-made
+    // certificate that carries her name.
+    tvtest::CertFixture local;
+    std::string impostor = local.NewStore("impostor");
+    ASSERT_TRUE(local.MakePerson("Olivia Own", impostor));
+    std::string noKeys = local.NewStore("nokeys");
+    const std::string content = "enveloped content";
+    std::string genuine, forged;
+    {
+        TQXCrypt crypt;
+        std::string plain = work / "plain", middle = work / "plain.crp", sme = work / "plain.sme";
+        WriteFileBytes(plain, content);
+        ASSERT_TRUE(crypt.EncryptFile(Ids().pub.c_str(), "Olivia Own", plain.c_str(), middle.c_str())) << Held();
+        ASSERT_TRUE(crypt.SignFile(Ids().own.c_str(), "Olivia Own", middle.c_str(), sme.c_str())) << Held();
+        genuine = ReadFileBytes(sme);
+        tvtest::RemoveTree(sme);
+        ASSERT_TRUE(crypt.SignFile(impostor.c_str(), "Olivia Own", middle.c_str(), sme.c_str())) << Held();
+        forged = ReadFileBytes(sme);
+        for (const std::string& name : {plain, middle, sme}) tvtest::RemoveTree(name);
+    }
+
+    for (const IntermediateRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        Set("delsecure", row.delSecure);
+        Set("ownstore", row.failure == Failure::NoKeyToDecrypt ? noKeys : Ids().own);
+        if (row.failure == Failure::OwnCertificateUnnamed) {
+            ownCerts->Remove(CurrentUser());
+            ownCerts->Remove("DefUsr");
+        } else if (row.failure == Failure::OwnCertificateUnknown) {
+            UnknownOwnCertificate();
+        }
+        bool unpack = row.kind == OpUnpackEnvelope;
+        std::string input = work / (unpack ? "x.sme" : "x");
+        WriteFileBytes(input, unpack ? (row.failure == Failure::RefusedSigner ? forged : genuine) : content);
+        std::vector<std::string> expected = {unpack ? "x.sme" : "x"};
+        if (row.usersFile) {
+            WriteFileBytes(work / "x.crp", "MY CRP");
+            SetFileAttributesA((work / "x.crp").c_str(), FILE_ATTRIBUTE_READONLY);
+            expected = {"x", "x.crp"};
+            if (unpack) expected = {"x.crp", "x.sme"};
+        }
+        auto job = NewJob();
+
+        EXPECT_FALSE(unpack ? job->UnpackEnvelopeFile(1, input.c_str())
+                            : job->PackEnvelopeFile(1, input.c_str(), "Olivia Own"));
+
+        EXPECT_EQ(tvtest::ListNames(work.path(), "*", true), expected);
+        if (row.usersFile) {
+            EXPECT_EQ(ReadFileBytes(work / "x.crp"), "MY CRP");
+            EXPECT_NE(GetFileAttributesA((work / "x.crp").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+        }
+        auto errors = status.Updates(0);
+        ASSERT_EQ(errors.size(), 1u) << status.Log();
+        if (row.failure == Failure::RefusedSigner) {
+            std::string detail = Field(errors[0], "detail");
+            EXPECT_TRUE(StartsWith(detail, "The new certificate differs from the certificate in the database!"))
+                << detail;
+        }
+        job.reset();
+        for (const char* name : {"x", "x.crp", "x.sme"}) tvtest::RemoveTree(work / name);
+        ownCerts->SetString(CurrentUser(), "Olivia Own");
+        ownCerts->SetString("DefUsr", "Olivia Own");
+    }
+    local.Cleanup();
+}
+
 // --- outputs that cannot be read ---------------------------------------------
 
 struct HeldRow {

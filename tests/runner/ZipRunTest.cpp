@@ -7,6 +7,7 @@
 #include "FileAPI.h"
 #include "RunnerFixture.h"
 #include "StatusRecord.h"
+#include "TestProcess.h"
 
 using namespace tvrun;
 using tvtest::Exists;
@@ -291,6 +292,26 @@ TEST_F(ZipFirstTest, DeletingSourcesOfAFolderRemovesItsTreeAfterSuccess) {
     // A folder whose name begins with a dot was not packed: it stays, and so
     // does the folder holding it.
     EXPECT_EQ(ReadFileBytes(data + "\\.hidden\\d.txt"), "not packed");
+}
+
+TEST_F(ZipFirstTest, APackedSourceThatCannotBeDeletedIsNeverWiped) {
+    // Another program holds b.txt with read and write sharing but no delete
+    // sharing: it is packed, but it cannot go, so it keeps its content.
+    std::vector<std::string> files = TwoFiles();
+    tvtest::HeldByOtherProgram hold(files[1], FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_TRUE(hold.holding()) << hold.why();
+    Set("zipfile", "Yes");
+    Set("loeschequelldatei", "Yes");
+    Set("delsecure", "Yes");
+    Script("saveas=" + *work / "data.zip");
+
+    EXPECT_TRUE(RunJob(OpSign, files));
+    hold.Release();
+
+    EXPECT_TRUE(Exists(*work / "data.zip.sgn"));
+    EXPECT_FALSE(Exists(*work / "data.zip"));
+    EXPECT_FALSE(Exists(files[0]));
+    EXPECT_EQ(ReadFileBytes(files[1]), "bravo");
 }
 
 class MessageOwnerTest : public RunnerTest {};

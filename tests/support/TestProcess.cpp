@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "TestFiles.h"
+
 namespace tvtest {
 
 std::string ExeDir() {
@@ -61,6 +63,47 @@ int ProgramProcess::Wait(DWORD timeoutMs) {
     DWORD code = 0;
     GetExitCodeProcess(process_, &code);
     return static_cast<int>(code);
+}
+
+HeldByOtherProgram::HeldByOtherProgram(const std::string& path, DWORD share) {
+    std::string event = UniqueName("tvhold");
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+    if (!ready_) {
+        why_ = "the event could not be made";
+        return;
+    }
+    program_ = std::make_unique<ProgramProcess>(
+        ExeDir() + "\\tv_holdfile.exe",
+        "\"" + path + "\" " + std::to_string(share) + " " + event, "");
+    if (!program_->started()) {
+        why_ = "tv_holdfile.exe did not start";
+        return;
+    }
+    // Until the program says it holds the file, or has ended without it.
+    const DWORD deadlineMs = 60000;
+    DWORD start = GetTickCount();
+    while (WaitForSingleObject(ready_, 20) == WAIT_TIMEOUT) {
+        if (!program_->Running()) {
+            why_ = "tv_holdfile.exe ended with " + std::to_string(program_->Wait(0)) +
+                   " before it held " + path;
+            return;
+        }
+        if (GetTickCount() - start >= deadlineMs) {
+            why_ = "tv_holdfile.exe did not hold " + path + " within 60 s";
+            return;
+        }
+    }
+    holding_ = true;
+}
+
+HeldByOtherProgram::~HeldByOtherProgram() {
+    Release();
+    if (ready_) CloseHandle(ready_);
+}
+
+void HeldByOtherProgram::Release() {
+    program_.reset();  // ended and awaited: its handles are closed
+    holding_ = false;
 }
 
 }  // namespace tvtest

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 namespace tvtest {
@@ -32,6 +33,28 @@ public:
 private:
     HANDLE process_ = nullptr;
     DWORD processId_ = 0;
+};
+
+// A file that another program (tests-bin\tv_holdfile.exe) holds open for
+// reading with the given sharing, until Release or the destructor ends it.
+class HeldByOtherProgram {
+public:
+    HeldByOtherProgram(const std::string& path, DWORD share);
+    ~HeldByOtherProgram();
+    HeldByOtherProgram(const HeldByOtherProgram&) = delete;
+    HeldByOtherProgram& operator=(const HeldByOtherProgram&) = delete;
+
+    // The program holds the file; otherwise why() says what went wrong.
+    bool holding() const { return holding_; }
+    const std::string& why() const { return why_; }
+    // Ends the program: the file is free again.
+    void Release();
+
+private:
+    HANDLE ready_ = nullptr;
+    std::unique_ptr<ProgramProcess> program_;
+    bool holding_ = false;
+    std::string why_;
 };
 
 }  // namespace tvtest
