@@ -75,6 +75,7 @@ TTVSetupForm::TTVSetupForm(HWND owner) {
     CryptHelper = new TQXCrypt();
     NoOwnCert = false;
     ClearLastError();
+    firstRun_ = IsFirstTime();
     images_ = CreateSetupImages();
     if (!Create("TTVSetupForm", false, "Tarvisto 2.11 - Setup", kClientWidth, kClientHeight, true,
                 owner))
@@ -185,7 +186,7 @@ void TTVSetupForm::DoShowAboutTimerTimer() {
         return;
     }
     StopTimer(kDoShowAboutTimer);
-    if (!IsFirstTime()) ShowAbout();
+    if (!firstRun_) ShowAbout();
     if (NoOwnCert) ImportCertificate();
 }
 

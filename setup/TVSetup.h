@@ -169,6 +169,9 @@ private:
     bool ImportWithOwnDialog(const char* file);
     qx::ImageList images_;
     bool startedUp_ = false;
+    // Whether this run is the first (no About window): decided once, when the
+    // program starts, so that settings saved meanwhile do not make it a later run.
+    bool firstRun_ = false;
     bool importOpen_ = false;
     std::vector<std::string> storeNames_;
     std::vector<NodeData> nodeData_;

@@ -400,6 +400,9 @@ TEST_F(CertTree, TheFirstRunWelcomesAcceptsTheFirstOwnCertificateAndWritesTheRow
     wsprintfA(text, kWelcome, LoginName().c_str());
     EXPECT_EQ(seen.questions[0], text);
     EXPECT_EQ(seen.imports, 0);
+    // The first run shows no About window, also after the acceptance below
+    // has saved the settings.
+    EXPECT_EQ(seen.abouts, 0);
 
     // Answered No: accepted all the same, with its real store.
     EXPECT_EQ(ReadValues(HKEY_CURRENT_USER, kOwnKey)[LoginName()], "First Own");
