@@ -291,13 +291,9 @@ bool TTVSetupForm::InitControls() {
     FormatText(caption, sizeof(caption), "%s - %s", TV_SETUP_CAPTION, UserName);
     SetCaption(caption);
     // 13. The activation state.
-    if (IsShellExtensionRegistered()) {
-        EnableControl(IDC_SETUP_ACTIVATE, true);
-        SetControlText(IDC_SETUP_ACTIVATE, "&Deactivate");
-    } else {
-        EnableControl(IDC_SETUP_ACTIVATE, IsWindowEnabled(Control(IDC_SETUP_SELECT)) != FALSE);
-        SetControlText(IDC_SETUP_ACTIVATE, "&Activate");
-    }
+    bool registered = ShowActivationState();
+    EnableControl(IDC_SETUP_ACTIVATE,
+                  registered || IsWindowEnabled(Control(IDC_SETUP_SELECT)) != FALSE);
     // 14. The certificate tree.
     return RefreshCertTree();
 }

@@ -94,6 +94,10 @@ public:
     bool ActivateShellExtension();
     bool ToggleActivation();
     bool EnableActivateButton(bool enable);
+    // The activation button's caption from what the registry holds:
+    // "&Deactivate" while the extension is registered, else "&Activate".
+    // Returns whether it is registered.
+    bool ShowActivationState();
     // The first-run welcome.
     bool ShowWelcome();
     // Ends the process when an own certificate is stored or the user agrees;

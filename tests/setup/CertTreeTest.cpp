@@ -686,3 +686,58 @@ TEST_F(CertTree, DeactivationAnsweredNoKeepsEverything) {
         EXPECT_EQ(ReadClassValue(row.key, row.name), row.data) << row.key;
     EXPECT_EQ(ReadValues(HKEY_CURRENT_USER, kOwnKey)[LoginName()], "Keep Own");
 }
+
+TEST_F(CertTree, AFailedRegistrationOverAnEarlierOneLeavesDeactivationReachable) {
+    CertFixture certs;
+    std::string own = certs.NewStore("own");
+    ASSERT_TRUE(certs.MakePerson("Again Own", own));
+    Set(LoginName(), "Again Own", kOwnKey);
+    Set("firsttime", "No");
+    // An earlier registration whose class key is now one below which no
+    // lasting key can be made: the next registration fails half-way and puts
+    // back what was there.
+    {
+        TTVSetupForm registrar(nullptr);
+        ASSERT_TRUE(registrar.RegisterShellExtension());
+    }
+    std::string classKey = std::string("CLSID\\") + QX_MENU_CLASS_TEXT;
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, classKey.c_str());
+    SetClassValue(classKey, nullptr, "Tarvisto", REG_OPTION_VOLATILE);
+    Start();
+    ASSERT_EQ(Text(IDC_SETUP_ACTIVATE), "&Deactivate");
+    ASSERT_EQ(Text(IDC_SETUP_SELECT), "Accept &private Certificate");
+
+    std::string box;
+    bool accepted = WhileDriving(
+        [&] {
+            HWND error = WaitForMessageBox(kWaitMs, "Tarvisto 2.11 - Error!");
+            ASSERT_NE(error, nullptr) << "the failed registration was not said";
+            box = MessageBoxText(error);
+            AnswerDialog(error, IDOK);
+        },
+        [&] { return form_->AcceptSelection(); });
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(box.rfind("The Explorer integration could not be registered!", 0), 0u) << box;
+    ClearLastError();
+    // The earlier rows are there again, and the button says so.
+    ASSERT_TRUE(form_->IsShellExtensionRegistered());
+    ASSERT_EQ(Text(IDC_SETUP_ACTIVATE), "&Deactivate");
+    ASSERT_TRUE(On(IDC_SETUP_ACTIVATE));
+
+    // So the button leads to the deactivation's question (answered No here).
+    std::string question;
+    WhileDriving(
+        [&] {
+            HWND asked = WaitForClassPrefix("TQXDlgOkHilfe");
+            ASSERT_NE(asked, nullptr) << "no deactivation question";
+            question = ChildText(asked, IDC_OKHELP_TEXT);
+            ClickChild(asked, IDC_OKHELP_HELP);  // "No"
+        },
+        [&] {
+            form_->BDeaktivierenClick();
+            return 0;
+        });
+    EXPECT_EQ(question, "Computer has to be restarted before you can remove Tarvisto from your "
+                        "system!\r\nProceed?");
+    EXPECT_TRUE(form_->IsShellExtensionRegistered());
+}
