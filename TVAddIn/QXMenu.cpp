@@ -319,13 +319,14 @@ STDMETHODIMP CQXMenu::XMenuExt::QueryContextMenu(HMENU menu, UINT indexMenu, UIN
 HRESULT CQXMenu::BuildMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
                            UINT flags) {
     insertedItems = 0;
-    memset(recipientNameTable, 0, sizeof(recipientNameTable));
     // Only the default item is asked for, or there is no room for the five
-    // operations: nothing is added.
+    // operations: nothing is added, and the recipients of the menu built
+    // before (which may be the one on screen) stay.
     if ((flags & CMF_DEFAULTONLY) != 0 || !IsMenu(menu) || idCmdLast < idCmdFirst ||
         idCmdLast - idCmdFirst < QX_MENU_DECRYPT) {
         return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 0);
     }
+    memset(recipientNameTable, 0, sizeof(recipientNameTable));
 
     HMENU toolPopup = CreatePopupMenu();
     if (toolPopup == nullptr) return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 0);

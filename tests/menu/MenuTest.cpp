@@ -362,6 +362,30 @@ TEST_F(MenuTest, RecipientsOfThePublicStoreComeFirstAndACommandPacksForTheOneCho
     DestroyMenu(laterHost);
 }
 
+// A query that adds nothing (only the default item asked for, or no room for
+// the operations) leaves the menu built before it as it stands: its
+// recipients still run.
+TEST_F(MenuTest, AQueryThatAddsNothingKeepsTheRecipientsOfTheMenuOnScreen) {
+    auto handler = NewHandler();
+    ASSERT_TRUE(handler);
+    std::string file = work + "\\kept.txt";
+    WriteFileBytes(file, "for the first recipient");
+    ASSERT_EQ(Select(*handler, {Wide(file)}), S_OK);
+    HMENU host = CreatePopupMenu();
+    ASSERT_EQ(Build(*handler, host, 0, 0), 10);
+    for (auto [flags, last] : {std::pair<UINT, UINT>{CMF_DEFAULTONLY, 0x7FFF}, {CMF_NORMAL, kFirst + 4}}) {
+        HMENU other = CreatePopupMenu();
+        EXPECT_EQ(Build(*handler, other, 0, 0, flags, last), 0);
+        DestroyMenu(other);
+    }
+    EXPECT_EQ(InvokeOffset(*handler, 7), S_OK) << "the first recipient of the menu on screen";
+    std::vector<std::string> order = StoreOrder(people->pub);
+    ASSERT_EQ(order.size(), 2u);
+    ASSERT_TRUE(Exists(file + ".sme"));
+    EXPECT_TRUE(EnvelopeIsFor(file + ".sme", order[0]));
+    DestroyMenu(host);
+}
+
 // Which certificates of the store are offered: keyless ones, own ones only
 // with "showpkcs12", none out of its validity period or beyond 34 looked at.
 TEST_F(MenuTest, TheListingTakesAtMost34CertificatesAndOffersOnlyUsableOnes) {
