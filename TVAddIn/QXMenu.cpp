@@ -2,6 +2,7 @@
 #include "QXMenu.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "CryptAPI.h"
@@ -453,16 +454,27 @@ HRESULT CQXMenu::RunCommand(const CMINVOKECOMMANDINFO* info) {
     }
 
     // The host may release us while the job runs (its messages are served
-    // meanwhile): the object and its file list stay until the job has ended.
+    // meanwhile): the object stays until the job has ended.
     ExternalAddRef();
     struct Hold {
         CQXMenu* object;
         ~Hold() { object->ExternalRelease(); }
     } hold{this};
 
+    // The job runs over a copy of the selection: a later Initialize of this
+    // object, which may come while the job runs, replaces the object's list,
+    // never the one under the job.
+    std::unique_ptr<TQXSelFil[]> files;
+    if (fileList != nullptr && fileCount > 0) {
+        size_t count = static_cast<size_t>(fileCount);
+        files.reset(new (std::nothrow) TQXSelFil[count + 1]());
+        if (!files) return E_FAIL;
+        memcpy(files.get(), fileList, count * sizeof(TQXSelFil));
+    }
+
     TQXOleThr* job = new (std::nothrow) TQXOleThr();
     if (job == nullptr) return E_FAIL;
-    bool started = job->DoExecuteTarvisto(op, static_cast<uint32_t>(fileCount), fileList,
+    bool started = job->DoExecuteTarvisto(op, static_cast<uint32_t>(fileCount), files.get(),
                                           recipient);
     delete job;
     return started ? S_OK : E_FAIL;
