@@ -383,13 +383,20 @@ TEST_F(MenuTest, RecipientsOfThePublicStoreComeFirstAndACommandPacksForTheOneCho
     EXPECT_EQ(tool[0].items[1].id, kFirst + 8);
 
     // A later menu of another object over a store of one recipient does not
-    // change what this one's entries stand for.
+    // change what this one's entries stand for; nor does a query of this
+    // object that adds nothing (only the default item asked for, or no room
+    // for the operations).
     std::string otherStore = people->certs.NewStore("other");
     ASSERT_TRUE(people->certs.CopyPublic("Bob Menu", people->keys, otherStore));
     Set("pubstore", otherStore);
     auto later = NewHandler();
     HMENU laterHost = CreatePopupMenu();
     EXPECT_EQ(Build(*later, laterHost, 0, 0), 9);
+    for (auto [flags, last] : {std::pair<UINT, UINT>{CMF_DEFAULTONLY, 0x7FFF}, {CMF_NORMAL, kFirst + 4}}) {
+        HMENU nothing = CreatePopupMenu();
+        EXPECT_EQ(Build(*handler, nothing, 0, 0, flags, last), 0);
+        DestroyMenu(nothing);
+    }
     Set("pubstore", people->pub);
 
     EXPECT_EQ(InvokeOffset(*handler, 8), S_OK);
@@ -398,30 +405,6 @@ TEST_F(MenuTest, RecipientsOfThePublicStoreComeFirstAndACommandPacksForTheOneCho
     EXPECT_FALSE(EnvelopeIsFor(file + ".sme", order[0]));
     DestroyMenu(host);
     DestroyMenu(laterHost);
-}
-
-// A query that adds nothing (only the default item asked for, or no room for
-// the operations) leaves the menu built before it as it stands: its
-// recipients still run.
-TEST_F(MenuTest, AQueryThatAddsNothingKeepsTheRecipientsOfTheMenuOnScreen) {
-    auto handler = NewHandler();
-    ASSERT_TRUE(handler);
-    std::string file = work + "\\kept.txt";
-    WriteFileBytes(file, "for the first recipient");
-    ASSERT_EQ(Select(*handler, {Wide(file)}), S_OK);
-    HMENU host = CreatePopupMenu();
-    ASSERT_EQ(Build(*handler, host, 0, 0), 10);
-    for (auto [flags, last] : {std::pair<UINT, UINT>{CMF_DEFAULTONLY, 0x7FFF}, {CMF_NORMAL, kFirst + 4}}) {
-        HMENU other = CreatePopupMenu();
-        EXPECT_EQ(Build(*handler, other, 0, 0, flags, last), 0);
-        DestroyMenu(other);
-    }
-    EXPECT_EQ(InvokeOffset(*handler, 7), S_OK) << "the first recipient of the menu on screen";
-    std::vector<std::string> order = StoreOrder(people->pub);
-    ASSERT_EQ(order.size(), 2u);
-    ASSERT_TRUE(Exists(file + ".sme"));
-    EXPECT_TRUE(EnvelopeIsFor(file + ".sme", order[0]));
-    DestroyMenu(host);
 }
 
 // A second Initialize that arrives while a command of the object runs (the
