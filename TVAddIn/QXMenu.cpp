@@ -2,6 +2,7 @@
 #include "QXMenu.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "CryptAPI.h"
@@ -282,13 +283,14 @@ STDMETHODIMP CQXMenu::XMenuExt::QueryContextMenu(HMENU menu, UINT indexMenu, UIN
 HRESULT CQXMenu::BuildMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
                            UINT flags) {
     insertedItems = 0;
-    memset(recipientNameTable, 0, sizeof(recipientNameTable));
     // Only the default item is asked for, or there is no room for the five
-    // operations: nothing is added.
+    // operations: nothing is added, and the recipients of the menu built
+    // before (which may be the one on screen) stay.
     if ((flags & CMF_DEFAULTONLY) != 0 || !IsMenu(menu) || idCmdLast < idCmdFirst ||
         idCmdLast - idCmdFirst < QX_MENU_DECRYPT) {
         return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 0);
     }
+    memset(recipientNameTable, 0, sizeof(recipientNameTable));
 
     HMENU toolPopup = CreatePopupMenu();
     if (toolPopup == nullptr) return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 0);
@@ -412,16 +414,27 @@ HRESULT CQXMenu::RunCommand(const CMINVOKECOMMANDINFO* info) {
     }
 
     // The host may release us while the job runs (its messages are served
-    // meanwhile): the object and its file list stay until the job has ended.
+    // meanwhile): the object stays until the job has ended.
     ExternalAddRef();
     struct Hold {
         CQXMenu* object;
         ~Hold() { object->ExternalRelease(); }
     } hold{this};
 
+    // The job runs over a copy of the selection: a later Initialize of this
+    // object, which may come while the job runs, replaces the object's list,
+    // never the one under the job.
+    std::unique_ptr<TQXSelFil[]> files;
+    if (fileList != nullptr && fileCount > 0) {
+        size_t count = static_cast<size_t>(fileCount);
+        files.reset(new (std::nothrow) TQXSelFil[count + 1]());
+        if (!files) return E_FAIL;
+        memcpy(files.get(), fileList, count * sizeof(TQXSelFil));
+    }
+
     TQXOleThr* job = new (std::nothrow) TQXOleThr();
     if (job == nullptr) return E_FAIL;
-    bool started = job->DoExecuteTarvisto(op, static_cast<uint32_t>(fileCount), fileList,
+    bool started = job->DoExecuteTarvisto(op, static_cast<uint32_t>(fileCount), files.get(),
                                           recipient);
     delete job;
     return started ? S_OK : E_FAIL;

@@ -171,15 +171,23 @@ bool TTVSetupForm::ActivateShellExtension() {
     if (!ReadOwnCertificate(subject)) {
         // Nothing to register for: the button says what is there.
         UnregisterShellExtension();
-        SetControlText(IDC_SETUP_ACTIVATE, "&Activate");
+        ShowActivationState();
         return true;
     }
     ClearLastError();
     if (RegisterShellExtension()) return true;
-    // Nothing of it stays written: the button says so, and so does a box.
-    SetControlText(IDC_SETUP_ACTIVATE, "&Activate");
+    // Nothing of it stays written and what was there before is back: the
+    // button says what that is (an earlier registration can still be
+    // deactivated), and a box says that this one failed.
+    ShowActivationState();
     ShowError(Handle(), "The Explorer integration could not be registered!");
     return false;
+}
+
+bool TTVSetupForm::ShowActivationState() {
+    bool registered = IsShellExtensionRegistered();
+    SetControlText(IDC_SETUP_ACTIVATE, registered ? "&Deactivate" : "&Activate");
+    return registered;
 }
 
 bool TTVSetupForm::ToggleActivation() {

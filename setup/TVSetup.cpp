@@ -75,6 +75,7 @@ TTVSetupForm::TTVSetupForm(HWND owner) {
     CryptHelper = std::make_unique<TQXCrypt>();
     NoOwnCert = false;
     ClearLastError();
+    firstRun_ = IsFirstTime();
     images_ = CreateSetupImages();
     if (!Create("TTVSetupForm", false, "Tarvisto 2.11 - Setup", kClientWidth, kClientHeight, true,
                 owner))
@@ -184,7 +185,7 @@ void TTVSetupForm::DoShowAboutTimerTimer() {
         return;
     }
     StopTimer(kDoShowAboutTimer);
-    if (!IsFirstTime()) ShowAbout();
+    if (!firstRun_) ShowAbout();
     if (NoOwnCert) ImportCertificate();
 }
 
@@ -289,13 +290,9 @@ bool TTVSetupForm::InitControls() {
     FormatText(caption, sizeof(caption), "%s - %s", TV_SETUP_CAPTION, UserName);
     SetCaption(caption);
     // 13. The activation state.
-    if (IsShellExtensionRegistered()) {
-        EnableControl(IDC_SETUP_ACTIVATE, true);
-        SetControlText(IDC_SETUP_ACTIVATE, "&Deactivate");
-    } else {
-        EnableControl(IDC_SETUP_ACTIVATE, IsWindowEnabled(Control(IDC_SETUP_SELECT)) != FALSE);
-        SetControlText(IDC_SETUP_ACTIVATE, "&Activate");
-    }
+    bool registered = ShowActivationState();
+    EnableControl(IDC_SETUP_ACTIVATE,
+                  registered || IsWindowEnabled(Control(IDC_SETUP_SELECT)) != FALSE);
     // 14. The certificate tree.
     return RefreshCertTree();
 }

@@ -95,6 +95,10 @@ public:
     bool ActivateShellExtension();
     bool ToggleActivation();
     bool EnableActivateButton(bool enable);
+    // The activation button's caption from what the registry holds:
+    // "&Deactivate" while the extension is registered, else "&Activate".
+    // Returns whether it is registered.
+    bool ShowActivationState();
     // The first-run welcome.
     bool ShowWelcome();
     // Ends the process when an own certificate is stored or the user agrees;
@@ -170,6 +174,9 @@ private:
     bool ImportWithOwnDialog(const char* file);
     qx::ImageList images_;
     bool startedUp_ = false;
+    // Whether this run is the first (no About window): decided once, when the
+    // program starts, so that settings saved meanwhile do not make it a later run.
+    bool firstRun_ = false;
     bool importOpen_ = false;
     std::vector<std::string> storeNames_;
     std::vector<NodeData> nodeData_;

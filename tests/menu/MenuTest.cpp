@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -285,6 +286,43 @@ protected:
 };
 People* MenuTest::people = nullptr;
 
+// Runs a function on the thread that made the object, called from another
+// thread through the messages that thread serves (as a host's window
+// procedure would be called while a command pumps its messages).
+class ThreadCall {
+public:
+    ThreadCall() {
+        WNDCLASSA cls = {};
+        cls.lpfnWndProc = &ThreadCall::Proc;
+        cls.hInstance = GetModuleHandleA(nullptr);
+        cls.lpszClassName = "TvMenuTestThreadCall";
+        RegisterClassA(&cls);  // (once per program; later calls fail harmlessly)
+        window_ = CreateWindowExA(0, cls.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  cls.hInstance, nullptr);
+    }
+    ~ThreadCall() {
+        if (window_) DestroyWindow(window_);
+    }
+    ThreadCall(const ThreadCall&) = delete;
+    ThreadCall& operator=(const ThreadCall&) = delete;
+    // False when the thread did not take the call before the deadline.
+    bool Run(std::function<void()>& call) {
+        DWORD_PTR done = 0;
+        return window_ &&
+               SendMessageTimeoutA(window_, WM_APP, 0, reinterpret_cast<LPARAM>(&call),
+                                   SMTO_NORMAL, tvtest::kWaitMs, &done) != 0 &&
+               done == 1;
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message != WM_APP) return DefWindowProcA(window, message, wParam, lParam);
+        (*reinterpret_cast<std::function<void()>*>(lParam))();
+        return 1;
+    }
+    HWND window_ = nullptr;
+};
+
 TEST_F(MenuTest, ThePopupStandsAtTheGivenPositionWithTheFiveOperations) {
     settings->Remove("pubstore");
     auto handler = NewHandler();
@@ -345,13 +383,20 @@ TEST_F(MenuTest, RecipientsOfThePublicStoreComeFirstAndACommandPacksForTheOneCho
     EXPECT_EQ(tool[0].items[1].id, kFirst + 8);
 
     // A later menu of another object over a store of one recipient does not
-    // change what this one's entries stand for.
+    // change what this one's entries stand for; nor does a query of this
+    // object that adds nothing (only the default item asked for, or no room
+    // for the operations).
     std::string otherStore = people->certs.NewStore("other");
     ASSERT_TRUE(people->certs.CopyPublic("Bob Menu", people->keys, otherStore));
     Set("pubstore", otherStore);
     auto later = NewHandler();
     HMENU laterHost = CreatePopupMenu();
     EXPECT_EQ(Build(*later, laterHost, 0, 0), 9);
+    for (auto [flags, last] : {std::pair<UINT, UINT>{CMF_DEFAULTONLY, 0x7FFF}, {CMF_NORMAL, kFirst + 4}}) {
+        HMENU nothing = CreatePopupMenu();
+        EXPECT_EQ(Build(*handler, nothing, 0, 0, flags, last), 0);
+        DestroyMenu(nothing);
+    }
     Set("pubstore", people->pub);
 
     EXPECT_EQ(InvokeOffset(*handler, 8), S_OK);
@@ -360,6 +405,70 @@ TEST_F(MenuTest, RecipientsOfThePublicStoreComeFirstAndACommandPacksForTheOneCho
     EXPECT_FALSE(EnvelopeIsFor(file + ".sme", order[0]));
     DestroyMenu(host);
     DestroyMenu(laterHost);
+}
+
+// A second Initialize that arrives while a command of the object runs (the
+// command serves the thread's messages meanwhile) takes the next selection;
+// the running job goes on over the files it was started with.
+TEST_F(MenuTest, ASelectionWhileACommandRunsLeavesTheRunningJobItsOwnFiles) {
+    std::string stubPath = ExeDir() + "\\scriptedstatus.dll";
+    HMODULE stub = LoadLibraryA(stubPath.c_str());  // keeps the script over the job's loading
+    ASSERT_NE(stub, nullptr) << stubPath;
+    auto reset = reinterpret_cast<void(WINAPI*)(const char*)>(
+        GetProcAddress(stub, "ScriptedStatusReset"));
+    auto log = reinterpret_cast<const char*(WINAPI*)()>(GetProcAddress(stub, "ScriptedStatusLog"));
+    ASSERT_TRUE(reset && log);
+    std::string hold = tvtest::UniqueName("menuhold");
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, (hold + "-held").c_str());
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, (hold + "-go").c_str());
+    ASSERT_TRUE(held && go);
+    // The first file's signature is there: the job asks whether to overwrite
+    // it (Yes), and is held at that question.
+    reset(("window=1;exist_default=0;hold=" + hold).c_str());
+    Set("statusdll", stubPath);
+
+    std::vector<std::wstring> first, second;
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "x.txt", "y.txt", "z.txt"}) {
+        WriteFileBytes(work + "\\" + name, name);
+        (name[0] < 'x' ? first : second).push_back(Wide(work + "\\" + name));
+    }
+    WriteFileBytes(work + "\\a.txt.sgn", "old signature");
+    auto handler = NewHandler();
+    ASSERT_TRUE(handler);
+    ASSERT_EQ(Select(*handler, first), S_OK);
+    HMENU host = CreatePopupMenu();
+    Build(*handler, host, 0, 0);
+
+    ThreadCall thread;
+    HRESULT reselected = E_UNEXPECTED;
+    std::function<void()> reselect = [&] { reselected = Select(*handler, second); };
+    bool heldSeen = false, delivered = false;
+    HRESULT result = tvtest::WhileDriving(
+        [&] {
+            heldSeen = WaitForSingleObject(held, tvtest::kWaitMs) == WAIT_OBJECT_0;
+            if (heldSeen) delivered = thread.Run(reselect);
+            SetEvent(go);
+        },
+        [&] { return Invoke(*handler, MAKEINTRESOURCEA(2)); });  // sign
+    ASSERT_TRUE(heldSeen) << "the job never reached its question";
+    ASSERT_TRUE(delivered) << "the command served no messages while its job ran";
+    EXPECT_EQ(reselected, S_OK);
+    EXPECT_EQ(result, S_OK);
+    EXPECT_NE(tvtest::ReadFileBytes(work + "\\a.txt.sgn"), "old signature");
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        EXPECT_TRUE(Exists(work + "\\" + name + ".sgn")) << name << " of the running job\n" << log();
+    for (const char* name : {"x.txt", "y.txt", "z.txt"})
+        EXPECT_FALSE(Exists(work + "\\" + name + ".sgn")) << name << " of the later selection";
+
+    // The next command runs over the later selection.
+    EXPECT_EQ(InvokeOffset(*handler, 2), S_OK);
+    for (const char* name : {"x.txt", "y.txt", "z.txt"})
+        EXPECT_TRUE(Exists(work + "\\" + name + ".sgn")) << name;
+    DestroyMenu(host);
+    handler.reset();
+    CloseHandle(held);
+    CloseHandle(go);
+    FreeLibrary(stub);
 }
 
 // Which certificates of the store are offered: keyless ones, own ones only

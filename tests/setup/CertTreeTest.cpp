@@ -188,8 +188,40 @@ protected:
                (On(IDC_SETUP_REMOVE) ? "remove" : "-");
     }
 
+    // An own certificate of that name stored as the user's, a later run, and
+    // the extension registered.
+    void RegisteredOwner(CertFixture& certs, const std::string& name) {
+        std::string own = certs.NewStore("own");
+        ASSERT_TRUE(certs.MakePerson(name, own));
+        Set(LoginName(), name, kOwnKey);
+        Set("firsttime", "No");
+        TTVSetupForm registrar(nullptr);
+        ASSERT_TRUE(registrar.RegisterShellExtension());
+    }
+    // Clicks the activation button and answers its question No; the
+    // question's caption and text.
+    std::string DeactivateAnsweringNo() {
+        std::string question;
+        WhileDriving(
+            [&] {
+                HWND box = WaitForClassPrefix("TQXDlgOkHilfe");
+                ASSERT_NE(box, nullptr) << "no deactivation question";
+                question = TextOf(box) + "|" + ChildText(box, IDC_OKHELP_TEXT);
+                ClickChild(box, IDC_OKHELP_HELP);  // "No"
+            },
+            [&] {
+                form_->BDeaktivierenClick();
+                return 0;
+            });
+        return question;
+    }
+
     std::unique_ptr<TTVSetupForm> form_;
 };
+
+const char kDeactivationQuestion[] =
+    "Tarvisto 2.11 - Setup!|Computer has to be restarted before you can remove Tarvisto from your "
+    "system!\r\nProceed?";
 
 // A click at the middle of the node's label, as the mouse gives it.
 void ClickNode(HWND tree, HTREEITEM node) {
@@ -400,6 +432,9 @@ TEST_F(CertTree, TheFirstRunWelcomesAcceptsTheFirstOwnCertificateAndWritesTheRow
     wsprintfA(text, kWelcome, LoginName().c_str());
     EXPECT_EQ(seen.questions[0], text);
     EXPECT_EQ(seen.imports, 0);
+    // The first run shows no About window, also after the acceptance below
+    // has saved the settings.
+    EXPECT_EQ(seen.abouts, 0);
 
     // Answered No: accepted all the same, with its real store.
     EXPECT_EQ(ReadValues(HKEY_CURRENT_USER, kOwnKey)[LoginName()], "First Own");
@@ -650,36 +685,51 @@ TEST_F(CertTree, RegistrationRowsAreWrittenWholeOrNotAtAllAndRemovalSparesOthers
 
 TEST_F(CertTree, DeactivationAnsweredNoKeepsEverything) {
     CertFixture certs;
-    std::string own = certs.NewStore("own");
-    ASSERT_TRUE(certs.MakePerson("Keep Own", own));
-    Set(LoginName(), "Keep Own", kOwnKey);
-    Set("firsttime", "No");
-    {
-        TTVSetupForm registrar(nullptr);
-        ASSERT_TRUE(registrar.RegisterShellExtension());
-    }
+    ASSERT_NO_FATAL_FAILURE(RegisteredOwner(certs, "Keep Own"));
     Seen seen;
     Start(&seen);
     EXPECT_EQ(seen.abouts, 1);
     ASSERT_EQ(Text(IDC_SETUP_ACTIVATE), "&Deactivate");
     ASSERT_TRUE(On(IDC_SETUP_ACTIVATE));
-    std::string question;
-    WhileDriving(
-        [&] {
-            HWND box = WaitForClassPrefix("TQXDlgOkHilfe");
-            ASSERT_NE(box, nullptr);
-            question = TextOf(box) + "|" + ChildText(box, IDC_OKHELP_TEXT);
-            ClickChild(box, IDC_OKHELP_HELP);  // "No"
-        },
-        [&] {
-            form_->BDeaktivierenClick();
-            return 0;
-        });
-    EXPECT_EQ(question, "Tarvisto 2.11 - Setup!|Computer has to be restarted before you can "
-                        "remove Tarvisto from your system!\r\nProceed?");
+    EXPECT_EQ(DeactivateAnsweringNo(), kDeactivationQuestion);
     EXPECT_EQ(Text(IDC_SETUP_ACTIVATE), "&Deactivate");
     EXPECT_TRUE(On(IDC_SETUP_ACTIVATE));
     for (const ShellRow& row : ShellRows(ExeDir()))
         EXPECT_EQ(ReadClassValue(row.key, row.name), row.data) << row.key;
     EXPECT_EQ(ReadValues(HKEY_CURRENT_USER, kOwnKey)[LoginName()], "Keep Own");
+}
+
+TEST_F(CertTree, AFailedRegistrationOverAnEarlierOneLeavesDeactivationReachable) {
+    CertFixture certs;
+    // An earlier registration whose class key is now one below which no
+    // lasting key can be made: the next registration fails half-way and puts
+    // back what was there.
+    ASSERT_NO_FATAL_FAILURE(RegisteredOwner(certs, "Again Own"));
+    std::string classKey = std::string("CLSID\\") + QX_MENU_CLASS_TEXT;
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, classKey.c_str());
+    SetClassValue(classKey, nullptr, "Tarvisto", REG_OPTION_VOLATILE);
+    Start();
+    ASSERT_EQ(Text(IDC_SETUP_ACTIVATE), "&Deactivate");
+    ASSERT_EQ(Text(IDC_SETUP_SELECT), "Accept &private Certificate");
+
+    std::string box;
+    bool accepted = WhileDriving(
+        [&] {
+            HWND error = WaitForMessageBox(kWaitMs, "Tarvisto 2.11 - Error!");
+            ASSERT_NE(error, nullptr) << "the failed registration was not said";
+            box = MessageBoxText(error);
+            AnswerDialog(error, IDOK);
+        },
+        [&] { return form_->AcceptSelection(); });
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(box.rfind("The Explorer integration could not be registered!", 0), 0u) << box;
+    ClearLastError();
+    // The earlier rows are there again, and the button says so.
+    ASSERT_TRUE(form_->IsShellExtensionRegistered());
+    ASSERT_EQ(Text(IDC_SETUP_ACTIVATE), "&Deactivate");
+    ASSERT_TRUE(On(IDC_SETUP_ACTIVATE));
+
+    // So the button leads to the deactivation's question (answered No here).
+    EXPECT_EQ(DeactivateAnsweringNo(), kDeactivationQuestion);
+    EXPECT_TRUE(form_->IsShellExtensionRegistered());
 }

@@ -48,6 +48,32 @@ protected:
 // The memo of our message dialog.
 std::string OkHelpText(HWND dialog) { return ChildText(dialog, IDC_OKHELP_TEXT); }
 
+// A window of this thread put in front of the others: a question's first step
+// brings the progress window forward, so a call that leaves this window in
+// front came to no question.
+class InFront {
+public:
+    InFront() {
+        window_ = CreateWindowExA(0, "STATIC", "in front", WS_POPUP | WS_VISIBLE, 0, 0, 80, 40,
+                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        SetForegroundWindow(window_);
+        inFront_ = WaitUntil([this] { return Holds(); });
+    }
+    ~InFront() { DestroyWindow(window_); }
+    InFront(const InFront&) = delete;
+    InFront& operator=(const InFront&) = delete;
+    // Whether the window came to the front at all.
+    bool ok() const { return inFront_; }
+    bool Holds() {
+        PumpOwn();
+        return GetForegroundWindow() == window_;
+    }
+
+private:
+    HWND window_ = nullptr;
+    bool inFront_ = false;
+};
+
 }  // namespace
 
 TEST(StatusExports, EightNamesAtOrdinalsOneToEight) {
@@ -68,16 +94,21 @@ TEST(StatusNullHandle, EveryCallReturnsAtOnceWithoutWindow) {
     ASSERT_TRUE(lib.Load());
     StatusRecord record = MakeRecord(StatusLine, "a.txt");
     strcpy(record.path, "C:\\x\\a.zip");
-    DWORD start = GetTickCount();
-    EXPECT_EQ(lib.askReadOnly(nullptr, &record), AnswerCancel);
-    EXPECT_EQ(lib.askFileExist(nullptr, &record), AnswerCancel);
-    EXPECT_FALSE(lib.askSaveAs(nullptr, &record));
-    EXPECT_FALSE(lib.askSelectDir(nullptr, &record));
-    EXPECT_FALSE(lib.showSigInfo(nullptr));
-    EXPECT_FALSE(lib.update(nullptr, &record));
-    EXPECT_FALSE(lib.close(nullptr));
-    // None of them waited the second before a question.
-    EXPECT_LT(GetTickCount() - start, 900u);
+    InFront front;
+    ASSERT_TRUE(front.ok()) << "no window of the test came to the front";
+    // None of them comes to a question (which would wait for an answer until
+    // the watchdog's deadline) or brings a window forward.
+    WhileDriving([] {}, [&] {
+        EXPECT_EQ(lib.askReadOnly(nullptr, &record), AnswerCancel);
+        EXPECT_EQ(lib.askFileExist(nullptr, &record), AnswerCancel);
+        EXPECT_FALSE(lib.askSaveAs(nullptr, &record));
+        EXPECT_FALSE(lib.askSelectDir(nullptr, &record));
+        EXPECT_FALSE(lib.showSigInfo(nullptr));
+        EXPECT_FALSE(lib.update(nullptr, &record));
+        EXPECT_FALSE(lib.close(nullptr));
+        return 0;
+    });
+    EXPECT_TRUE(front.Holds()) << "a call without a window brought a window forward";
     EXPECT_STREQ(record.path, "C:\\x\\a.zip");
     EXPECT_EQ(ThreadWindow("TQXProgress", GetCurrentThreadId()), nullptr);
 }
@@ -228,10 +259,13 @@ TEST_F(StatusDll, ErrorBoxOkHelpAndCancel) {
 }
 
 TEST_F(StatusDll, SignatureLinesShownOnCloseAndByShowSigInfo) {
-    // Nothing pending: false at once.
-    DWORD start = GetTickCount();
-    EXPECT_FALSE(lib.showSigInfo(handle));
-    EXPECT_LT(GetTickCount() - start, 900u);
+    // Nothing pending: false, without bringing the window forward for a box.
+    {
+        InFront front;
+        ASSERT_TRUE(front.ok()) << "no window of the test came to the front";
+        EXPECT_FALSE(WhileDriving([] {}, [&] { return lib.showSigInfo(handle); }));
+        EXPECT_TRUE(front.Holds()) << "the progress window came forward with nothing to show";
+    }
 
     EXPECT_TRUE(Update(MakeRecord(StatusSignatureValid, "a.txt.sgn", "", 0, 0, nullptr, "CN=Alice")));
     std::string shown;
@@ -527,7 +561,7 @@ TEST(StatusThreads, TwoWindowsOnTwoThreads) {
         results[n] = ok && lib.close(handle);
     };
     std::thread first(job, 0), second(job, 1);
-    WaitUntil([&] { return opened == 2; });
+    EXPECT_TRUE(WaitUntil([&] { return opened == 2; })) << "both windows did not open";
     EXPECT_EQ(TopWindows("TQXProgress").size(), 2u);
     release = true;
     first.join();

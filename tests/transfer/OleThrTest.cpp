@@ -96,7 +96,8 @@ public:
             while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
             DestroyWindow(window_);
         });
-        while (!ready_) Sleep(5);
+        if (!tvtest::WaitUntil([this] { return ready_.load(); }))
+            ADD_FAILURE() << "the look-alike window's thread did not start";
     }
     ~ProgressLookalike() {
         PostThreadMessageA(threadId_, WM_QUIT, 0, 0);

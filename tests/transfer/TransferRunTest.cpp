@@ -201,18 +201,13 @@ TEST_F(TransferRunTest, CancelInTheProgressWindowDuringA30MegabyteFile) {
     ASSERT_NE(progress, nullptr);
     // Wait until the large file is at hand, then press Cancel.
     HWND bar = tvtest::Child(progress, IDC_PROGRESS_STATUSBAR);
-    DWORD start = GetTickCount();
-    while (tvtest::StatusBarText(bar).find("big1.bin") == std::string::npos &&
-           GetTickCount() - start < 20000 && IsWindow(progress)) {
-        Sleep(20);
-    }
-    ASSERT_NE(tvtest::StatusBarText(bar).find("big1.bin"), std::string::npos);
+    ASSERT_TRUE(tvtest::WaitUntil([&] {
+        return tvtest::StatusBarText(bar).find("big1.bin") != std::string::npos;
+    })) << "the progress window never showed big1.bin";
     HWND cancel = tvtest::Child(progress, IDC_PROGRESS_CANCEL);
     tvtest::Click(cancel);
-    start = GetTickCount();
-    while (IsWindow(progress) && tvtest::Enabled(cancel) && GetTickCount() - start < 5000) {
-        Sleep(20);
-    }
+    EXPECT_TRUE(tvtest::WaitUntil([&] { return !IsWindow(progress) || !tvtest::Enabled(cancel); }))
+        << "the press on Cancel was never taken";
     if (IsWindow(progress)) {
         EXPECT_FALSE(tvtest::Enabled(cancel));
         EXPECT_EQ(tvtest::ChildText(progress, IDC_PROGRESS_STATUS),

@@ -20,6 +20,11 @@
 //                      absent or empty: answers 0, `path` unchanged
 //   selectdir=<path>   the same for QXAskSelectDir
 //   siginfo=1          ShowSigInfo result
+//   hold=<name>        each yes-no question first sets the named event
+//                      "<name>-held" and then waits for "<name>-go" before it
+//                      answers (a test holds the job at its question meanwhile;
+//                      after a minute the question answers all the same and
+//                      logs "Hold|-> timeout")
 //
 // Where the script comes from:
 //   - the environment variable TV_SCRIPTED_STATUS, read when the library loads;
@@ -147,6 +152,19 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
+// The script's hold: the question waits until the test lets it go on.
+void HoldAtQuestion() {
+    const std::string& name = g_script["hold"];
+    if (name.empty()) return;
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, (name + "-held").c_str());
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, (name + "-go").c_str());
+    if (held) SetEvent(held);
+    bool released = go && WaitForSingleObject(go, 60000) == WAIT_OBJECT_0;
+    if (!released) Log("Hold|-> timeout");
+    if (held) CloseHandle(held);
+    if (go) CloseHandle(go);
+}
+
 uint8_t NextAnswer(std::vector<int>& list, size_t& next, const char* defaultKey) {
     if (next < list.size()) return static_cast<uint8_t>(list[next++]);
     return static_cast<uint8_t>(Number(defaultKey, AnswerCancel));
@@ -221,6 +239,7 @@ __declspec(dllexport) bool WINAPI CloseQXStatus(QXStatusHandle handle) {
 }
 
 __declspec(dllexport) uint8_t WINAPI QXAskYesNoAllReadOnly(QXStatusHandle handle, StatusRecord* record) {
+    HoldAtQuestion();
     uint8_t answer = handle && record ? NextAnswer(g_readOnly, g_readOnlyNext, "readonly_default")
                                       : static_cast<uint8_t>(AnswerCancel);
     char buf[1024];
@@ -231,6 +250,7 @@ __declspec(dllexport) uint8_t WINAPI QXAskYesNoAllReadOnly(QXStatusHandle handle
 }
 
 __declspec(dllexport) uint8_t WINAPI QXAskYesNoAllFileExist(QXStatusHandle handle, StatusRecord* record) {
+    HoldAtQuestion();
     uint8_t answer = handle && record ? NextAnswer(g_exist, g_existNext, "exist_default")
                                       : static_cast<uint8_t>(AnswerCancel);
     char buf[1024];
