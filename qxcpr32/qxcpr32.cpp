@@ -111,8 +111,9 @@ int IsInZipFileInZip(zipFile file, const char* filename, int case_sensitivity, i
 {
     if (!file)
         return ZIP_PARAMERROR;
-    return qx::AtBoundary(ZIP_INTERNALERROR,
-                          [&] { return W(file)->Contains(filename, case_sensitivity == 1, found); });
+    return qx::AtBoundary(ZIP_INTERNALERROR, [&] {
+        return W(file)->Contains(filename, case_sensitivity == 1, found);
+    });
 }
 
 unzFile unzOpen(const char* path)
