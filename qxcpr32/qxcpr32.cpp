@@ -1,10 +1,14 @@
 // The exported entry points of qxcpr32: thin C wrappers over the zip core.
 // No exception leaves the library; a failed allocation becomes an error code.
+// Each entry point is a boundary (qx::AtBoundary): what the zip core throws
+// becomes the entry point's error code. The library keeps no error record of
+// its own; its callers report the code.
 #ifndef QXCPR32_BUILD
 #define QXCPR32_BUILD
 #endif
 #include "qxcpr32.h"
 
+#include "QXBoundary.h"
 #include "ZipCore.h"
 
 #include <cstring>
@@ -44,30 +48,14 @@ bool Fits(const std::string& s, void* buf, unsigned long size, bool text)
     return true;
 }
 
-// The boundary of an entry point: what the zip core throws becomes the
-// entry point's error code. The library keeps no error record of its own; its
-// callers report the code.
-template <typename Body>
-int Guarded(int failure, Body&& body) noexcept
-{
-    try {
-        return body();
-    } catch (...) {
-        return failure;
-    }
-}
-
 }  // namespace
 
 extern "C" {
 
 zipFile zipOpen(const char* pathname, int append, const char* remove_name)
 {
-    try {
-        return Writer::Open(pathname, append, remove_name);
-    } catch (...) {
-        return nullptr;
-    }
+    return qx::AtBoundary<zipFile>(
+        nullptr, [&]() -> zipFile { return Writer::Open(pathname, append, remove_name); });
 }
 
 int zipOpenNewFileInZip(zipFile file, const char* filename, const zip_fileinfo* zipfi,
@@ -77,7 +65,7 @@ int zipOpenNewFileInZip(zipFile file, const char* filename, const zip_fileinfo* 
 {
     if (!file)
         return ZIP_PARAMERROR;
-    try {
+    return qx::AtBoundary(ZIP_INTERNALERROR, [&] {
         uint32_t dos = 0, external = 0;
         uint16_t internal = 0;
         if (zipfi) {
@@ -93,43 +81,28 @@ int zipOpenNewFileInZip(zipFile file, const char* filename, const zip_fileinfo* 
         return W(file)->OpenEntry(filename, dos, external, internal, extrafield_local,
                                   size_extrafield_local, extrafield_global, size_extrafield_global,
                                   comment, method, level);
-    } catch (...) {
-        return ZIP_INTERNALERROR;
-    }
+    });
 }
 
 int zipWriteInFileInZip(zipFile file, const void* buf, unsigned int len)
 {
     if (!file)
         return ZIP_PARAMERROR;
-    try {
-        return W(file)->Write(buf, len);
-    } catch (...) {
-        return ZIP_INTERNALERROR;
-    }
+    return qx::AtBoundary(ZIP_INTERNALERROR, [&] { return W(file)->Write(buf, len); });
 }
 
 int zipCloseFileInZip(zipFile file)
 {
     if (!file)
         return ZIP_PARAMERROR;
-    try {
-        return W(file)->CloseEntry();
-    } catch (...) {
-        return ZIP_INTERNALERROR;
-    }
+    return qx::AtBoundary(ZIP_INTERNALERROR, [&] { return W(file)->CloseEntry(); });
 }
 
 int zipClose(zipFile file, const char* global_comment)
 {
     if (!file)
         return ZIP_PARAMERROR;
-    int r;
-    try {
-        r = W(file)->Close(global_comment);
-    } catch (...) {
-        r = ZIP_INTERNALERROR;
-    }
+    int r = qx::AtBoundary(ZIP_INTERNALERROR, [&] { return W(file)->Close(global_comment); });
     delete W(file);
     return r;
 }
@@ -138,17 +111,14 @@ int IsInZipFileInZip(zipFile file, const char* filename, int case_sensitivity, i
 {
     if (!file)
         return ZIP_PARAMERROR;
-    return Guarded(ZIP_INTERNALERROR,
-                   [&] { return W(file)->Contains(filename, case_sensitivity == 1, found); });
+    return qx::AtBoundary(ZIP_INTERNALERROR, [&] {
+        return W(file)->Contains(filename, case_sensitivity == 1, found);
+    });
 }
 
 unzFile unzOpen(const char* path)
 {
-    try {
-        return Reader::Open(path);
-    } catch (...) {
-        return nullptr;
-    }
+    return qx::AtBoundary<unzFile>(nullptr, [&]() -> unzFile { return Reader::Open(path); });
 }
 
 int unzClose(unzFile file)
@@ -172,7 +142,7 @@ int unzGoToNextFile(unzFile file)
 {
     if (!file)
         return UNZ_PARAMERROR;
-    return Guarded(UNZ_INTERNALERROR, [&] { return R(file)->GoToNext(); });
+    return qx::AtBoundary(UNZ_INTERNALERROR, [&] { return R(file)->GoToNext(); });
 }
 
 int unzGetCurrentFileInfo(unzFile file, unz_file_info* info, char* filename,
@@ -213,25 +183,21 @@ int unzOpenCurrentFile(unzFile file)
 {
     if (!file)
         return UNZ_PARAMERROR;
-    try {
-        return R(file)->OpenCurrent();
-    } catch (...) {
-        return UNZ_INTERNALERROR;
-    }
+    return qx::AtBoundary(UNZ_INTERNALERROR, [&] { return R(file)->OpenCurrent(); });
 }
 
 int unzReadCurrentFile(unzFile file, void* buf, unsigned int len)
 {
     if (!file)
         return UNZ_PARAMERROR;
-    return Guarded(UNZ_INTERNALERROR, [&] { return R(file)->Read(buf, len); });
+    return qx::AtBoundary(UNZ_INTERNALERROR, [&] { return R(file)->Read(buf, len); });
 }
 
 int unzCloseCurrentFile(unzFile file)
 {
     if (!file)
         return UNZ_PARAMERROR;
-    return Guarded(UNZ_INTERNALERROR, [&] { return R(file)->CloseCurrent(); });
+    return qx::AtBoundary(UNZ_INTERNALERROR, [&] { return R(file)->CloseCurrent(); });
 }
 
 }  // extern "C"

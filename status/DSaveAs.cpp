@@ -1,6 +1,6 @@
 #include "DSaveAs.h"
 
-#include "QXForms.h"
+#include "QXDialogs.h"
 #include "QXTools.h"
 
 char* TDSaveAs::AskSaveAs(char* path) {

@@ -1,6 +1,6 @@
 #include "DSelectDir.h"
 
-#include "QXForms.h"
+#include "QXDialogs.h"
 #include "QXTools.h"
 
 char* TDSelectDir::AskDirectory(char* path) {

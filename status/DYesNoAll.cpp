@@ -1,5 +1,7 @@
 #include "DYesNoAll.h"
 
+#include "QXDialogIds.h"
+
 TDYesNoAll::TDYesNoAll(HWND owner, const char* caption) {
     // Client area 542 x 120, dialog border, only the close box.
     if (!Create("TDYesNoAll", false, "Frage", 542, 120, true, owner)) return;

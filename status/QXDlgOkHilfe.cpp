@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "QXDialogIds.h"
 #include "QXTools.h"
 
 TQXDlgOkHilfe::TQXDlgOkHilfe(HWND owner) : owner_(owner) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "FileAPI.h"
+#include "QXDialogIds.h"
 #include "QXReg.h"
 #include "QXTools.h"
 

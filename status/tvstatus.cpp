@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <memory>
-#include <utility>
 
 #include "DSaveAs.h"
 #include "DSelectDir.h"
@@ -20,13 +19,10 @@ namespace {
 TQXProgress* Window(QXStatusHandle handle) { return static_cast<TQXProgress*>(handle); }
 
 // Every entry point is a boundary: what is thrown inside becomes the entry
-// point's failure value and an entry of this library's error record.
+// point's failure value and an entry of this library's error record, at the
+// location 2700 + the entry point's ordinal.
 constexpr char kUnit[] = "tvstatus";
-
-template <typename Result, typename Body>
-Result AtEntry(int ordinal, const char* name, Result failure, Body&& body) {
-    return CatchAtBoundary(kUnit, 2700 + ordinal, name, failure, std::forward<Body>(body));
-}
+constexpr int kEntryLocation = 2700;
 
 // Steps 1 and 3 of every question: the animation stops, the window comes
 // forward and the user gets a moment to see it.
@@ -62,7 +58,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 }
 
 TVSTATUS_API bool WINAPI OpenQXStatus(QXStatusHandle* out) {
-    return AtEntry<bool>(1, "OpenQXStatus", false, [&]() -> bool {
+    return CatchAtBoundary<bool>(kUnit, kEntryLocation + 1, "OpenQXStatus", false, [&]() -> bool {
         if (!out) return false;  // a window nobody could close again
         std::unique_ptr<TQXProgress> progress(new TQXProgress(nullptr));
         if (!progress->Created()) return false;
@@ -75,14 +71,14 @@ TVSTATUS_API bool WINAPI OpenQXStatus(QXStatusHandle* out) {
 }
 
 TVSTATUS_API bool WINAPI UpdateQXStatus(QXStatusHandle handle, StatusRecord* record) {
-    return AtEntry<bool>(2, "UpdateQXStatus", false, [&]() -> bool {
+    return CatchAtBoundary<bool>(kUnit, kEntryLocation + 2, "UpdateQXStatus", false, [&]() -> bool {
         if (!handle) return false;
         return Window(handle)->UpdateStatus(record);
     });
 }
 
 TVSTATUS_API bool WINAPI CloseQXStatus(QXStatusHandle handle) {
-    return AtEntry<bool>(3, "CloseQXStatus", false, [&]() -> bool {
+    return CatchAtBoundary<bool>(kUnit, kEntryLocation + 3, "CloseQXStatus", false, [&]() -> bool {
         if (!handle) return false;
         std::unique_ptr<TQXProgress> progress(Window(handle));  // goes whatever happens
         progress->FormClose();
@@ -91,7 +87,8 @@ TVSTATUS_API bool WINAPI CloseQXStatus(QXStatusHandle handle) {
 }
 
 TVSTATUS_API uint8_t WINAPI QXAskYesNoAllReadOnly(QXStatusHandle handle, StatusRecord* record) {
-    return AtEntry<uint8_t>(4, "QXAskYesNoAllReadOnly", AnswerCancel, [&]() -> uint8_t {
+    return CatchAtBoundary<uint8_t>(kUnit, kEntryLocation + 4, "QXAskYesNoAllReadOnly",
+                                    AnswerCancel, [&]() -> uint8_t {
         if (!handle || !record) return AnswerCancel;
         char question[1024];
         FormatText(question, sizeof(question),
@@ -102,7 +99,8 @@ TVSTATUS_API uint8_t WINAPI QXAskYesNoAllReadOnly(QXStatusHandle handle, StatusR
 }
 
 TVSTATUS_API uint8_t WINAPI QXAskYesNoAllFileExist(QXStatusHandle handle, StatusRecord* record) {
-    return AtEntry<uint8_t>(5, "QXAskYesNoAllFileExist", AnswerCancel, [&]() -> uint8_t {
+    return CatchAtBoundary<uint8_t>(kUnit, kEntryLocation + 5, "QXAskYesNoAllFileExist",
+                                    AnswerCancel, [&]() -> uint8_t {
         if (!handle || !record) return AnswerCancel;
         char question[1024];
         FormatText(question, sizeof(question), "Should the file '%s' really be overwritten?",
@@ -112,7 +110,8 @@ TVSTATUS_API uint8_t WINAPI QXAskYesNoAllFileExist(QXStatusHandle handle, Status
 }
 
 TVSTATUS_API bool WINAPI QXAskFileSaveAs(QXStatusHandle handle, StatusRecord* record) {
-    return AtEntry<bool>(6, "QXAskFileSaveAs", false, [&]() -> bool {
+    return CatchAtBoundary<bool>(kUnit, kEntryLocation + 6, "QXAskFileSaveAs",
+                                 false, [&]() -> bool {
         TQXProgress* progress = Window(handle);
         if (!progress || !record) return false;
         BeforeQuestion(progress);
@@ -125,7 +124,7 @@ TVSTATUS_API bool WINAPI QXAskFileSaveAs(QXStatusHandle handle, StatusRecord* re
 }
 
 TVSTATUS_API bool WINAPI QXAskSelectDir(QXStatusHandle handle, StatusRecord* record) {
-    return AtEntry<bool>(7, "QXAskSelectDir", false, [&]() -> bool {
+    return CatchAtBoundary<bool>(kUnit, kEntryLocation + 7, "QXAskSelectDir", false, [&]() -> bool {
         TQXProgress* progress = Window(handle);
         if (!progress || !record) return false;
         BeforeQuestion(progress);
@@ -138,7 +137,7 @@ TVSTATUS_API bool WINAPI QXAskSelectDir(QXStatusHandle handle, StatusRecord* rec
 }
 
 TVSTATUS_API bool WINAPI ShowSigInfo(QXStatusHandle handle) {
-    return AtEntry<bool>(8, "ShowSigInfo", false, [&]() -> bool {
+    return CatchAtBoundary<bool>(kUnit, kEntryLocation + 8, "ShowSigInfo", false, [&]() -> bool {
         TQXProgress* progress = Window(handle);
         if (!progress) return false;
         BeforeQuestion(progress);

@@ -7,23 +7,25 @@
 // ends.
 #include <windows.h>
 
-#include <exception>
-
 #include "CmdLine.h"
+#include "QXBoundary.h"
 #include "QXCryptE.h"
+#include "QXForms.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
-    try {
-        static TQXArgTable arguments;
-        char programPath[256] = {0};
-        GetModuleFileNameA(nullptr, programPath, sizeof(programPath) - 1);
-        SplitCommandLine(commandLine, programPath, &arguments);
+    // Whatever escapes the job is shown under the program's title; the
+    // result is 0 all the same.
+    return qx::AtBoundary(
+        0,
+        [commandLine] {
+            static TQXArgTable arguments;
+            char programPath[256] = {0};
+            GetModuleFileNameA(nullptr, programPath, sizeof(programPath) - 1);
+            SplitCommandLine(commandLine, programPath, &arguments);
 
-        TQXCryptEForm form(&arguments);
-        if (!form.Create()) return 0;
-        form.Run();
-    } catch (const std::exception& error) {
-        MessageBoxA(nullptr, error.what(), QX_TRANSFER_TITLE, MB_ICONERROR);
-    }
-    return 0;
+            TQXCryptEForm form(&arguments);
+            if (form.Create()) form.Run();
+            return 0;
+        },
+        [](const char* what) noexcept { QXShowExceptionBox(QX_TRANSFER_TITLE, what); });
 }

@@ -30,6 +30,12 @@
 // two modules in one process never share one; a form may ask for an exact
 // class name instead (the progress window). A DLL calls
 // QXFormsUnregisterClasses when it is unloaded.
+//
+// The layer's files: QXForms.cpp the form, its keys and its message loop;
+// QXControls.cpp the controls, their hints and popup menus (QXPopupMenu.h);
+// QXFormHelpers.cpp the pages, the tree and the memo, progress and status bar
+// helpers; QXDialogs.cpp the system dialogs (QXDialogs.h). This header brings
+// the whole layer.
 #pragma once
 
 #include <windows.h>
@@ -37,10 +43,13 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "QXDialogs.h"
 #include "QXHandles.h"
+#include "QXPopupMenu.h"
 
 // The module (exe or DLL) whose code this is.
 HINSTANCE QXFormsModule();
@@ -53,42 +62,9 @@ void QXSetApplicationTitle(const char* title);
 const char* QXApplicationTitle();
 // Shows what escaped (null: an unknown exception) in a box captioned with the
 // application's title; nothing without a title.
-void QXShowException(const char* what);
-
-class QXForm;
-
-// A popup menu. Entries keep their order; a hidden entry is left out when the
-// menu opens, and a disabled or hidden entry's command (also its shortcut)
-// never reaches the form.
-class QXPopupMenu {
-public:
-    // shortcut: shown right of the text ("Ctrl+I"); the form's accelerator
-    // for it is added separately (QXForm::AddAccelerator).
-    void Add(int id, const char* text, const char* shortcut = nullptr, int image = -1);
-    bool Contains(int id) const;
-    void SetText(int id, const char* text);
-    std::string Text(int id) const;
-    void Enable(int id, bool enable);
-    bool Enabled(int id) const;
-    void Show(int id, bool show);
-    bool Visible(int id) const;
-    // Whether the command may run: the entry is enabled and visible.
-    bool Active(int id) const;
-    // Opens the menu at the screen point; the chosen entry arrives at the
-    // owner window as WM_COMMAND. images: where an entry's image comes from.
-    bool Popup(HWND owner, int x, int y, HIMAGELIST images);
-
-private:
-    struct Entry {
-        int id;
-        std::string text, shortcut;
-        int image;
-        bool enabled, visible;
-    };
-    Entry* Find(int id);
-    const Entry* Find(int id) const;
-    std::vector<Entry> entries_;
-};
+void QXShowException(const char* what) noexcept;
+// The same box with the caption given (a program's entry that keeps no title).
+void QXShowExceptionBox(const char* caption, const char* what) noexcept;
 
 // Disables every enabled and visible top-level window of the calling thread
 // except skip; returns them for QXEnableWindows.
@@ -123,7 +99,7 @@ public:
     void EndModal(int result);
     bool InModalLoop() const { return modalRunning_; }
 
-    // Controls. Identifiers are the caller's (see the table at the end).
+    // Controls. Identifiers are the caller's, one for each control of a form.
     HWND AddButton(int id, const char* text, int x, int y, int w, int h, bool isDefault = false);
     HWND AddLabel(int id, const char* text, int x, int y, int w, int h,
                   COLORREF color = CLR_DEFAULT, int fontHeight = 0, const char* face = nullptr,
@@ -265,47 +241,52 @@ private:
     bool MenuCommandActive(int id) const;
     void UpdateTool(HWND control);
 
-    struct Colors {
-        COLORREF text;
-        COLORREF back;
-        qx::Brush brush;  // none: the face colour's brush
+    // What the form keeps of one control, by its id.
+    struct ControlEntry {
+        HWND window = nullptr;
+        // A label, link, panel or memo with colours of its own.
+        struct Colors {
+            COLORREF text;
+            COLORREF back;
+            qx::Brush brush;  // none: the face colour's brush
+        };
+        std::optional<Colors> colors;
+        // An owner-drawn picture: the side picture or the caller's drawing.
+        enum class Drawing { None, SidePicture, Caller } drawing = Drawing::None;
+        std::function<void(HDC, const RECT&)> draw;
+        bool handCursor = false;
+        std::optional<int> radioGroup;
+        // A control on a page: the page control, the page, and whether the
+        // program wants it shown.
+        struct PageRef {
+            int control;
+            int page;
+            bool wanted;
+        };
+        std::optional<PageRef> page;
+        std::optional<int> currentPage;  // a page control: its current page
+        std::string hint;
+        bool hintShown = false;
+        QXPopupMenu* popup = nullptr;  // opens on a context-menu request
+        HIMAGELIST popupImages = nullptr;
     };
+    const ControlEntry* Entry(int id) const;
+    // The entry of one of this form's own control windows; null for another window.
+    ControlEntry* EntryOf(HWND window);
+
     HWND hwnd_ = nullptr;
     std::string className_;
     int defaultButton_ = 0;
     bool modalRunning_ = false;
     bool modalDone_ = false;
     HWND lastFocus_ = nullptr;
-    std::map<int, HWND> controls_;
-    std::map<HWND, Colors> colors_;
+    std::map<int, ControlEntry> controls_;
     std::vector<qx::Font> fonts_;
-    std::vector<HWND> sidePictures_;
     std::map<UINT_PTR, std::function<void()>> timers_;
     std::vector<ACCEL> accelEntries_;
     std::map<int, int> accelFocus_;  // command id -> the control that must have the focus
     qx::Accelerators accelerators_;
-    struct PageRef {
-        int control;
-        int page;
-    };
-    std::map<int, PageRef> pageOf_;       // control id -> its page
-    std::map<int, int> currentPage_;      // page control id -> current page
-    std::map<int, bool> wantVisible_;     // controls on pages: shown by the program
-    std::map<int, int> radioGroup_;       // radio button id -> group
-    std::map<int, bool> checkBoxes_;      // check box ids
-    std::map<HWND, std::function<void(HDC, const RECT&)>> pictures_;
-    std::map<int, bool> handCursor_;
-    struct HintState {
-        std::string text;
-        bool shown;
-    };
-    std::map<int, HintState> hints_;
     HWND tooltip_ = nullptr;
-    struct PopupRef {
-        QXPopupMenu* menu;
-        HIMAGELIST images;
-    };
-    std::map<int, PopupRef> popups_;
 };
 
 // A main window that is never shown: one-shot timers and the message loop.
@@ -319,50 +300,4 @@ public:
 
 protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
-};
-
-// The open-file dialog. filter as for QXAskSaveFileName; the chosen file must
-// exist. False when cancelled or when the name does not fit 255 characters.
-bool QXAskOpenFileName(HWND owner, const char* filter, const char* initialDir, char* result);
-
-// The save-file dialog. filter in the form "ZIP Files (*.zip)|*.zip"; the
-// chosen full name goes to result (256 characters). False when cancelled or
-// when the chosen name does not fit 255 characters (result then unchanged).
-// The calling thread's other windows are disabled while it is open.
-bool QXAskSaveFileName(HWND owner, const char* filter, const char* initialDir,
-                       const char* fileName, char* result);
-// The shell's folder browser (file-system folders, root the desktop, nothing
-// preselected), the prompt above the tree. False when cancelled or when the
-// folder does not fit 255 characters (result then unchanged).
-bool QXBrowseForFolder(HWND owner, const char* prompt, char* result);
-int QXMessageBox(HWND owner, const char* text, const char* caption, UINT type);
-
-// Identifiers of the controls of the system's forms; tests find controls by them.
-enum QXControlId {
-    // TQXProgress
-    IDC_PROGRESS_PANEL = 100,
-    IDC_PROGRESS_CANCEL = 101,     // BAbbruch
-    IDC_PROGRESS_BAR = 102,        // QXProgressBar
-    IDC_PROGRESS_STATUS = 103,     // LStatus
-    IDC_PROGRESS_STATUSBAR = 104,  // QXStatusBar
-    IDC_PROGRESS_SIDEBAR = 105,    // QXSeitenbar
-    IDC_PROGRESS_ANIMATE = 106,    // ProgressAnimate
-    // TDYesNoAll
-    IDC_YESNOALL_PANEL = 200,
-    IDC_YESNOALL_TEXT = 201,       // MMsg
-    IDC_YESNOALL_YES = 202,        // BJa
-    IDC_YESNOALL_YESALL = 203,     // BJaAlle
-    IDC_YESNOALL_NO = 204,         // BNein
-    IDC_YESNOALL_NOALL = 205,      // BNeinAlle
-    IDC_YESNOALL_CANCEL = 206,     // BAbbruch
-    IDC_YESNOALL_SIDEBAR = 207,
-    IDC_YESNOALL_LINE = 208,
-    // TQXDlgOkHilfe
-    IDC_OKHELP_TEXT = 301,         // MNoCert
-    IDC_OKHELP_PANEL = 302,
-    IDC_OKHELP_LINE = 303,
-    IDC_OKHELP_OK = 304,           // BOK ("OK" or "Yes")
-    IDC_OKHELP_HELP = 305,         // BHilfe ("Help" or "No")
-    IDC_OKHELP_CANCEL = 306,       // BAbbruch
-    IDC_OKHELP_SIDEBAR = 307,
 };

@@ -21,6 +21,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 #include <commctrl.h>
+#include <objbase.h>
 #include <ole2.h>
 #endif
 
@@ -125,6 +126,43 @@ struct MallocTraits {
 
 // Memory from malloc, as the message calls hand it out.
 using Memory = Owned<BYTE*, MallocTraits<BYTE>>;
+
+template <typename T>
+struct TaskMemoryTraits {
+    static T* invalid() { return nullptr; }
+    static bool close(T* p)
+    {
+        CoTaskMemFree(p);
+        return true;
+    }
+};
+// Memory from the COM task allocator, as the shell hands out its item lists:
+//   qx::TaskMemory<ITEMIDLIST> chosen(SHBrowseForFolderA(&info));
+template <typename T>
+using TaskMemory = Owned<T*, TaskMemoryTraits<T>>;
+
+// The calling thread's COM initialisation (CoInitialize), undone when the
+// owner goes and only when it took (S_OK, or S_FALSE for a thread that had
+// it already): a thread in another apartment is left as it was.
+class ComInit {
+public:
+    ComInit() : result_(CoInitialize(nullptr)) {}
+    ~ComInit()
+    {
+        if (SUCCEEDED(result_)) {
+            KeptError kept;
+            CoUninitialize();
+        }
+    }
+    ComInit(const ComInit&) = delete;
+    ComInit& operator=(const ComInit&) = delete;
+
+    explicit operator bool() const { return SUCCEEDED(result_); }
+    HRESULT result() const { return result_; }
+
+private:
+    HRESULT result_;
+};
 
 struct FileTraits {
     static HANDLE invalid() { return INVALID_HANDLE_VALUE; }

@@ -1,5 +1,7 @@
 #include "QXThr.h"
 
+#include "QXBoundary.h"
+
 #include <cstring>
 #include <new>
 
@@ -51,15 +53,6 @@ HMODULE TakeModuleOf(ThreadRoutine routine)
 // The system's code 574, "unhandled exception", which the headers here lack.
 const DWORD kRoutineThrew = 574;
 
-DWORD RunRoutine(ThreadRoutine routine, TThrPrm* prm)
-{
-    try {
-        return routine(prm);
-    } catch (...) {
-        return kRoutineThrew;
-    }
-}
-
 // Every worker runs here: the routine, then, as the thread's very last act,
 // the module reference goes back and the thread ends in one call that does
 // not return into the module. This unit is compiled into the module of the
@@ -68,7 +61,8 @@ DWORD WINAPI ThreadEntry(void* arg)
 {
     ThreadStart start = *static_cast<ThreadStart*>(arg);
     delete static_cast<ThreadStart*>(arg);
-    DWORD code = RunRoutine(start.routine, start.prm);
+    // A routine that throws ends its thread with kRoutineThrew.
+    DWORD code = qx::AtBoundary(kRoutineThrew, [&start] { return start.routine(start.prm); });
     if (start.module)
         FreeLibraryAndExitThread(start.module, code);
     return code;

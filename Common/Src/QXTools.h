@@ -4,8 +4,9 @@
 
 #include <windows.h>
 #include <cstdint>
-#include <exception>
 #include <utility>
+
+#include "QXBoundary.h"
 
 // The first failure since the record was last cleared.
 struct ErrorRecord {
@@ -41,14 +42,9 @@ template <typename Result, typename Body>
 Result CatchAtBoundary(const char* unit, int location, const char* where, Result failure,
                        Body&& body) noexcept
 {
-    try {
-        return std::forward<Body>(body)();
-    } catch (const std::exception& error) {
-        ReportException(unit, location, where, error.what());
-    } catch (...) {
-        ReportException(unit, location, where, nullptr);
-    }
-    return failure;
+    return qx::AtBoundary(failure, std::forward<Body>(body), [&](const char* what) noexcept {
+        ReportException(unit, location, where, what);
+    });
 }
 
 // The same for a body without a result: true when it ran to its end.

@@ -1,6 +1,7 @@
 // What is thrown inside a boundary of the window layer or of the shared helper
 // (a window procedure, a timer action) becomes a failure value and an entry of the
 // error record, never an exception that leaves it.
+#include "QXBoundary.h"
 #include "QXForms.h"
 #include "QXTools.h"
 
@@ -55,6 +56,39 @@ TEST_F(Boundary, ABodyThatReturnsGivesItsResultAndRecordsNothing)
     EXPECT_FALSE(RunAtBoundary("Unit", 77, "Void", [] { throw std::logic_error("no"); }));
     EXPECT_EQ(1, runs);
     EXPECT_EQ("Unexpected failure in Void: no  [0 Unit 77]", TakeError());
+}
+
+TEST_F(Boundary, TheSharedBoundaryHandsWhatEscapedOnOrJustGivesTheFailureValue)
+{
+    // The form of the zip library and the thread start, which keep no error
+    // record, and the form with a reporter of the caller's own.
+    struct Row {
+        const char* name;
+        void (*thrower)();
+        const char* what;  // null: no text
+    } rows[] = {
+        {"standard exception", [] { throw std::runtime_error("disk on fire"); }, "disk on fire"},
+        {"failed allocation", [] { throw std::bad_alloc(); }, "std::bad_alloc"},
+        {"anything else", [] { throw 42; }, nullptr},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(-104, qx::AtBoundary(-104, [&row] {
+                      row.thrower();
+                      return 0;
+                  })) << row.name;
+        std::string seen = "not called";
+        EXPECT_EQ(-1, qx::AtBoundary(
+                          -1,
+                          [&row] {
+                              row.thrower();
+                              return 1;
+                          },
+                          [&seen](const char* what) noexcept { seen = what ? what : "null"; }))
+            << row.name;
+        EXPECT_EQ(row.what ? row.what : "null", seen) << row.name;
+        EXPECT_EQ("", TakeError()) << row.name << ": nothing is recorded";
+    }
+    EXPECT_EQ(3, qx::AtBoundary(-1, [] { return 3; }));
 }
 
 // A form whose handlers throw.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -127,6 +128,33 @@ TEST(HandleKindsTest, AFileOwnerClosesItsFileAndAFailedOpenHoldsNothing)
                                  OPEN_EXISTING, 0, nullptr));
     EXPECT_FALSE(missing);
     EXPECT_EQ(INVALID_HANDLE_VALUE, missing.get());
+}
+
+TEST(HandleKindsTest, AComInitialisationIsUndoneWhenItsOwnerGoesAndOnlyWhenItTook)
+{
+    // On a thread of its own: the apartment of the test's thread plays no part.
+    std::thread([] {
+        {
+            qx::ComInit com;
+            ASSERT_TRUE(com);
+            EXPECT_EQ(S_FALSE, CoInitialize(nullptr)) << "initialised while the owner lives";
+            CoUninitialize();
+        }
+        EXPECT_EQ(S_OK, CoInitialize(nullptr)) << "undone when the owner went";
+        CoUninitialize();
+
+        // In the multi-threaded apartment the initialisation fails; the owner
+        // leaves the apartment as it was.
+        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        {
+            qx::ComInit com;
+            EXPECT_FALSE(com);
+            EXPECT_EQ(RPC_E_CHANGED_MODE, com.result());
+        }
+        EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, COINIT_MULTITHREADED)) << "still in it";
+        CoUninitialize();
+        CoUninitialize();
+    }).join();
 }
 
 TEST(HandleKindsTest, KeyEventAndGdiOwnersReleaseWithTheirOwnCalls)

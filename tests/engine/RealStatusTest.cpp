@@ -2,6 +2,7 @@
 // question and the error box reach the user with the engine's texts. The
 // windows are driven from a second thread.
 #include "EngineFixture.h"
+#include "QXDialogIds.h"
 #include "QXForms.h"
 #include "WindowDriver.h"
 

@@ -226,6 +226,51 @@ TEST(FormControls, HintsLinksPicturesAndTheReadOnlyEdit) {
     EXPECT_EQ(form.events, (std::vector<std::string>{"command 40", "command 41"}));
 }
 
+TEST(FormControls, ColouredControlsPaintWithTheirOwnColoursAndOtherWindowsDoNot) {
+    Recorder form, other;
+    ASSERT_TRUE(form.Create("TvFormsColours", false, "colours", 300, 200, true, nullptr));
+    ASSERT_TRUE(other.Create("TvFormsColoursOther", false, "other", 300, 200, true, nullptr));
+    const COLORREF blue = RGB(0, 0, 255), silver = RGB(192, 192, 192), cream = RGB(255, 255, 224);
+    const COLORREF face = GetSysColor(COLOR_BTNFACE), unset = RGB(1, 2, 3);
+    HWND label = form.AddLabel(1, "blue", 0, 0, 100, 20, blue);
+    HWND panel = form.AddPanel(2, 0, 30, 100, 20, silver);
+    HWND memo = form.AddMemo(3, 0, 60, 100, 40, cream, "Arial", 14);
+    HWND link = form.AddLink(4, "link", 0, 110, 100, 20, blue, 13, "Arial", false);
+    // A window of another form with the same id as the coloured label.
+    HWND stranger = other.AddLabel(1, "plain", 0, 0, 100, 20);
+    struct Row {
+        const char* name;
+        HWND control;
+        COLORREF text, back;  // unset: left as they were
+        COLORREF brush;       // the colour of the brush handed back; unset: none of ours
+    } rows[] = {
+        {"label", label, blue, face, face},
+        {"panel", panel, GetSysColor(COLOR_BTNTEXT), silver, silver},
+        {"memo", memo, GetSysColor(COLOR_WINDOWTEXT), cream, cream},
+        {"link", link, blue, face, face},
+        {"stranger", stranger, unset, unset, unset},
+    };
+    HDC dc = GetDC(form.Handle());
+    for (const Row& row : rows) {
+        SetTextColor(dc, unset);
+        SetBkColor(dc, unset);
+        auto brush = reinterpret_cast<HBRUSH>(
+            SendMessageA(form.Handle(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                         reinterpret_cast<LPARAM>(row.control)));
+        if (row.brush == unset) {
+            EXPECT_NE(GetTextColor(dc), blue) << row.name;
+            continue;
+        }
+        EXPECT_EQ(GetTextColor(dc), row.text) << row.name;
+        EXPECT_EQ(GetBkColor(dc), row.back) << row.name;
+        LOGBRUSH drawn = {};
+        ASSERT_EQ(GetObjectA(brush, sizeof(drawn), &drawn), static_cast<int>(sizeof(drawn)))
+            << row.name;
+        EXPECT_EQ(drawn.lbColor, row.brush) << row.name;
+    }
+    ReleaseDC(form.Handle(), dc);
+}
+
 TEST(FormLoop, AcceleratorsAndMenuCommandsReachTheFormOnlyForActiveEntries) {
     Recorder form;
     ASSERT_TRUE(form.Create("TvFormsMenu", false, "menu", 300, 200, true, nullptr));
@@ -286,6 +331,32 @@ TEST(FormLoop, AnEscapingExceptionIsShownUnderTheApplicationsTitle) {
     ClearLastError();
     // The form lives on.
     EXPECT_TRUE(IsWindow(form.Handle()));
+}
+
+TEST(FormLoop, TheExceptionBoxShowsTheTextUnderTheCaptionGiven) {
+    // A program's entry without an application title shows what escaped so.
+    struct Row {
+        const char* what;
+        const char* text;
+    } rows[] = {
+        {"job failed", "job failed"},
+        {"", "Unknown exception"},
+        {nullptr, "Unknown exception"},
+    };
+    for (const Row& row : rows) {
+        std::string text;
+        WhileDriving(
+            [&] {
+                HWND box = WaitForMessageBox(kWaitMs, "CryptTransfermodul");
+                text = MessageBoxText(box);
+                AnswerDialog(box, IDOK);
+            },
+            [&] {
+                QXShowExceptionBox("CryptTransfermodul", row.what);
+                return true;
+            });
+        EXPECT_EQ(text, row.text) << (row.what ? row.what : "null");
+    }
 }
 
 TEST(FormDialogs, TheOpenDialogGivesAnExistingFileOrNothing) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "QXDialogIds.h"
 #include "QXForms.h"
 #include "QXHandles.h"
 #include "QXMenuClass.h"

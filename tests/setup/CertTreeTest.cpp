@@ -18,6 +18,7 @@
 #include "PfxImport.h"
 #include "CryptAPI.h"
 #include "OwnWindows.h"
+#include "QXDialogIds.h"
 #include "QXDlgOkHilfe.h"
 #include "QXForms.h"
 #include "QXMenuClass.h"

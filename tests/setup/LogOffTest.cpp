@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CertFixture.h"
+#include "QXDialogIds.h"
 #include "QXForms.h"
 #include "QXMenuClass.h"
 #include "SetupFixture.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CertFixture.h"
+#include "QXDialogIds.h"
 #include "QXForms.h"
 #include "SetupFixture.h"
 #include "TVSetupIds.h"

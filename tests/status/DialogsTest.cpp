@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "DYesNoAll.h"
+#include "QXDialogIds.h"
 #include "QXDlgOkHilfe.h"
 #include "QXForms.h"
 #include "OwnWindows.h"

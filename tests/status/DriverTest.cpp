@@ -10,6 +10,7 @@
 #include <string>
 
 #include "DYesNoAll.h"
+#include "QXDialogIds.h"
 #include "WindowDriver.h"
 
 using namespace tvtest;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "QXDialogIds.h"
 #include "QXForms.h"
 #include "StatusLibrary.h"
 #include "TestFiles.h"

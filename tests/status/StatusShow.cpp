@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "QXDialogIds.h"
 #include "QXForms.h"
 #include "StatusLibrary.h"
 #include "WindowDriver.h"

@@ -12,6 +12,7 @@
 
 #include "AllocationFault.h"
 #include "QXCryptDir.h"
+#include "QXDialogIds.h"
 #include "QXForms.h"
 #include "QXOleAPI.h"
 #include "QXOleThr.h"

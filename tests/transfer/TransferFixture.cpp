@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "QXDialogIds.h"
 #include "QXForms.h"
 #include "QXTools.h"
 #include "WindowDriver.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "QXDialogIds.h"
 #include "QXForms.h"
 #include "RegistryFixture.h"
 #include "TransferFixture.h"
