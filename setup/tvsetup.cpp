@@ -3,24 +3,23 @@
 // shows the help pages and the About window.
 #include <windows.h>
 
-#include <exception>
-
+#include "QXBoundary.h"
 #include "QXDlgOkHilfe.h"
 #include "QXForms.h"
 #include "TVSetup.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     QXSetApplicationTitle(TV_SETUP_TITLE);
-    try {
-        TVSetupForm = new TTVSetupForm(nullptr);
-        QXDlgOkHilfe = new TQXDlgOkHilfe(TVSetupForm->Handle());
-        TVSetupForm->ShowModeless();
-        TVSetupForm->RunMessageLoop();
-    } catch (const std::exception& error) {
-        QXShowException(error.what());
-    } catch (...) {
-        QXShowException(nullptr);
-    }
+    qx::AtBoundary(
+        false,
+        [] {
+            TVSetupForm = new TTVSetupForm(nullptr);
+            QXDlgOkHilfe = new TQXDlgOkHilfe(TVSetupForm->Handle());
+            TVSetupForm->ShowModeless();
+            TVSetupForm->RunMessageLoop();
+            return true;
+        },
+        [](const char* what) noexcept { QXShowException(what); });
     delete QXDlgOkHilfe;
     QXDlgOkHilfe = nullptr;
     delete TVSetupForm;
