@@ -232,21 +232,6 @@ bool TQXCryptDir::ConfirmReadOnly(const char* input) {
     }
 }
 
-bool TQXCryptDir::NameTaken(const char* path) {
-    if (!path || !path[0]) return false;
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return true;
-    // Only a name that is plainly not there is free; a file that cannot be
-    // looked at (access denied, held by another process) is someone's.
-    switch (GetLastError()) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-        return false;
-    default:
-        return true;
-    }
-}
-
 bool TQXCryptDir::ConfirmOverwrite(const char* output) {
     if (!output) return true;
     // A file that exists is asked about also when it cannot be opened for

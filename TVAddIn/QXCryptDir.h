@@ -116,8 +116,6 @@ public:
     // existing one is moved aside, deleted by FinishOverwrite once the new
     // one is complete and put back when the operation fails.
     bool ReplaceAside(const char* path);
-    // Something lies at the name, or whether it does cannot be told.
-    static bool NameTaken(const char* path);
 
     // --- dialogs library ---------------------------------------------------
     bool OpenStatusWindow();
