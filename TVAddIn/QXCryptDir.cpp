@@ -592,18 +592,10 @@ CThr* TQXCryptDir::StartCryptThread(int32_t number, CryptRequest* request) {
 
 bool TQXCryptDir::AwaitCryptOp(CryptRequest* request) {
     if (!request) return false;
-    CThr* worker = request->thread;
     // Until the worker has stored its result, or its thread has ended
     // without one.
-    while (request->busy.load(std::memory_order_acquire)) {
-        PumpMessages(nullptr, 0, 0);
-        if (!worker || worker->Wait(kCryptWaitStepMs)) break;
-    }
-    if (worker) {
-        worker->End();
-        delete worker;
-        request->thread = nullptr;
-    }
+    AwaitWorker(request->thread, request->busy, kCryptWaitStepMs);
+    request->thread = nullptr;
     // Read after the thread's end: a result stored just before it counts.
     if (request->busy.load(std::memory_order_acquire)) {
         request->result.store(0, std::memory_order_relaxed);
