@@ -605,26 +605,29 @@ bool TQXCryptDir::AwaitCryptOp(CryptRequest* request) {
     return request->result.load(std::memory_order_relaxed) != 0;
 }
 
+bool TQXCryptDir::CryptStep(TQXCrypt& crypt, const CryptRequest& request) {
+    switch (request.op) {
+    case OpSign:
+        return crypt.SignFile(request.storeName, request.subject, request.input, request.output);
+    case OpVerify:
+        return crypt.VerifyFile(request.input, request.output, request.signer);
+    case OpEncrypt:
+        return crypt.EncryptFile(request.storeName, request.subject, request.input,
+                                 request.output);
+    case OpDecrypt:
+        return crypt.DecryptFile(request.storeName, request.input, request.output);
+    default:
+        return false;
+    }
+}
+
 namespace {
 
 // One crypto step with a TQXCrypt of the worker's own.
 bool RunCryptStep(const CryptRequest* request) {
     std::unique_ptr<TQXCrypt> worker(new TQXCrypt);
     Sleep(50);
-    switch (request->op) {
-    case OpSign:
-        return worker->SignFile(request->storeName, request->subject, request->input,
-                                request->output);
-    case OpVerify:
-        return worker->VerifyFile(request->input, request->output, request->signer);
-    case OpEncrypt:
-        return worker->EncryptFile(request->storeName, request->subject, request->input,
-                                   request->output);
-    case OpDecrypt:
-        return worker->DecryptFile(request->storeName, request->input, request->output);
-    default:
-        return false;
-    }
+    return TQXCryptDir::CryptStep(*worker, *request);
 }
 
 }  // namespace

@@ -138,6 +138,9 @@ public:
     // ended without one, then awaits the thread and deletes its CThr. The
     // step's result; false (reported) when the worker left none.
     static bool AwaitCryptOp(CryptRequest* request);
+    // One crypto step of the request (its op, 2 to 5) with the given TQXCrypt;
+    // false for any other op.
+    static bool CryptStep(TQXCrypt& crypt, const CryptRequest& request);
     static DWORD WINAPI CryptThreadProc(void* start);
 
     // --- result handling, unzipping, zip progress ---------------------------

@@ -158,22 +158,17 @@ bool TQXCryptDir::RunMessageStep(int32_t op, const char* storeName, const char* 
         ReleaseSigner();
         memset(&signer, 0, sizeof signer);
     }
+    CryptRequest request{};
+    request.storeName = storeName;
+    request.subject = subject;
+    request.input = input;
+    request.output = output;
+    request.signer = op == OpVerify ? &signer : nullptr;
     bool ok = false;
     if ((inputSize ? inputSize : QueryFileSize(input)) <= QX_WORKER_THRESHOLD) {
-        switch (op) {
-        case OpSign: ok = crypt->SignFile(storeName, subject, input, output); break;
-        case OpVerify: ok = crypt->VerifyFile(input, output, &signer); break;
-        case OpEncrypt: ok = crypt->EncryptFile(storeName, subject, input, output); break;
-        case OpDecrypt: ok = crypt->DecryptFile(storeName, input, output); break;
-        default: ok = false; break;
-        }
+        request.op = op;
+        ok = CryptStep(*crypt, request);
     } else {
-        CryptRequest request{};
-        request.storeName = storeName;
-        request.subject = subject;
-        request.input = input;
-        request.output = output;
-        request.signer = op == OpVerify ? &signer : nullptr;
         if (RunCryptOp(op, &request)) {
             ok = AwaitCryptOp(&request);
             // The window was served while the worker ran: a Cancel pressed
