@@ -160,6 +160,10 @@ public:
     bool DecryptFile(int32_t fileCount, const char* path);
     bool UnpackEnvelopeFile(int32_t fileCount, const char* path);
     bool PackEnvelopeFile(int32_t fileCount, const char* path, const char* recipientSubject);
+    // Any of the six by its OperationKind (false for another kind); the
+    // recipient is read for packing only.
+    bool RunFileOperation(uint32_t opKind, int32_t fileCount, const char* path,
+                          const char* recipientSubject);
 
     // --- tree drivers ------------------------------------------------------------
     bool SignTree(int32_t fileCount, const char* folder);
@@ -169,6 +173,9 @@ public:
     bool UnpackEnvelopeTree(int32_t fileCount, const char* folder);
     bool PackEnvelopeTree(int32_t fileCount, const char* folder, const char* recipientSubject);
     bool CountTree(const char* folder, int32_t* counter);
+    // Any of the six file operations on every file below the folder.
+    bool RunTree(uint32_t opKind, int32_t fileCount, const char* folder,
+                 const char* recipientSubject);
 
     // --- fields ----------------------------------------------------------------
     uint8_t readOnlyAnswer;   // kept answer of the read-only question (AnswerCode)
@@ -220,15 +227,11 @@ private:
     void UnbindEntryPoints();
     bool AllBound() const;
     HWND FindProgressWindow();
-    bool RunFileOperation(uint32_t opKind, int32_t fileCount, const char* path,
-                          const char* recipientSubject);
     bool FileOperationBody(uint32_t opKind, int32_t fileCount, const char* input,
                            const char* recipientSubject);
     // inputSize: the input's size when the caller has just taken it from the
     // directory; 0 asks the directory.
     bool RunMessageStep(int32_t op, const char* storeName, const char* subject,
                         const char* input, const char* output, uint64_t inputSize = 0);
-    bool RunTree(uint32_t opKind, int32_t fileCount, const char* folder,
-                 const char* recipientSubject, int location);
     void ReleaseSigner();
 };

@@ -79,9 +79,10 @@ uint32_t OperationForExtension(const char* path) {
     char extension[256] = {0};
     if (path == nullptr || !SplitPath(path, nullptr, nullptr, extension)) return 0;
     CharLowerA(extension);
-    if (strcmp(extension, ".sgn") == 0) return 3;  // verify
-    if (strcmp(extension, ".crp") == 0) return 5;  // decrypt
-    if (strcmp(extension, ".sme") == 0) return 1;  // unpack envelope
+    for (const OperationTraits& operation : kOperationTable) {
+        if (operation.worksOnExtension && strcmp(extension, operation.extension) == 0)
+            return operation.kind;
+    }
     return 0;
 }
 
