@@ -228,21 +228,6 @@ bool TQXCryptDir::ConfirmReadOnly(const char* input) {
     }
 }
 
-bool TQXCryptDir::NameTaken(const char* path) {
-    if (!path || !path[0]) return false;
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return true;
-    // Only a name that is plainly not there is free; a file that cannot be
-    // looked at (access denied, held by another process) is someone's.
-    switch (GetLastError()) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-        return false;
-    default:
-        return true;
-    }
-}
-
 bool TQXCryptDir::ConfirmOverwrite(const char* output) {
     if (!output) return true;
     // A file that exists is asked about also when it cannot be opened for
@@ -603,18 +588,10 @@ CThr* TQXCryptDir::StartCryptThread(int32_t number, CryptRequest* request) {
 
 bool TQXCryptDir::AwaitCryptOp(CryptRequest* request) {
     if (!request) return false;
-    CThr* worker = request->thread;
     // Until the worker has stored its result, or its thread has ended
     // without one.
-    while (request->busy.load(std::memory_order_acquire)) {
-        PumpMessages(nullptr, 0, 0);
-        if (!worker || worker->Wait(kCryptWaitStepMs)) break;
-    }
-    if (worker) {
-        worker->End();
-        delete worker;
-        request->thread = nullptr;
-    }
+    AwaitWorker(request->thread, request->busy, kCryptWaitStepMs);
+    request->thread = nullptr;
     // Read after the thread's end: a result stored just before it counts.
     if (request->busy.load(std::memory_order_acquire)) {
         request->result.store(0, std::memory_order_relaxed);
@@ -624,26 +601,29 @@ bool TQXCryptDir::AwaitCryptOp(CryptRequest* request) {
     return request->result.load(std::memory_order_relaxed) != 0;
 }
 
+bool TQXCryptDir::CryptStep(TQXCrypt& crypt, const CryptRequest& request) {
+    switch (request.op) {
+    case OpSign:
+        return crypt.SignFile(request.storeName, request.subject, request.input, request.output);
+    case OpVerify:
+        return crypt.VerifyFile(request.input, request.output, request.signer);
+    case OpEncrypt:
+        return crypt.EncryptFile(request.storeName, request.subject, request.input,
+                                 request.output);
+    case OpDecrypt:
+        return crypt.DecryptFile(request.storeName, request.input, request.output);
+    default:
+        return false;
+    }
+}
+
 namespace {
 
 // One crypto step with a TQXCrypt of the worker's own.
 bool RunCryptStep(const CryptRequest* request) {
     std::unique_ptr<TQXCrypt> worker(new TQXCrypt);
     Sleep(50);
-    switch (request->op) {
-    case OpSign:
-        return worker->SignFile(request->storeName, request->subject, request->input,
-                                request->output);
-    case OpVerify:
-        return worker->VerifyFile(request->input, request->output, request->signer);
-    case OpEncrypt:
-        return worker->EncryptFile(request->storeName, request->subject, request->input,
-                                   request->output);
-    case OpDecrypt:
-        return worker->DecryptFile(request->storeName, request->input, request->output);
-    default:
-        return false;
-    }
+    return TQXCryptDir::CryptStep(*worker, *request);
 }
 
 }  // namespace

@@ -117,8 +117,6 @@ public:
     // existing one is moved aside, deleted by FinishOverwrite once the new
     // one is complete and put back when the operation fails.
     bool ReplaceAside(const char* path);
-    // Something lies at the name, or whether it does cannot be told.
-    static bool NameTaken(const char* path);
 
     // --- dialogs library ---------------------------------------------------
     bool OpenStatusWindow();
@@ -141,6 +139,9 @@ public:
     // ended without one, then awaits the thread and deletes its CThr. The
     // step's result; false (reported) when the worker left none.
     static bool AwaitCryptOp(CryptRequest* request);
+    // One crypto step of the request (its op, 2 to 5) with the given TQXCrypt;
+    // false for any other op.
+    static bool CryptStep(TQXCrypt& crypt, const CryptRequest& request);
     static DWORD WINAPI CryptThreadProc(void* start);
 
     // --- result handling, unzipping, zip progress ---------------------------
@@ -160,6 +161,10 @@ public:
     bool DecryptFile(int32_t fileCount, const char* path);
     bool UnpackEnvelopeFile(int32_t fileCount, const char* path);
     bool PackEnvelopeFile(int32_t fileCount, const char* path, const char* recipientSubject);
+    // Any of the six by its OperationKind (false for another kind); the
+    // recipient is read for packing only.
+    bool RunFileOperation(uint32_t opKind, int32_t fileCount, const char* path,
+                          const char* recipientSubject);
 
     // --- tree drivers ------------------------------------------------------------
     bool SignTree(int32_t fileCount, const char* folder);
@@ -169,6 +174,9 @@ public:
     bool UnpackEnvelopeTree(int32_t fileCount, const char* folder);
     bool PackEnvelopeTree(int32_t fileCount, const char* folder, const char* recipientSubject);
     bool CountTree(const char* folder, int32_t* counter);
+    // Any of the six file operations on every file below the folder.
+    bool RunTree(uint32_t opKind, int32_t fileCount, const char* folder,
+                 const char* recipientSubject);
 
     // --- fields ----------------------------------------------------------------
     uint8_t readOnlyAnswer;   // kept answer of the read-only question (AnswerCode)
@@ -220,8 +228,6 @@ private:
     void UnbindEntryPoints();
     bool AllBound() const;
     HWND FindProgressWindow();
-    bool RunFileOperation(uint32_t opKind, int32_t fileCount, const char* path,
-                          const char* recipientSubject);
     // outputKept: set once the new output is complete; it then stays whatever
     // follows (removing the source).
     bool FileOperationBody(uint32_t opKind, int32_t fileCount, const char* input,
@@ -230,7 +236,5 @@ private:
     // directory; 0 asks the directory.
     bool RunMessageStep(int32_t op, const char* storeName, const char* subject,
                         const char* input, const char* output, uint64_t inputSize = 0);
-    bool RunTree(uint32_t opKind, int32_t fileCount, const char* folder,
-                 const char* recipientSubject, int location);
     void ReleaseSigner();
 };

@@ -6,30 +6,6 @@
 
 namespace {
 
-// What distinguishes the six operations in the common frame.
-struct OperationTraits {
-    uint32_t kind;
-    const char* extension;     // the extension the operation looks at
-    bool worksOnExtension;     // true: works only on it; false: on everything else
-    const char* failure;       // the operation's failure message
-    int location;
-};
-
-const OperationTraits kOperations[] = {
-    {OpSign, ".sgn", false, "This file(s) could not be signed!", 2248},
-    {OpVerify, ".sgn", true, "This file(s) could not be verified!", 2481},
-    {OpEncrypt, ".crp", false, "This file(s) could not be encrypted!", 2703},
-    {OpDecrypt, ".crp", true, "This file(s) could not be decrypted!", 2927},
-    {OpUnpackEnvelope, ".sme", true, "This file(s) could not be verified!", 3231},
-    {OpPackEnvelope, ".sme", false, "This file(s) could not be enveloped!", 3539},
-};
-
-const OperationTraits* FindOperation(uint32_t kind) {
-    for (const OperationTraits& traits : kOperations)
-        if (traits.kind == kind) return &traits;
-    return nullptr;
-}
-
 // Whether the input carries the extension the operation looks at (both
 // lower-cased).
 bool HasOperationExtension(const OperationTraits& traits, const char* input) {
@@ -119,7 +95,7 @@ bool TQXCryptDir::PackEnvelopeFile(int32_t fileCount, const char* path, const ch
 
 bool TQXCryptDir::RunFileOperation(uint32_t opKind, int32_t fileCount, const char* path,
                                    const char* recipientSubject) {
-    const OperationTraits* traits = FindOperation(opKind);
+    const OperationTraits* traits = FindFileOperation(opKind);
     if (!traits) return false;
     bool pack = opKind == OpPackEnvelope;
 
@@ -182,22 +158,17 @@ bool TQXCryptDir::RunMessageStep(int32_t op, const char* storeName, const char* 
         ReleaseSigner();
         memset(&signer, 0, sizeof signer);
     }
+    CryptRequest request{};
+    request.storeName = storeName;
+    request.subject = subject;
+    request.input = input;
+    request.output = output;
+    request.signer = op == OpVerify ? &signer : nullptr;
     bool ok = false;
     if ((inputSize ? inputSize : QueryFileSize(input)) <= QX_WORKER_THRESHOLD) {
-        switch (op) {
-        case OpSign: ok = crypt->SignFile(storeName, subject, input, output); break;
-        case OpVerify: ok = crypt->VerifyFile(input, output, &signer); break;
-        case OpEncrypt: ok = crypt->EncryptFile(storeName, subject, input, output); break;
-        case OpDecrypt: ok = crypt->DecryptFile(storeName, input, output); break;
-        default: ok = false; break;
-        }
+        request.op = op;
+        ok = CryptStep(*crypt, request);
     } else {
-        CryptRequest request{};
-        request.storeName = storeName;
-        request.subject = subject;
-        request.input = input;
-        request.output = output;
-        request.signer = op == OpVerify ? &signer : nullptr;
         if (RunCryptOp(op, &request)) {
             ok = AwaitCryptOp(&request);
             // The window was served while the worker ran: a Cancel pressed
@@ -273,7 +244,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
     case OpEncrypt: {
         if (!ReadOwnCertName(subject)) return false;
         if (!ReadStoreName(2, storeName)) return false;
-        if (!AppendName(output, input, opKind == OpSign ? ".sgn" : ".crp", traits->location)) return false;
+        if (!AppendName(output, input, traits->extension, traits->location)) return false;
         if (!ConfirmOverwrite(output)) return false;
         inputInfo = fileHelper->GetFileInfo(input);
         if (!inputInfo) return false;
@@ -317,7 +288,7 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
     }
     case OpUnpackEnvelope: {
         if (!StripName(output, input)) return false;
-        if (!AppendName(intermediate, output, ".crp", traits->location)) return false;
+        if (!AppendName(intermediate, output, OperationExtension(OpEncrypt), traits->location)) return false;
         if (!ConfirmOverwrite(output)) return false;
         inputInfo = fileHelper->GetFileInfo(input);
         if (!inputInfo) return false;
@@ -341,8 +312,8 @@ bool TQXCryptDir::FileOperationBody(uint32_t opKind, int32_t fileCount, const ch
         char recipientCopy[256] = {0};
         if (!CopyText(recipientCopy, sizeof recipientCopy, recipientSubject)) return false;
         if (!ReadStoreName(1, storeName)) return false;
-        if (!AppendName(intermediate, input, ".crp", traits->location)) return false;
-        if (!AppendName(output, input, ".sme", traits->location)) return false;
+        if (!AppendName(intermediate, input, OperationExtension(OpEncrypt), traits->location)) return false;
+        if (!AppendName(output, input, traits->extension, traits->location)) return false;
         inputInfo = fileHelper->GetFileInfo(input);
         if (!inputInfo) return false;
         if (!ConfirmReadOnly(input)) return false;
@@ -379,15 +350,12 @@ void TQXCryptDir::At(const char* path) {
         return;
     }
     bool ok = false;
-    switch (kind) {
-    case OpUnpackEnvelope: ok = UnpackEnvelopeFile(static_cast<int32_t>(total), path); break;
-    case OpSign: ok = SignFile(static_cast<int32_t>(total), path); break;
-    case OpVerify: ok = VerifyFile(static_cast<int32_t>(total), path); break;
-    case OpEncrypt: ok = EncryptFile(static_cast<int32_t>(total), path); break;
-    case OpDecrypt: ok = DecryptFile(static_cast<int32_t>(total), path); break;
-    case OpCountFiles: ok = CountFile(); break;
-    case OpPackEnvelope: ok = PackEnvelopeFile(static_cast<int32_t>(total), path, recipient); break;
-    default:
+    if (kind == OpCountFiles) {
+        ok = CountFile();
+    } else if (const OperationTraits* operation = FindFileOperation(kind)) {
+        ok = RunFileOperation(kind, static_cast<int32_t>(total), path,
+                              operation->takesRecipient ? recipient : nullptr);
+    } else {
         cancel = 1;
         return;
     }
@@ -395,7 +363,9 @@ void TQXCryptDir::At(const char* path) {
 }
 
 bool TQXCryptDir::RunTree(uint32_t opKind, int32_t fileCount, const char* folder,
-                          const char* recipientSubject, int location) {
+                          const char* recipientSubject) {
+    const OperationTraits* traits = FindFileOperation(opKind);
+    if (!traits) return false;
     bool pack = opKind == OpPackEnvelope;
     bool ok = false;
     if (folder && !cancel && (!pack || recipientSubject)) {
@@ -414,33 +384,33 @@ bool TQXCryptDir::RunTree(uint32_t opKind, int32_t fileCount, const char* folder
         }
     }
     FormatText(messageText, sizeof messageText, "%s", QX_TREE_ERROR_TEXT);
-    QXReport(ok, "tvCryptIF", location, messageText);
+    QXReport(ok, "tvCryptIF", traits->treeLocation, messageText);
     return ok;
 }
 
 bool TQXCryptDir::SignTree(int32_t fileCount, const char* folder) {
-    return RunTree(OpSign, fileCount, folder, nullptr, 3598);
+    return RunTree(OpSign, fileCount, folder, nullptr);
 }
 
 bool TQXCryptDir::VerifyTree(int32_t fileCount, const char* folder) {
-    return RunTree(OpVerify, fileCount, folder, nullptr, 3632);
+    return RunTree(OpVerify, fileCount, folder, nullptr);
 }
 
 bool TQXCryptDir::DecryptTree(int32_t fileCount, const char* folder) {
-    return RunTree(OpDecrypt, fileCount, folder, nullptr, 3668);
+    return RunTree(OpDecrypt, fileCount, folder, nullptr);
 }
 
 bool TQXCryptDir::EncryptTree(int32_t fileCount, const char* folder) {
-    return RunTree(OpEncrypt, fileCount, folder, nullptr, 3704);
+    return RunTree(OpEncrypt, fileCount, folder, nullptr);
 }
 
 bool TQXCryptDir::UnpackEnvelopeTree(int32_t fileCount, const char* folder) {
-    return RunTree(OpUnpackEnvelope, fileCount, folder, nullptr, 3740);
+    return RunTree(OpUnpackEnvelope, fileCount, folder, nullptr);
 }
 
 bool TQXCryptDir::PackEnvelopeTree(int32_t fileCount, const char* folder,
                                    const char* recipientSubject) {
-    return RunTree(OpPackEnvelope, fileCount, folder, recipientSubject, 3778);
+    return RunTree(OpPackEnvelope, fileCount, folder, recipientSubject);
 }
 
 bool TQXCryptDir::CountTree(const char* folder, int32_t* counter) {

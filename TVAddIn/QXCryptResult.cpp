@@ -21,23 +21,21 @@ FILETIME LastWriteTime(const char* path) {
     return info ? info->lastWriteTime : none;
 }
 
+// The operation whose result this is: one that takes its extension off.
+const OperationTraits* ResultOperation(uint32_t resultKind) {
+    const OperationTraits* operation = FindFileOperation(resultKind);
+    return operation && operation->worksOnExtension ? operation : nullptr;
+}
+
 // The OperationKind that protects a result of the given kind again.
 uint32_t ReprotectKind(uint32_t resultKind) {
-    switch (resultKind) {
-    case OpVerify: return OpSign;
-    case OpDecrypt: return OpEncrypt;
-    case OpUnpackEnvelope: return OpPackEnvelope;
-    default: return OpUpdate;
-    }
+    const OperationTraits* operation = ResultOperation(resultKind);
+    return operation ? operation->counterpart : OpUpdate;
 }
 
 const char* ReprotectExtension(uint32_t resultKind) {
-    switch (resultKind) {
-    case OpVerify: return ".sgn";
-    case OpDecrypt: return ".crp";
-    case OpUnpackEnvelope: return ".sme";
-    default: return "";
-    }
+    const OperationTraits* operation = ResultOperation(resultKind);
+    return operation ? operation->extension : "";
 }
 
 // Whether path lies inside folder (both made absolute first).
@@ -168,7 +166,7 @@ bool TQXCryptDir::UpdateFromView(uint32_t resultKind, uint32_t jobTotal, const c
         char candidate[256], protectedName[256], intermediate[256], old[256];
         FormatText(candidate, sizeof candidate, "%s.~tv%u", result, n);
         FormatText(protectedName, sizeof protectedName, "%s%s", candidate, extension);
-        FormatText(intermediate, sizeof intermediate, "%s.crp", candidate);
+        FormatText(intermediate, sizeof intermediate, "%s%s", candidate, OperationExtension(OpEncrypt));
         FormatText(old, sizeof old, "%s.old", protectedName);
         if (!FileExists(candidate) && !FileExists(protectedName) && !FileExists(intermediate) &&
             !FileExists(old)) {

@@ -22,31 +22,33 @@ constexpr int kCommandStringLocation = 4104;
 constexpr char kInvalidArguments[] = "Internal Error! - (Invalid Arguments)";
 constexpr char kProgressClass[] = "TQXProgress";
 
-// Resource numbers of the pictures.
-constexpr int kBitmapSign = 100;
-constexpr int kBitmapVerify = 101;
-constexpr int kBitmapDecrypt = 102;
-constexpr int kBitmapEncrypt = 103;
+// The picture of the "&Tarvisto" popup; the operations have their own.
 constexpr int kBitmapTarvisto = 104;
-constexpr int kBitmapUnpack = 105;
-constexpr int kBitmapEnvelope = 106;
 
-struct MenuCommand {
-    UINT offset;
-    const char* text;
-    int bitmap;
-};
+// The operations with an entry of their own in the popup, in the table's
+// order; the envelope has a submenu of recipients instead.
+constexpr bool OnPopup(const OperationTraits& operation) {
+    return operation.menuText != nullptr && !operation.takesRecipient;
+}
 
-// The five operations in the order of the popup; the offset is also the
-// operation the job runs.
-constexpr MenuCommand kOperations[] = {
-    {QX_MENU_UNPACK, "&Unpack Digital Envelope", kBitmapUnpack},
-    {QX_MENU_SIGN, "&Sign", kBitmapSign},
-    {QX_MENU_VERIFY, "&Verifiy", kBitmapVerify},
-    {QX_MENU_ENCRYPT, "&Encrypt", kBitmapEncrypt},
-    {QX_MENU_DECRYPT, "&Decrypt", kBitmapDecrypt},
-};
-constexpr uint32_t kPackEnvelope = 7;
+constexpr UINT LastPopupOffset() {
+    UINT last = 0;
+    for (const OperationTraits& operation : kOperationTable)
+        if (OnPopup(operation) && operation.menuOffset > last) last = operation.menuOffset;
+    return last;
+}
+constexpr UINT kLastPopupOffset = LastPopupOffset();
+static_assert(kLastPopupOffset < QX_MENU_FIRST_RECIPIENT, "the recipients follow the operations");
+
+// The operation of a popup entry's offset; null for any other offset.
+const OperationTraits* PopupOperation(UINT offset) {
+    for (const OperationTraits& operation : kOperationTable)
+        if (OnPopup(operation) && operation.menuOffset == offset) return &operation;
+    return nullptr;
+}
+
+// The envelope's submenu and its picture.
+constexpr const OperationTraits& kEnvelope = *FindOperation(OpPackEnvelope);
 
 // The progress window of a job of this process, if one is open. A window of
 // that class in another process must never own our box: its thread would be
@@ -287,7 +289,7 @@ HRESULT CQXMenu::BuildMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT idC
     // operations: nothing is added, and the recipients of the menu built
     // before (which may be the one on screen) stay.
     if ((flags & CMF_DEFAULTONLY) != 0 || !IsMenu(menu) || idCmdLast < idCmdFirst ||
-        idCmdLast - idCmdFirst < QX_MENU_DECRYPT) {
+        idCmdLast - idCmdFirst < kLastPopupOffset) {
         return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 0);
     }
     memset(recipientNameTable, 0, sizeof(recipientNameTable));
@@ -308,8 +310,9 @@ HRESULT CQXMenu::BuildMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT idC
         return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, insertedItems);
     }
     ++insertedItems;
-    for (const MenuCommand& command : kOperations) {
-        AppendMenuA(toolPopup, MF_STRING, idCmdFirst + command.offset, command.text);
+    for (const OperationTraits& command : kOperationTable) {
+        if (!OnPopup(command)) continue;
+        AppendMenuA(toolPopup, MF_STRING, idCmdFirst + command.menuOffset, command.menuText);
         ++insertedItems;
     }
 
@@ -320,11 +323,12 @@ HRESULT CQXMenu::BuildMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT idC
     SetMenuItemBitmaps(menu, indexMenu, MF_BYPOSITION, tarvisto, tarvisto);
     UINT position = 0;
     if (envelope) {
-        HBITMAP picture = bitmaps_.Get(kBitmapEnvelope);
+        HBITMAP picture = bitmaps_.Get(kEnvelope.menuPicture);
         SetMenuItemBitmaps(toolPopup, position++, MF_BYPOSITION, picture, picture);
     }
-    for (const MenuCommand& command : kOperations) {
-        HBITMAP picture = bitmaps_.Get(command.bitmap);
+    for (const OperationTraits& command : kOperationTable) {
+        if (!OnPopup(command)) continue;
+        HBITMAP picture = bitmaps_.Get(command.menuPicture);
         SetMenuItemBitmaps(toolPopup, position++, MF_BYPOSITION, picture, picture);
     }
 
@@ -366,7 +370,7 @@ bool CQXMenu::BuildEnvelopeSubmenu(HMENU toolPopup, UINT position, UINT idBase, 
             envelope = CreatePopupMenu();
             if (envelope == nullptr) break;
             if (!InsertMenuA(toolPopup, position, MF_BYPOSITION | MF_POPUP | MF_STRING,
-                             reinterpret_cast<UINT_PTR>(envelope), "Digital E&nvelope for...")) {
+                             reinterpret_cast<UINT_PTR>(envelope), kEnvelope.menuText)) {
                 DestroyMenu(envelope);
                 envelope = nullptr;
                 break;
@@ -402,12 +406,12 @@ HRESULT CQXMenu::RunCommand(const CMINVOKECOMMANDINFO* info) {
     UINT offset = static_cast<UINT>(verb);
     uint32_t op = 0;
     const char* recipient = nullptr;
-    if (offset >= QX_MENU_UNPACK && offset <= QX_MENU_DECRYPT) {
-        op = offset;
+    if (const OperationTraits* command = PopupOperation(offset)) {
+        op = command->kind;
         recipient = recipientNameTable[offset];  // always empty
     } else if (offset >= QX_MENU_FIRST_RECIPIENT && offset <= QX_MENU_LAST_OFFSET &&
                recipientNameTable[offset][0] != 0) {
-        op = kPackEnvelope;
+        op = OpPackEnvelope;
         recipient = recipientNameTable[offset];
     } else {
         return E_FAIL;

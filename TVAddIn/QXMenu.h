@@ -17,14 +17,12 @@
 
 #include "QXHandles.h"
 #include "QXOleThr.h"
+#include "QXOperations.h"
 
-// The command offsets of the menu (command identifier minus idCmdFirst).
-constexpr UINT QX_MENU_UNPACK = 1;
-constexpr UINT QX_MENU_SIGN = 2;
-constexpr UINT QX_MENU_VERIFY = 3;
-constexpr UINT QX_MENU_ENCRYPT = 4;
-constexpr UINT QX_MENU_DECRYPT = 5;
-constexpr UINT QX_MENU_FIRST_RECIPIENT = 7;
+// The command offsets of the menu (command identifier minus idCmdFirst) are
+// the operations' own (QXOperations.h); the recipients of the envelope
+// submenu follow from the first one on.
+constexpr UINT QX_MENU_FIRST_RECIPIENT = FindOperation(OpPackEnvelope)->menuOffset;
 // At most this many certificates of the public store are looked at per menu.
 constexpr UINT QX_MENU_MAX_RECIPIENTS = 34;
 constexpr UINT QX_MENU_LAST_OFFSET = QX_MENU_FIRST_RECIPIENT + QX_MENU_MAX_RECIPIENTS - 1;

@@ -146,13 +146,7 @@ bool TQXOleAPI::RunPerItem(uint32_t op, uint32_t count, const TQXSelFil* items, 
         const char* entry = items[i];
         if (!envelope) {
             front->SetStatusKind(op);
-            switch (op) {
-            case OpUnpackEnvelope: ok = front->UnpackEnvelope(total, entry); break;
-            case OpSign: ok = front->Sign(total, entry); break;
-            case OpVerify: ok = front->Verify(total, entry); break;
-            case OpEncrypt: ok = front->Encrypt(total, entry); break;
-            case OpDecrypt: ok = front->Decrypt(total, entry); break;
-            }
+            ok = front->Dispatch(op, total, entry, nullptr);
             continue;
         }
         front->SetStatusKind(OpPackEnvelope);
@@ -182,11 +176,11 @@ bool TQXOleAPI::RunZipped(uint32_t op, uint32_t count, const TQXSelFil* items, i
     bool ok = false;
     if (op == OpSign || op == OpEncrypt) {
         front->SetStatusKind(op);
-        ok = op == OpSign ? front->Sign(1, archive) : front->Encrypt(1, archive);
+        ok = front->Dispatch(op, 1, archive, nullptr);
         if (ok) {
             // The sources go only now, when the protected archive exists.
             char output[256];
-            FormatText(output, sizeof output, "%s%s", archive, op == OpSign ? ".sgn" : ".crp");
+            FormatText(output, sizeof output, "%s%s", archive, OperationExtension(op));
             if (deleteAfterZip && FileCanRead(output)) DeletePackedSources(count, items);
             DeleteFileEx(archive, delSecure);
         }
@@ -295,7 +289,7 @@ bool TQXOleAPI::OfferMail(uint32_t count, const char* path, const char* recipien
     char envelope[256] = "";
     bool given = path && recipient && strlen(path) + 4 <= 255;
     if (given) {
-        FormatText(envelope, sizeof envelope, "%s.sme", path);
+        FormatText(envelope, sizeof envelope, "%s%s", path, OperationExtension(OpPackEnvelope));
         if (!FileCanRead(envelope)) return true;
 
         bool send = false;

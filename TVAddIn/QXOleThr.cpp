@@ -79,9 +79,10 @@ uint32_t OperationForExtension(const char* path) {
     char extension[256] = {0};
     if (path == nullptr || !SplitPath(path, nullptr, nullptr, extension)) return 0;
     CharLowerA(extension);
-    if (strcmp(extension, ".sgn") == 0) return 3;  // verify
-    if (strcmp(extension, ".crp") == 0) return 5;  // decrypt
-    if (strcmp(extension, ".sme") == 0) return 1;  // unpack envelope
+    for (const OperationTraits& operation : kOperationTable) {
+        if (operation.worksOnExtension && strcmp(extension, operation.extension) == 0)
+            return operation.kind;
+    }
     return 0;
 }
 
@@ -122,22 +123,15 @@ bool TQXOleThr::DoExecuteTarvisto(uint32_t op, uint32_t count, TQXSelFil* files,
 
     if (started) {
         // The worker's thread ends the loop too: a worker that dies before
-        // its last action cannot keep the caller waiting.
-        CThr* worker = record->thread;
-        while (record->running.load(std::memory_order_acquire) != 0) {
+        // its last action cannot keep the caller waiting. The thread that
+        // started the worker awaits it and deletes its CThr: nothing of the
+        // job runs on once this call returns.
+        AwaitWorker(record->thread, record->running, kWaitStepMs, [record] {
             if (BringToFrontRequest.exchange(0) != 0) {
                 BringProgressWindowToFront(record->workerThreadId.load());
                 Sleep(kWaitStepMs);
             }
-            PumpMessages(nullptr, 0, 0);
-            if (worker == nullptr || worker->Wait(kWaitStepMs)) break;
-        }
-        // The thread that started the worker awaits it and deletes its CThr:
-        // nothing of the job runs on once this call returns.
-        if (worker != nullptr) {
-            worker->End();
-            delete worker;
-        }
+        });
         record->thread = nullptr;
     }
 

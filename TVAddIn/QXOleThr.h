@@ -61,9 +61,10 @@ struct TExeProzessThr {
 // whether a window was found.
 bool BringProgressWindowToFront(DWORD workerThreadId = 0);
 
-// The OperationKind that DoExecuteFile runs for a path: ".sgn" verify (3),
-// ".crp" decrypt (5), ".sme" unpack envelope (1), compared lower-cased on the
-// part from the last dot of the file name on; 0 for anything else.
+// The OperationKind that DoExecuteFile runs for a path: the operation that
+// works on files with its extension (".sgn" verify, ".crp" decrypt, ".sme"
+// unpack envelope), compared lower-cased on the part from the last dot of the
+// file name on; 0 for anything else.
 uint32_t OperationForExtension(const char* path);
 
 class TQXOLETHR_API TQXOleThr {

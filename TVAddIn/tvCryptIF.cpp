@@ -30,32 +30,19 @@ TQXCryptIF::~TQXCryptIF() {
 bool TQXCryptIF::Dispatch(uint32_t kind, int32_t fileCount, const char* path,
                           const char* recipientSubject) {
     ClearLastError();
-    bool pack = kind == OpPackEnvelope;
+    const OperationTraits* operation = FindFileOperation(kind);
+    if (!operation) return false;
+    bool pack = operation->takesRecipient;
     if (!path || !path[0]) return false;
     if (pack && (!recipientSubject || !recipientSubject[0])) return false;
     char copy[256];
     if (!CopyText(copy, sizeof copy, path)) return false;
+    const char* recipient = pack ? recipientSubject : nullptr;
     if (TreatAsFolder(copy)) {
         StripTrailingBackslash(copy);
-        switch (kind) {
-        case OpSign: return job->SignTree(fileCount, copy);
-        case OpVerify: return job->VerifyTree(fileCount, copy);
-        case OpDecrypt: return job->DecryptTree(fileCount, copy);
-        case OpEncrypt: return job->EncryptTree(fileCount, copy);
-        case OpUnpackEnvelope: return job->UnpackEnvelopeTree(fileCount, copy);
-        case OpPackEnvelope: return job->PackEnvelopeTree(fileCount, copy, recipientSubject);
-        default: return false;
-        }
+        return job->RunTree(kind, fileCount, copy, recipient);
     }
-    switch (kind) {
-    case OpSign: return job->SignFile(fileCount, copy);
-    case OpVerify: return job->VerifyFile(fileCount, copy);
-    case OpDecrypt: return job->DecryptFile(fileCount, copy);
-    case OpEncrypt: return job->EncryptFile(fileCount, copy);
-    case OpUnpackEnvelope: return job->UnpackEnvelopeFile(fileCount, copy);
-    case OpPackEnvelope: return job->PackEnvelopeFile(fileCount, copy, recipientSubject);
-    default: return false;
-    }
+    return job->RunFileOperation(kind, fileCount, copy, recipient);
 }
 
 bool TQXCryptIF::Sign(int32_t fileCount, const char* path) {

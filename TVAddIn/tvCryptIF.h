@@ -24,6 +24,9 @@ public:
     bool Encrypt(int32_t fileCount, const char* path);
     bool UnpackEnvelope(int32_t fileCount, const char* path);
     bool PackEnvelope(int32_t fileCount, const char* path, const char* recipientSubject);
+    // Any of the six by its OperationKind; false for another kind. The
+    // recipient is read for packing only.
+    bool Dispatch(uint32_t kind, int32_t fileCount, const char* path, const char* recipientSubject);
     bool SetStatusKind(uint32_t kind);
     // Adds the number of files the path holds (1 for a file) to *counter.
     bool Count(const char* path, int32_t* counter);
@@ -31,7 +34,4 @@ public:
     std::unique_ptr<TQXTools> tools;
     std::unique_ptr<TQXFile> fileHelper;
     std::unique_ptr<TQXCryptDir> job;
-
-private:
-    bool Dispatch(uint32_t kind, int32_t fileCount, const char* path, const char* recipientSubject);
 };

@@ -115,7 +115,7 @@ bool TQXProgress::UpdateStatus(const StatusRecord* record) {
             SetControlText(IDC_PROGRESS_STATUS, Text(record->operationText));
             ProgressSetRange(Control(IDC_PROGRESS_BAR), 5, 100);
             if (record->operationText &&
-                lstrcmpiA(record->operationText, QX_RESTORE_STATUS_TEXT) == 0)
+                lstrcmpiA(record->operationText, OperationStatusText(OpRestore)) == 0)
                 EnableControl(IDC_PROGRESS_CANCEL, false);  // for good
             result = true;
             break;

@@ -1,6 +1,7 @@
 // The record a job hands to the dialogs library with every update and
-// question, the numbering of operations with their texts, the answers of the
-// dialogs and the function types of the library's eight entry points.
+// question, the texts of an operation (from the table of QXOperations.h), the
+// answers of the dialogs and the function types of the library's eight entry
+// points.
 // Shared by the crypt engine and tvstatus, which are built separately: the
 // layout below is fixed and checked at compile time.
 #pragma once
@@ -9,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "QXOperations.h"
+
 // What an update asks the progress window to do.
 enum StatusDisplayKind : int8_t {
     StatusError = 0,         // a file failed: show the error box
@@ -16,21 +19,6 @@ enum StatusDisplayKind : int8_t {
     StatusSignatureValid = 2,// collect the signer's line
     StatusLine = 3,          // new status line only
     StatusPumpOnly = 4,      // only process pending messages
-};
-
-// One numbering of what a job does (requests outside 1 to 5 pack an envelope).
-enum OperationKind : uint32_t {
-    OpUnpackEnvelope = 1,
-    OpSign = 2,
-    OpVerify = 3,
-    OpEncrypt = 4,
-    OpDecrypt = 5,
-    OpCountFiles = 6,
-    OpPackEnvelope = 7,
-    OpCompress = 8,
-    OpDecompress = 9,
-    OpUpdate = 10,
-    OpRestore = 11,
 };
 
 // The answers of the dialogs; the yes/no/all questions give 0, 1, 2, 3 or 6.
@@ -83,52 +71,20 @@ static_assert(sizeof(StatusRecord) == 1816, "StatusRecord layout");
 // Texts of an operation. The pointers go into a StatusRecord and stay valid
 // while the module that returned them is loaded (they are literals).
 inline const char* OperationStatusText(uint32_t kind) {
-    switch (kind) {
-    case OpUnpackEnvelope: return "unpacking digital envelope... please wait!";
-    case OpSign:           return "signing data... please wait!";
-    case OpVerify:         return "verifying data... please wait!";
-    case OpEncrypt:        return "encrypting data... please wait!";
-    case OpDecrypt:        return "decrypting data... please wait!";
-    case OpPackEnvelope:   return "packing digital envelope... please wait!";
-    case OpCompress:       return "compressing data... please wait!";
-    case OpDecompress:     return "decompressing data... please wait!";
-    case OpUpdate:         return "update data... please wait!";
-    case OpRestore:        return "restoring data... please wait!";
-    default:               return "initializing... please wait!";  // 6, 0, above 11
-    }
+    const OperationTraits* operation = FindOperation(kind);
+    return operation ? operation->statusText : kUnknownOperationText;
 }
 
 inline const char* OperationDoneText(uint32_t kind) {
-    switch (kind) {
-    case OpUnpackEnvelope: return "digital envelope unpacked";
-    case OpSign:           return "signed";
-    case OpVerify:         return "verified";
-    case OpEncrypt:        return "encrypted";
-    case OpDecrypt:        return "decrypted";
-    case OpPackEnvelope:   return "digital envelope packed";
-    case OpCompress:       return "data compressed (ZIP)";
-    case OpDecompress:     return "data decompressed (UNZIP)";
-    case OpUpdate:         return "data updated";
-    case OpRestore:        return "data restored";
-    default:               return "initializing... please wait!";
-    }
+    const OperationTraits* operation = FindOperation(kind);
+    return operation ? operation->doneText : kUnknownOperationText;
 }
 
 // Text of the error box for the operations that work on files; null otherwise.
 inline const char* OperationErrorText(uint32_t kind) {
-    switch (kind) {
-    case OpUnpackEnvelope: return "'unpacking digital envelope'";
-    case OpSign:           return "'signing data'";
-    case OpVerify:         return "'verifying data'";
-    case OpEncrypt:        return "'encrypting data'";
-    case OpDecrypt:        return "'decrypting data'";
-    case OpPackEnvelope:   return "'packing digital envelope'";
-    default:               return nullptr;
-    }
+    const OperationTraits* operation = FindFileOperation(kind);
+    return operation ? operation->errorText : nullptr;
 }
-
-// The status line that disables the progress window's Cancel for good.
-#define QX_RESTORE_STATUS_TEXT "restoring data... please wait!"
 
 // The window class of the progress window, found by other threads and processes.
 #define QX_PROGRESS_CLASS "TQXProgress"

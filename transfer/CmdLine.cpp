@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <cstring>
 
+#include "QXOperations.h"
 #include "QXTools.h"
 
 namespace {
@@ -119,16 +120,13 @@ void InterpretArguments(const TQXArgTable& table, const char* currentFolder,
     if (!TakeArgument(table, 2, option)) return;
     CharUpperA(option);
 
-    if (strncmp(option, "/CRP", 4) == 0) {
-        request->op = 4;
-    } else if (strncmp(option, "/SGN", 4) == 0) {
-        request->op = 2;
-    } else if (strncmp(option, "/SME", 4) == 0) {
-        if (!TakeArgument(table, 3, request->recipient)) return;
-        request->op = 7;
-    } else {
-        request->action = TransferAction::Nothing;
+    for (const OperationTraits& operation : kOperationTable) {
+        const char* name = operation.commandSwitch;
+        if (name == nullptr || strncmp(option, name, strlen(name)) != 0) continue;
+        if (operation.takesRecipient && !TakeArgument(table, 3, request->recipient)) return;
+        request->op = operation.kind;
+        request->action = TransferAction::ExecuteCommand;
         return;
     }
-    request->action = TransferAction::ExecuteCommand;
+    request->action = TransferAction::Nothing;
 }

@@ -82,6 +82,23 @@ bool FileCanRead(const char* path)
     return static_cast<bool>(file);
 }
 
+bool NameTaken(const char* path)
+{
+    if (!path || !path[0])
+        return false;
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    // Only a name that is plainly not there is free.
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        return false;
+    default:
+        return true;
+    }
+}
+
 bool IsDirectory(const char* path)
 {
     if (!PathFits(path))

@@ -25,6 +25,10 @@ constexpr uint64_t QX_DISK_FREE_CAP = 0x7FFFFFF8;
 
 bool FileExists(const char* path);
 bool FileCanRead(const char* path);  // opens for reading, sharing read and write
+// Something lies at the name, or whether it does cannot be told: a file that
+// cannot be looked at (access denied, held by another process) is someone's
+// all the same, never written over or removed unasked. False for no name.
+bool NameTaken(const char* path);
 bool IsDirectory(const char* path);
 bool IsDriveRoot(const char* path);  // "X:" or "X:\"
 // Clears the attributes of a read-only file; false when it was not read-only.

@@ -202,3 +202,19 @@ CThr* StartWorkerThread(const char* name, int32_t number, ThreadRoutine routine,
     }
     return thread;
 }
+
+void AwaitWorker(CThr* worker, const std::atomic<uint8_t>& busy, DWORD stepMs,
+                 const std::function<void()>& eachStep)
+{
+    while (busy.load(std::memory_order_acquire) != 0) {
+        if (eachStep)
+            eachStep();
+        PumpMessages(nullptr, 0, 0);
+        if (!worker || worker->Wait(stepMs))
+            break;
+    }
+    if (worker) {
+        worker->End();
+        delete worker;
+    }
+}

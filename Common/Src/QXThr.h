@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "QXTools.h"
 
@@ -75,3 +76,12 @@ public:
 // the thread could not be started; nothing is left running then.
 CThr* StartWorkerThread(const char* name, int32_t number, ThreadRoutine routine, void* argument,
                         CThr** holder);
+
+// The wait of the thread that started a worker, which keeps that thread's
+// windows served: each step runs eachStep (when given), pumps the thread's
+// messages and waits up to stepMs for the worker's end. The wait ends when
+// busy reads 0 (the worker clears it as its very last action) or the thread
+// has ended; then the thread is awaited (End) and worker deleted. A null
+// worker ends the wait after one step.
+void AwaitWorker(CThr* worker, const std::atomic<uint8_t>& busy, DWORD stepMs,
+                 const std::function<void()>& eachStep = nullptr);

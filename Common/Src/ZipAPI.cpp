@@ -117,17 +117,6 @@ bool LookUpEntry(const char* path, const WIN32_FIND_DATAA* listed, bool* folder,
     return true;
 }
 
-// Something lies at the name, or whether it does cannot be told: a file that
-// cannot be read is still someone's, never written over or removed unasked.
-bool NameInUse(const char* path)
-{
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-        return true;
-    DWORD code = GetLastError();
-    return code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND &&
-           code != ERROR_INVALID_NAME;
-}
-
 }  // namespace
 
 TQXZip::TQXZip()
@@ -592,7 +581,7 @@ bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, 
     // An existing file is replaced only once the new one is complete: it is
     // written beside under a temporary name and moved over it at the end.
     // One that cannot be read exists all the same.
-    bool exists = NameInUse(target);
+    bool exists = NameTaken(target);
     if (exists && !OnUnzipOverwrite(target))
         return false;
     char folder[256];

@@ -79,6 +79,28 @@ TEST_F(FileApiTest, ExistenceTests)
     }
 }
 
+// Only a name that is plainly not there is free; a folder takes it as well.
+TEST_F(FileApiTest, NameTaken)
+{
+    std::string file = dir / "f.txt";
+    tvtest::WriteFileBytes(file, "abc");
+    std::string missing = dir / "missing.txt";
+    std::string missingFolder = dir / "nofolder\\missing.txt";
+    struct Row {
+        const char* path;
+        bool taken;
+    } rows[] = {
+        {file.c_str(), true},
+        {dir.path().c_str(), true},
+        {missing.c_str(), false},
+        {missingFolder.c_str(), false},
+        {"", false},
+        {nullptr, false},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(r.taken, NameTaken(r.path)) << (r.path ? r.path : "(null)");
+}
+
 TEST_F(FileApiTest, IsDriveRoot)
 {
     struct Row {

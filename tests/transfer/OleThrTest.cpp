@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "AllocationFault.h"
+#include "CmdLine.h"
 #include "QXCryptDir.h"
 #include "QXDialogIds.h"
 #include "QXForms.h"
@@ -56,6 +57,31 @@ TEST(OleThrOperation, FollowsTheLowerCasedLastExtension) {
     };
     for (const auto& row : rows) EXPECT_EQ(OperationForExtension(row.first), row.second) << row.first;
     EXPECT_EQ(OperationForExtension(nullptr), 0u);
+}
+
+// The pieces of an operation agree: each switch of the command line runs its
+// operation, whose output a double-click opens with the operation that undoes it.
+TEST(OleThrOperation, EachSwitchWritesWhatADoubleClickUndoes) {
+    size_t switches = 0;
+    for (const OperationTraits& row : kOperationTable) {
+        if (row.commandSwitch == nullptr) continue;
+        ++switches;
+        const std::string line = std::string("a.txt ") + row.commandSwitch + " Bob";
+        TQXArgTable table;
+        SplitCommandLine(line.c_str(), "C:\\bin\\tvcrypte.exe", &table);
+        TransferRequest request;
+        InterpretArguments(table, "D:\\work", &request);
+        EXPECT_EQ(request.action, TransferAction::ExecuteCommand) << line;
+        EXPECT_EQ(request.op, row.kind) << line;
+
+        const std::string output = std::string(request.file) + row.extension;
+        const uint32_t opened = OperationForExtension(output.c_str());
+        EXPECT_EQ(opened, row.counterpart) << output;
+        const OperationTraits* undo = FindFileOperation(opened);
+        ASSERT_NE(undo, nullptr) << output;
+        EXPECT_EQ(undo->counterpart, row.kind) << output;
+    }
+    EXPECT_EQ(switches, 3u);
 }
 
 TEST(OleThrRefused, StartsNothing) {
