@@ -5,7 +5,7 @@
 # Made anew by every clean build; never committed.
 set -euo pipefail
 out=${1:?usage: make-sample-certificates.sh OUT_DIR}
-. "$(cd "$(dirname "$0")/../scripts" && pwd)/rsa-key.sh"
+. "$(cd "$(dirname "$0")/../scripts/tools" && pwd)/rsa-key.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
