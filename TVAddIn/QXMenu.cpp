@@ -2,6 +2,7 @@
 #include "QXMenu.h"
 
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 #include "CryptAPI.h"

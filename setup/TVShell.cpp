@@ -145,7 +145,7 @@ bool TTVSetupForm::UnregisterShellExtension() {
     DeleteRegKey(HKEY_CLASSES_ROOT, (std::string(kFileType) + "\\DefaultIcon").c_str());
     DeleteRegKey(HKEY_CLASSES_ROOT, kFileType);
     // An extension that another program has taken over meanwhile is its own.
-    for (const char* ext : {".crp", ".sgn", ".sme"}) {
+    for (const char* ext : kExtensions) {
         char type[256];
         if (ReadRegString(HKEY_CLASSES_ROOT, ext, nullptr, type) && strcmp(type, kFileType) == 0)
             DeleteRegKey(HKEY_CLASSES_ROOT, ext);
