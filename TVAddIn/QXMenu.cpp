@@ -6,11 +6,11 @@
 #include <new>
 
 #include "CryptAPI.h"
-#include "QXCryptDir.h"  // QX_CAPTION_VERSION
 #include "QXMenuServer.h"
 #include "QXReg.h"
 #include "QXTools.h"
 
+#include "QXVersion.h"
 namespace {
 
 constexpr char kUnit[] = "QXtools";

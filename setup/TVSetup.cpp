@@ -76,7 +76,7 @@ TTVSetupForm::TTVSetupForm(HWND owner) {
     NoOwnCert = false;
     ClearLastError();
     images_ = CreateSetupImages();
-    if (!Create("TTVSetupForm", false, "Tarvisto 2.11 - Setup", kClientWidth, kClientHeight, true,
+    if (!Create("TTVSetupForm", false, QX_PRODUCT_VERSION " - Setup", kClientWidth, kClientHeight, true,
                 owner))
         return;
     CreateControls();

@@ -107,7 +107,7 @@ bool BuildRows(std::vector<Row>* rows) {
     rows->push_back({ServerKey(), "ThreadingModel", "Apartment"});
     rows->push_back({std::string(kFileType) + "\\shell\\open\\command\\", nullptr, command});
     rows->push_back({std::string(kFileType) + "\\DefaultIcon", nullptr, icon});
-    rows->push_back({kFileType, nullptr, "Tarvisto 2.11 - File"});
+    rows->push_back({kFileType, nullptr, QX_PRODUCT_VERSION " - File"});
     for (const char* ext : kExtensions) rows->push_back({ext, "", kFileType});
     return true;
 }

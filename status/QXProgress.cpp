@@ -6,7 +6,8 @@
 #include "QXReg.h"
 #include "QXTools.h"
 
-const char* const kProgressTitle = "Tarvisto Version 2.11 - (c) Quorvex";
+#include "QXVersion.h"
+const char* const kProgressTitle = QX_CAPTION_VERSION " - (c) Quorvex";
 
 namespace {
 const char* Text(const char* text) { return text ? text : ""; }
@@ -57,7 +58,7 @@ bool TQXProgress::LoadAnimation() {
         ShowBar(true);
     } else {
         MessageBoxA(Handle(), "Internal Error! - ('sercure.avi' not found)",
-                    "Tarvisto Version 2.11", MB_ICONERROR);
+                    QX_CAPTION_VERSION, MB_ICONERROR);
         RequestAbort();
     }
     aviAvailable = found ? 1 : 0;
@@ -179,7 +180,7 @@ bool TQXProgress::ShowError(const StatusRecord* record) {
                shown, record->detail);
     BringForward();
     Sleep(1000);
-    bool result = box->ShowText("Tarvisto 2.11 - Error!", message);
+    bool result = box->ShowText(QX_ERROR_CAPTION, message);
     delete box;
     StartAnimation();
     return result;
@@ -204,7 +205,7 @@ bool TQXProgress::ShowSignatureInfo() {
     if (!sigInfoPending || !sigInfoDialog) return false;
     BringForward();
     Sleep(1000);
-    bool result = sigInfoDialog->ShowText("Tarvisto 2.11 - Signature Info!", nullptr);
+    bool result = sigInfoDialog->ShowText(QX_PRODUCT_VERSION " - Signature Info!", nullptr);
     sigInfoPending = 0;
     return result;
 }
