@@ -45,10 +45,9 @@ TQXProgress::~TQXProgress() {
 }
 
 bool TQXProgress::LoadAnimation() {
-    char key[256];
     char clip[256] = "";
-    FormatText(key, sizeof(key), "%s%s", QX_REG_ROOT, QX_REG_SETTINGS);
-    bool found = ReadRegString(HKEY_CURRENT_USER, key, "secureavi", clip) && FileCanRead(clip);
+    bool found = ReadRegString(HKEY_CURRENT_USER, QX_REG_SETTINGS_KEY, "secureavi", clip) &&
+                 FileCanRead(clip);
     HWND animate = Control(IDC_PROGRESS_ANIMATE);
     if (found) found = SendMessageA(animate, ACM_OPENA, 0, reinterpret_cast<LPARAM>(clip)) != 0;
     if (found) {
