@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "QXProgressWindow.h"
+
 namespace {
 
 std::atomic<int32_t> threadSequence{100};
@@ -382,32 +384,10 @@ void TQXCryptDir::UnbindEntryPoints() {
     askSelectDir = nullptr;
 }
 
-namespace {
-
-struct ThreadWindowSearch {
-    HWND found;
-};
-
-BOOL CALLBACK FindProgressOfThread(HWND window, LPARAM param) {
-    char className[64] = {0};
-    if (GetClassNameA(window, className, sizeof className) && strcmp(className, QX_PROGRESS_CLASS) == 0) {
-        reinterpret_cast<ThreadWindowSearch*>(param)->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-}  // namespace
-
 // The progress window was made on this thread: look among this thread's own
 // windows first, so that another job's window is not taken; the desktop-wide
 // search by class name remains for a library whose window lives elsewhere.
-HWND TQXCryptDir::FindProgressWindow() {
-    ThreadWindowSearch search{nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), FindProgressOfThread, reinterpret_cast<LPARAM>(&search));
-    if (search.found) return search.found;
-    return FindWindowA(QX_PROGRESS_CLASS, nullptr);
-}
+HWND TQXCryptDir::FindProgressWindow() { return ::FindProgressWindow(GetCurrentThreadId()); }
 
 bool TQXCryptDir::OpenStatusWindow() {
     char path[256] = {0};
@@ -450,12 +430,7 @@ bool TQXCryptDir::OpenStatusWindow() {
             progressWindow = FindProgressWindow();
             Sleep(100);
         }
-        if (progressWindow) {
-            SetFocus(progressWindow);
-            SetActiveWindow(progressWindow);
-            SetForegroundWindow(progressWindow);
-            BringWindowToTop(progressWindow);
-        }
+        if (progressWindow) RaiseWindow(progressWindow);
         return true;
     }
     cancel = 1;

@@ -3,10 +3,11 @@
 #include <cstring>
 
 #include "FileAPI.h"
+#include "QXProgressWindow.h"
 #include "QXReg.h"
 #include "QXTools.h"
-
 #include "QXVersion.h"
+
 const char* const kProgressTitle = QX_CAPTION_VERSION " - (c) Quorvex";
 
 namespace {
@@ -80,13 +81,7 @@ void TQXProgress::ShowBar(bool show) {
     ShowControl(IDC_PROGRESS_BAR, show);
 }
 
-void TQXProgress::BringForward() {
-    HWND window = Handle();
-    SetFocus(window);
-    SetActiveWindow(window);
-    SetForegroundWindow(window);
-    BringWindowToTop(window);
-}
+void TQXProgress::BringForward() { RaiseWindow(Handle()); }
 
 bool TQXProgress::UpdateStatus(const StatusRecord* record) {
     PumpMessages(Handle(), 0, 0);
