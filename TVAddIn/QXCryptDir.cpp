@@ -5,26 +5,14 @@
 #include <cstring>
 #include <memory>
 
+#include "QXProgressWindow.h"
+
 namespace {
 
 std::atomic<int32_t> threadSequence{100};
 
-const char kSettingsKey[] = QX_REG_ROOT QX_REG_SETTINGS;
-const char kOwnCertKey[] = QX_REG_ROOT QX_REG_OWN_CERTIFICATES;
-
-// A switch of the settings key: upper-cased, trimmed, equal to "YES".
-bool ReadFlag(const char* valueName, bool* on) {
-    if (on) *on = false;
-    char value[256];
-    if (!ReadRegString(HKEY_CURRENT_USER, kSettingsKey, valueName, value)) return false;
-    value[255] = 0;
-    CharUpperA(value);
-    Trim(value);
-    char yes[] = "Yes";
-    CharUpperA(yes);
-    if (on) *on = strcmp(value, yes) == 0;
-    return true;
-}
+const char kSettingsKey[] = QX_REG_SETTINGS_KEY;
+const char kOwnCertKey[] = QX_REG_OWN_CERTIFICATES_KEY;
 
 // The crypt worker: the waiting loop's step and the reports of its boundary.
 constexpr DWORD kCryptWaitStepMs = 50;
@@ -109,12 +97,12 @@ bool TQXCryptDir::ResetCounters() {
 // ---------------------------------------------------------------------------
 // Settings
 
-bool TQXCryptDir::ReadUnzipSetting(bool* on) { return ReadFlag("unzipfile", on); }
-bool TQXCryptDir::ReadAddPubCertSetting(bool* on) { return ReadFlag("addpubliczert", on); }
-bool TQXCryptDir::ReadDeleteSourceSetting(bool* on) { return ReadFlag("loeschequelldatei", on); }
-bool TQXCryptDir::ReadDelSecureSetting(bool* on) { return ReadFlag("delsecure", on); }
-bool TQXCryptDir::ReadOpenFilesOnlySetting(bool* on) { return ReadFlag("openfilesonly", on); }
-bool TQXCryptDir::ReadOpenFilesSaveSetting(bool* on) { return ReadFlag("openfilessave", on); }
+bool TQXCryptDir::ReadUnzipSetting(bool* on) { return ReadRegSwitch("unzipfile", on); }
+bool TQXCryptDir::ReadAddPubCertSetting(bool* on) { return ReadRegSwitch("addpubliczert", on); }
+bool TQXCryptDir::ReadDeleteSourceSetting(bool* on) { return ReadRegSwitch("loeschequelldatei", on); }
+bool TQXCryptDir::ReadDelSecureSetting(bool* on) { return ReadRegSwitch("delsecure", on); }
+bool TQXCryptDir::ReadOpenFilesOnlySetting(bool* on) { return ReadRegSwitch("openfilesonly", on); }
+bool TQXCryptDir::ReadOpenFilesSaveSetting(bool* on) { return ReadRegSwitch("openfilessave", on); }
 
 bool TQXCryptDir::ReadStoreName(int which, char* name) {
     if (!name) return false;
@@ -377,32 +365,10 @@ void TQXCryptDir::UnbindEntryPoints() {
     askSelectDir = nullptr;
 }
 
-namespace {
-
-struct ThreadWindowSearch {
-    HWND found;
-};
-
-BOOL CALLBACK FindProgressOfThread(HWND window, LPARAM param) {
-    char className[64] = {0};
-    if (GetClassNameA(window, className, sizeof className) && strcmp(className, QX_PROGRESS_CLASS) == 0) {
-        reinterpret_cast<ThreadWindowSearch*>(param)->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-}  // namespace
-
 // The progress window was made on this thread: look among this thread's own
 // windows first, so that another job's window is not taken; the desktop-wide
 // search by class name remains for a library whose window lives elsewhere.
-HWND TQXCryptDir::FindProgressWindow() {
-    ThreadWindowSearch search{nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), FindProgressOfThread, reinterpret_cast<LPARAM>(&search));
-    if (search.found) return search.found;
-    return FindWindowA(QX_PROGRESS_CLASS, nullptr);
-}
+HWND TQXCryptDir::FindProgressWindow() { return ::FindProgressWindow(GetCurrentThreadId()); }
 
 bool TQXCryptDir::OpenStatusWindow() {
     char path[256] = {0};
@@ -445,12 +411,7 @@ bool TQXCryptDir::OpenStatusWindow() {
             progressWindow = FindProgressWindow();
             Sleep(100);
         }
-        if (progressWindow) {
-            SetFocus(progressWindow);
-            SetActiveWindow(progressWindow);
-            SetForegroundWindow(progressWindow);
-            BringWindowToTop(progressWindow);
-        }
+        if (progressWindow) RaiseWindow(progressWindow);
         return true;
     }
     cancel = 1;

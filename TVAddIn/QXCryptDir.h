@@ -21,11 +21,11 @@
 #include "QXReg.h"
 #include "QXThr.h"
 #include "QXTools.h"
+#include "QXVersion.h"
 #include "StatusRecord.h"
 #include "ZipAPI.h"
 
 // Messages and captions of the job.
-#define QX_CAPTION_VERSION "Tarvisto Version 2.11"
 #define QX_STATUS_NOT_FOUND_TEXT "Internal Error! - ('tvstatus.dll' not found)"
 #define QX_TREE_ERROR_TEXT "Error in directory tree!"
 

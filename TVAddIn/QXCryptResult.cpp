@@ -244,7 +244,7 @@ bool TQXCryptDir::UpdateFromView(uint32_t resultKind, uint32_t jobTotal, const c
         if (IsBound())
             UpdateStatus(&status);
         else
-            MessageBoxA(nullptr, status.detail, "Tarvisto 2.11 - Error!",
+            MessageBoxA(nullptr, status.detail, QX_ERROR_CAPTION,
                         MB_ICONERROR | MB_SETFOREGROUND);
     }
     CloseStatusWindow();

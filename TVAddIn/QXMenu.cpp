@@ -2,14 +2,16 @@
 #include "QXMenu.h"
 
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <new>
 
 #include "CryptAPI.h"
-#include "QXCryptDir.h"  // QX_CAPTION_VERSION
 #include "QXMenuServer.h"
+#include "QXProgressWindow.h"
 #include "QXReg.h"
 #include "QXTools.h"
+#include "QXVersion.h"
 
 namespace {
 
@@ -18,9 +20,6 @@ constexpr int kInitializeLocation = 4101;
 constexpr int kQueryLocation = 4102;
 constexpr int kInvokeLocation = 4103;
 constexpr int kCommandStringLocation = 4104;
-
-constexpr char kInvalidArguments[] = "Internal Error! - (Invalid Arguments)";
-constexpr char kProgressClass[] = "TQXProgress";
 
 // The picture of the "&Tarvisto" popup; the operations have their own.
 constexpr int kBitmapTarvisto = 104;
@@ -50,21 +49,11 @@ const OperationTraits* PopupOperation(UINT offset) {
 // The envelope's submenu and its picture.
 constexpr const OperationTraits& kEnvelope = *FindOperation(OpPackEnvelope);
 
-// The progress window of a job of this process, if one is open. A window of
-// that class in another process must never own our box: its thread would be
+// The box is owned by the progress window of a job of this process, if one is
+// open: a window in another process must never own it, its thread would be
 // tied to ours.
-HWND OwnProgressWindow() {
-    HWND window = nullptr;
-    while ((window = FindWindowExA(nullptr, window, kProgressClass, nullptr)) != nullptr) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId()) return window;
-    }
-    return nullptr;
-}
-
 void ShowInvalidArguments() {
-    MessageBoxA(OwnProgressWindow(), kInvalidArguments, QX_CAPTION_VERSION, MB_ICONERROR);
+    MessageBoxA(FindProgressWindowOfProcess(), QX_INVALID_ARGUMENTS, QX_CAPTION_VERSION, MB_ICONERROR);
 }
 
 // The path of a drop list as ANSI text of at most 255 characters, exactly: no

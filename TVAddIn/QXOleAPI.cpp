@@ -14,11 +14,11 @@ std::atomic<uint8_t> BringToFrontRequest{0};
 namespace {
 
 const char* const kDriveRootText = "Do you really want to execute this operation on drive '%s'?";
-const char* const kWarningCaption = "Tarvisto 2.11 - Warning!";
-const char* const kErrorCaption = "Tarvisto 2.11 - Error!";
-const char* const kVersionCaption = "Tarvisto Version 2.11";
-const char* const kMailCaption = "Tarvisto Version 2.11 - Email";
-const char* const kInvalidArgumentsText = "Internal Error! - (Invalid Arguments)";
+const char* const kWarningCaption = QX_WARNING_CAPTION;
+const char* const kErrorCaption = QX_ERROR_CAPTION;
+const char* const kVersionCaption = QX_CAPTION_VERSION;
+const char* const kMailCaption = QX_CAPTION_VERSION " - Email";
+const char* const kInvalidArgumentsText = QX_INVALID_ARGUMENTS;
 const char* const kMailQuestionText =
     "Should the signed and encrypted SME - File '%s' send via Email?";
 const char* const kMailFailedText = "Your emailprogram could not be executed!";

@@ -13,15 +13,13 @@
 
 #include "CDirX.h"
 #include "FileAPI.h"
+#include "QXOleThr.h"
 #include "QXReg.h"
 #include "QXTools.h"
 #include "ZipAPI.h"
 
 class TQXCryptIF;
 class TQXCryptDir;
-
-// One selected path; a selection is a contiguous array of count entries.
-typedef QXPath TQXSelFil;
 
 // One byte per process: the runner sets it to 1 at the start of each run step
 // (run item by item, zipping the selection, run over the archive); the thread

@@ -8,13 +8,13 @@
 
 #include "QXCryptDir.h"  // NextThreadNumber, shared with the crypt worker
 #include "QXOleAPI.h"
+#include "QXProgressWindow.h"
 
 namespace {
 
 constexpr char kUnit[] = "tvCryptIF";
 constexpr int kThreadRoutineLocation = 2610;
 constexpr int kRunLocation = 2611;
-constexpr char kProgressClass[] = "TQXProgress";
 constexpr DWORD kWaitStepMs = 100;
 constexpr int kWindowSearchTries = 20;
 
@@ -24,34 +24,6 @@ bool ListIsTerminated(uint32_t count, const TQXSelFil* files) {
         if (memchr(files[i], 0, sizeof(TQXSelFil)) == nullptr) return false;
     }
     return true;
-}
-
-struct ThreadWindowSearch {
-    HWND found;
-};
-
-BOOL CALLBACK FindProgressOfThread(HWND window, LPARAM param) {
-    char className[64] = {0};
-    if (GetClassNameA(window, className, sizeof(className)) > 0 &&
-        strcmp(className, kProgressClass) == 0) {
-        reinterpret_cast<ThreadWindowSearch*>(param)->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindProgressWindowOfThread(DWORD threadId) {
-    if (threadId == 0) return nullptr;
-    ThreadWindowSearch search{nullptr};
-    EnumThreadWindows(threadId, FindProgressOfThread, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-void RaiseWindow(HWND window) {
-    SetFocus(window);
-    SetActiveWindow(window);
-    SetForegroundWindow(window);
-    BringWindowToTop(window);
 }
 
 // Sleeps in steps, keeping the calling thread's windows served.
@@ -67,7 +39,7 @@ bool BringProgressWindowToFront(DWORD workerThreadId) {
     // may find another job's progress window.
     HWND window = FindProgressWindowOfThread(workerThreadId);
     for (int i = 0; window == nullptr && i < kWindowSearchTries; ++i) {
-        window = FindWindowA(kProgressClass, nullptr);
+        window = FindWindowA(QX_PROGRESS_CLASS, nullptr);
         PumpingSleep(kWaitStepMs);
     }
     if (window == nullptr) return false;

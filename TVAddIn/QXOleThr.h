@@ -21,7 +21,10 @@
 
 // One entry of a selection list: a path of at most 255 characters and its
 // terminator. A list is a contiguous array of such entries.
-typedef char TQXSelFil[256];
+typedef QXPath TQXSelFil;
+
+// The message of a call whose arguments the engine cannot take.
+#define QX_INVALID_ARGUMENTS "Internal Error! - (Invalid Arguments)"
 
 class TQXOleAPI;
 class TQXOleThr;

@@ -17,22 +17,19 @@ runs=${1:-5}
 bytes=${2:-60000000}
 small_files=200
 few_files=20
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" >/dev/null
-fi
+[ -f "$build/build.ninja" ] || BUILD_DIR=$build bash "$root/scripts/tools/configure.sh"
 cmake --build "$build" >/dev/null
 bench="$build/tests-bin/crypt_bench.exe"
 tvcrypte="$build/bin/tvcrypte.exe"
 tvdrive="$build/tools/tvdrive.exe"
 
 work=$(mktemp -d /tmp/benchcrypt.XXXXXX)
-. "$root/scripts/wine-env.sh"
+. "$root/scripts/wine/wine-env.sh"
 cleanup() { wine_env_stop; rm -rf "$work"; }
 trap cleanup EXIT
 rm -rf "$build/bench-crypt-prefix"
 wine_env_start "$build/bench-crypt-prefix"
-BUILD_DIR=$build bash "$root/scripts/prepare-prefix.sh" "Alice Bench" "Bob Bench" "$work/certs" \
+BUILD_DIR=$build bash "$root/scripts/wine/prepare-prefix.sh" "Alice Bench" "Bob Bench" "$work/certs" \
   >/dev/null
 for setting in "zipfile No" "unzipfile No" "loeschequelldatei No" "smeviaemail No"; do
   # shellcheck disable=SC2086

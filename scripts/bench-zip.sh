@@ -13,10 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 mb=${1:-100}
 runs=${2:-5}
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" >/dev/null
-fi
+[ -f "$build/build.ninja" ] || BUILD_DIR=$build bash "$root/scripts/tools/configure.sh"
 cmake --build "$build" --target zip_bench >/dev/null
 exe="$build/tests-bin/zip_bench.exe"
 base_exe=""
@@ -26,7 +23,7 @@ if [ -n "${BASE_BUILD_DIR:-}" ]; then
 fi
 
 work=$(mktemp -d /tmp/benchzip.XXXXXX)
-. "$root/scripts/wine-env.sh"
+. "$root/scripts/wine/wine-env.sh"
 cleanup() { wine_env_stop; rm -rf "$work"; }
 trap cleanup EXIT
 wine_env_start "$build/bench-prefix"

@@ -3,6 +3,5 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
-cmake -S "$root" -B "$build" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" "$@" >/dev/null
+BUILD_DIR=$build bash "$root/scripts/tools/configure.sh" "$@"
 cmake --build "$build" -j "$(nproc)"

@@ -4,7 +4,7 @@
 # Debian 12 it first installs what is missing and builds.
 #
 # Each person is set up by the settings program's first run in a fresh
-# prefix (scripts/prepare-prefix.sh): it imports the own PKCS#12 file through
+# prefix (scripts/wine/prepare-prefix.sh): it imports the own PKCS#12 file through
 # its dialog, and the welcome answered Yes writes the settings, the own
 # certificate and the shell rows. Alice signs, verifies (by the shell's
 # "open", as a double-click does), encrypts and decrypts a sample and packs a
@@ -20,11 +20,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 export BUILD_DIR=$build
 
-bash "$root/scripts/install-deps.sh"
+bash "$root/scripts/tools/install-deps.sh"
 echo "== Building into $build"
 bash "$root/scripts/build.sh"
 
-. "$root/scripts/wine-env.sh"
+. "$root/scripts/wine/wine-env.sh"
 trap wine_env_stop EXIT
 # wine_env_stop ends the display that wine_env_start made; the next start
 # must then make a new one rather than use the ended one.
@@ -122,7 +122,7 @@ show_registration() {
 
 echo "== Alice's prefix: the settings program's first run"
 wine_env_start "$demo/alice-prefix"
-if ! bash "$root/scripts/prepare-prefix.sh" "Alice Demo" "Bob Demo" "$certs"; then
+if ! bash "$root/scripts/wine/prepare-prefix.sh" "Alice Demo" "Bob Demo" "$certs"; then
   echo "   FAILED: the first run did not end with 0"
   failed=1
 fi
@@ -180,7 +180,7 @@ end_prefix
 
 echo "== Bob's prefix: the settings program's first run, then unpack the envelope"
 wine_env_start "$demo/bob-prefix"
-if ! bash "$root/scripts/prepare-prefix.sh" "Bob Demo" "Alice Demo" "$certs"; then
+if ! bash "$root/scripts/wine/prepare-prefix.sh" "Bob Demo" "Alice Demo" "$certs"; then
   echo "   FAILED: the first run did not end with 0"
   failed=1
 fi

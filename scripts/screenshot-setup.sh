@@ -13,11 +13,10 @@ out=${1:-$build/screenshots}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
-cmake -S "$root" -B "$build" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" >/dev/null
+BUILD_DIR=$build bash "$root/scripts/tools/configure.sh"
 cmake --build "$build" --target setup_show help_pages tvprep sample_certificates
 
-. "$root/scripts/wine-env.sh"
+. "$root/scripts/wine/wine-env.sh"
 unset DISPLAY  # a display of our own
 rm -rf "$build/wineprefix-setup-shots"
 wine_env_start "$build/wineprefix-setup-shots"

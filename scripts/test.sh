@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test under Wine. Every test
-# program gets a prefix and a virtual display of its own (scripts/wine-test.sh),
+# program gets a prefix and a virtual display of its own (scripts/wine/wine-test.sh),
 # copied from one prefix prepared here. Extra arguments go to ctest
 # (e.g. -R zip). TV_TEST_JOBS sets how many tests run at once.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
-bash "$root/scripts/install-deps.sh"
+bash "$root/scripts/tools/install-deps.sh"
 BUILD_DIR=$build bash "$root/scripts/build.sh"
 
-. "$root/scripts/wine-env.sh"
+. "$root/scripts/wine/wine-env.sh"
 export TV_WINE_TEMPLATE=$build/wine-template
 export TV_WINE_RUNS=$build/wine-runs
 

@@ -16,7 +16,7 @@
 namespace {
 
 const char kImportFilter[] = "Certificates Files [PKCS#12] (*.pfx, *.p12)|*.pfx;*.p12";
-const char kErrorCaption[] = "Tarvisto 2.11 - Error!";
+const char kErrorCaption[] = QX_ERROR_CAPTION;
 constexpr UINT kFocusPassword = WM_APP + 1;
 
 // The question for the password of a PKCS#12 file.

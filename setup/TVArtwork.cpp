@@ -2,6 +2,7 @@
 #include "TVArtwork.h"
 
 #include "QXHandles.h"
+#include "QXVersion.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ void DrawProductPicture(HDC dc, const RECT& area) {
     Gradient(dc, area, RGB(0, 30, 90), RGB(60, 130, 210));
     RECT text = area;
     text.left += 12;
-    Text(dc, text, "Tarvisto 2.11", (area.bottom - area.top) * 2 / 5, RGB(255, 255, 255),
+    Text(dc, text, QX_PRODUCT_VERSION, (area.bottom - area.top) * 2 / 5, RGB(255, 255, 255),
          DT_LEFT | DT_VCENTER);
     int x = area.right - 40, y = area.top + (area.bottom - area.top) / 2 - 6;
     qx::Pen pen(CreatePen(PS_SOLID, 3, RGB(240, 200, 60)));

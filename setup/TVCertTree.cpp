@@ -19,17 +19,9 @@ const char kOtherBranch[] = "Other Certificates (PKCS#7)";
 const char kAcceptOwn[] = "Accept &private Certificate";
 const char kAcceptStore[] = "Accept public certificates &store";
 
-std::string OwnKey() {
-    char key[256];
-    FormatText(key, sizeof(key), "%s%s", QX_REG_ROOT, QX_REG_OWN_CERTIFICATES);
-    return key;
-}
+std::string OwnKey() { return QX_REG_OWN_CERTIFICATES_KEY; }
 
-std::string SettingsKey() {
-    char key[256];
-    FormatText(key, sizeof(key), "%s%s", QX_REG_ROOT, QX_REG_SETTINGS);
-    return key;
-}
+std::string SettingsKey() { return QX_REG_SETTINGS_KEY; }
 
 }  // namespace
 

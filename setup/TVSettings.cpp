@@ -25,27 +25,26 @@ const Switch kSwitches[10] = {
     {"delsecure", IDC_SETUP_DELETE_SECURELY},
 };
 
-bool SettingsKey(char* key) {
-    FormatText(key, 256, "%s%s", QX_REG_ROOT, QX_REG_SETTINGS);
-    return true;
+// The settings program's own reading of a switch: on when the value,
+// upper-cased, begins with "YES" ("Yes", "yes", "Yesterday"; not " Yes"). The
+// other programs trim the value and take exactly "Yes" in any letter case
+// (ReadRegSwitch).
+bool SwitchIsOn(char* value) {
+    char yes[4] = "Yes";
+    CharUpperA(value);
+    CharUpperA(yes);
+    return strncmp(value, yes, 3) == 0;
 }
 
 }  // namespace
 
 bool TTVSetupForm::LoadSettings() {
-    char key[256];
-    SettingsKey(key);
+    const char* key = QX_REG_SETTINGS_KEY;
     bool readAll = true;
     for (const Switch& item : kSwitches) {
         char value[256];
         bool read = ReadRegString(HKEY_CURRENT_USER, key, item.value, value);
-        if (read) {
-            // Yes in any case, and anything that begins with it, is on.
-            char yes[4] = "Yes";
-            CharUpperA(value);
-            CharUpperA(yes);
-            SetChecked(item.control, strncmp(value, yes, 3) == 0);
-        }
+        if (read) SetChecked(item.control, SwitchIsOn(value));
         if (item.control == IDC_SETUP_ASK_SME_MAIL)
             EnableControl(IDC_SETUP_ASK_SME_MAIL, Checked(IDC_SETUP_SME_MAIL));
         if (!read) {
@@ -59,8 +58,7 @@ bool TTVSetupForm::LoadSettings() {
 }
 
 bool TTVSetupForm::SaveSettings() {
-    char key[256];
-    SettingsKey(key);
+    const char* key = QX_REG_SETTINGS_KEY;
     for (const Switch& item : kSwitches)
         if (!WriteRegString(HKEY_CURRENT_USER, key, item.value, Checked(item.control) ? "Yes" : "No"))
             return false;
@@ -79,8 +77,7 @@ bool TTVSetupForm::SaveSettings() {
 }
 
 bool TTVSetupForm::IsFirstTime() {
-    char key[256];
-    SettingsKey(key);
+    const char* key = QX_REG_SETTINGS_KEY;
     char value[256];
     if (!ReadRegString(HKEY_CURRENT_USER, key, "firsttime", value)) return true;
     return lstrcmpiA(value, "No") != 0;

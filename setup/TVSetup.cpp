@@ -77,7 +77,7 @@ TTVSetupForm::TTVSetupForm(HWND owner) {
     ClearLastError();
     firstRun_ = IsFirstTime();
     images_ = CreateSetupImages();
-    if (!Create("TTVSetupForm", false, "Tarvisto 2.11 - Setup", kClientWidth, kClientHeight, true,
+    if (!Create("TTVSetupForm", false, QX_PRODUCT_VERSION " - Setup", kClientWidth, kClientHeight, true,
                 owner))
         return;
     CreateControls();

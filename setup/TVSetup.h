@@ -13,6 +13,7 @@
 
 #include "QXForms.h"
 #include "QXHandles.h"
+#include "QXVersion.h"
 #include "TVSetupIds.h"
 
 class TQXCrypt;
@@ -20,9 +21,9 @@ class TQXDlgOkHilfe;
 class TAboutTarvistoForm;
 
 #define TV_SETUP_TITLE "Tarvisto Setup"
-#define TV_SETUP_CAPTION "Tarvisto 2.11 - Setup!"
-#define TV_WARNING_CAPTION "Tarvisto 2.11 - Warning!"
-#define TV_ABOUT_CAPTION "About Tarvisto 2.11"
+#define TV_SETUP_CAPTION QX_SETUP_CAPTION
+#define TV_WARNING_CAPTION QX_WARNING_CAPTION
+#define TV_ABOUT_CAPTION "About " QX_PRODUCT_VERSION
 #define TV_DEFAULT_USER "DefUsr"
 
 // The timers of the form's design, 50 ms each.

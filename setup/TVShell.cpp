@@ -107,7 +107,7 @@ bool BuildRows(std::vector<Row>* rows) {
     rows->push_back({ServerKey(), "ThreadingModel", "Apartment"});
     rows->push_back({std::string(kFileType) + "\\shell\\open\\command\\", nullptr, command});
     rows->push_back({std::string(kFileType) + "\\DefaultIcon", nullptr, icon});
-    rows->push_back({kFileType, nullptr, "Tarvisto 2.11 - File"});
+    rows->push_back({kFileType, nullptr, QX_PRODUCT_VERSION " - File"});
     for (const char* ext : kExtensions) rows->push_back({ext, "", kFileType});
     return true;
 }
@@ -145,7 +145,7 @@ bool TTVSetupForm::UnregisterShellExtension() {
     DeleteRegKey(HKEY_CLASSES_ROOT, (std::string(kFileType) + "\\DefaultIcon").c_str());
     DeleteRegKey(HKEY_CLASSES_ROOT, kFileType);
     // An extension that another program has taken over meanwhile is its own.
-    for (const char* ext : {".crp", ".sgn", ".sme"}) {
+    for (const char* ext : kExtensions) {
         char type[256];
         if (ReadRegString(HKEY_CLASSES_ROOT, ext, nullptr, type) && strcmp(type, kFileType) == 0)
             DeleteRegKey(HKEY_CLASSES_ROOT, ext);

@@ -2,10 +2,12 @@
 # Makes the sample certificates that the settings program offers for import
 # into OUT_DIR (the folder "Beispielzertifikate" beside the programs): two
 # identities as PKCS#12 files with their private keys, password "sample".
+# VERSION is the project's version, named in their README.
 # Made anew by every clean build; never committed.
 set -euo pipefail
-out=${1:?usage: make-sample-certificates.sh OUT_DIR}
-. "$(cd "$(dirname "$0")/../scripts" && pwd)/rsa-key.sh"
+out=${1:?usage: make-sample-certificates.sh OUT_DIR VERSION}
+version=${2:?usage: make-sample-certificates.sh OUT_DIR VERSION}
+. "$(cd "$(dirname "$0")/../scripts/tools" && pwd)/rsa-key.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
@@ -25,7 +27,7 @@ make_sample() {  # name file
 make_sample "Tarvisto Sample Anna" sample-anna
 make_sample "Tarvisto Sample Ben" sample-ben
 printf '%s\r\n' \
-  "Sample certificates of Tarvisto 2.11, for trying the program out." \
+  "Sample certificates of Tarvisto $version, for trying the program out." \
   "Import one as your own certificate with the Import button of the settings program." \
   "The password of both files is: sample" \
   "They were made when this copy was built; never use them for real data." \

@@ -4,10 +4,12 @@
 
 #include "FileAPI.h"
 #include "QXDialogIds.h"
+#include "QXProgressWindow.h"
 #include "QXReg.h"
 #include "QXTools.h"
+#include "QXVersion.h"
 
-const char* const kProgressTitle = "Tarvisto Version 2.11 - (c) Quorvex";
+const char* const kProgressTitle = QX_CAPTION_VERSION " - (c) Quorvex";
 
 namespace {
 const char* Text(const char* text) { return text ? text : ""; }
@@ -44,10 +46,9 @@ TQXProgress::~TQXProgress() {
 }
 
 bool TQXProgress::LoadAnimation() {
-    char key[256];
     char clip[256] = "";
-    FormatText(key, sizeof(key), "%s%s", QX_REG_ROOT, QX_REG_SETTINGS);
-    bool found = ReadRegString(HKEY_CURRENT_USER, key, "secureavi", clip) && FileCanRead(clip);
+    bool found = ReadRegString(HKEY_CURRENT_USER, QX_REG_SETTINGS_KEY, "secureavi", clip) &&
+                 FileCanRead(clip);
     HWND animate = Control(IDC_PROGRESS_ANIMATE);
     if (found) found = SendMessageA(animate, ACM_OPENA, 0, reinterpret_cast<LPARAM>(clip)) != 0;
     if (found) {
@@ -57,7 +58,7 @@ bool TQXProgress::LoadAnimation() {
         ShowBar(true);
     } else {
         MessageBoxA(Handle(), "Internal Error! - ('sercure.avi' not found)",
-                    "Tarvisto Version 2.11", MB_ICONERROR);
+                    QX_CAPTION_VERSION, MB_ICONERROR);
         RequestAbort();
     }
     aviAvailable = found ? 1 : 0;
@@ -80,13 +81,7 @@ void TQXProgress::ShowBar(bool show) {
     ShowControl(IDC_PROGRESS_BAR, show);
 }
 
-void TQXProgress::BringForward() {
-    HWND window = Handle();
-    SetFocus(window);
-    SetActiveWindow(window);
-    SetForegroundWindow(window);
-    BringWindowToTop(window);
-}
+void TQXProgress::BringForward() { RaiseWindow(Handle()); }
 
 bool TQXProgress::UpdateStatus(const StatusRecord* record) {
     PumpMessages(Handle(), 0, 0);
@@ -176,7 +171,7 @@ bool TQXProgress::ShowError(const StatusRecord* record) {
                shown, record->detail);
     BringForward();
     Sleep(1000);
-    bool result = box->ShowText("Tarvisto 2.11 - Error!", message);
+    bool result = box->ShowText(QX_ERROR_CAPTION, message);
     box.reset();
     StartAnimation();
     return result;
@@ -201,7 +196,7 @@ bool TQXProgress::ShowSignatureInfo() {
     if (!sigInfoPending || !sigInfoDialog) return false;
     BringForward();
     Sleep(1000);
-    bool result = sigInfoDialog->ShowText("Tarvisto 2.11 - Signature Info!", nullptr);
+    bool result = sigInfoDialog->ShowText(QX_PRODUCT_VERSION " - Signature Info!", nullptr);
     sigInfoPending = 0;
     return result;
 }

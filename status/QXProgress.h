@@ -54,5 +54,5 @@ private:
     HWND owner_;
 };
 
-// "Tarvisto Version 2.11" and the makers' notice.
+// The version caption (QX_CAPTION_VERSION) and the makers' notice.
 extern const char* const kProgressTitle;

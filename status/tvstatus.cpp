@@ -10,6 +10,7 @@
 #include "QXForms.h"
 #include "QXProgress.h"
 #include "QXTools.h"
+#include "QXVersion.h"
 #include "StatusRecord.h"
 
 #define TVSTATUS_API extern "C" __declspec(dllexport)
@@ -39,7 +40,7 @@ uint8_t AskYesNoAll(QXStatusHandle handle, const char* question) {
     TQXProgress* progress = Window(handle);
     if (!progress) return AnswerCancel;  // at once: no pause, no window
     BeforeQuestion(progress);
-    std::unique_ptr<TDYesNoAll> dialog(new TDYesNoAll(nullptr, "Tarvisto 2.11 - Warning!"));
+    std::unique_ptr<TDYesNoAll> dialog(new TDYesNoAll(nullptr, QX_WARNING_CAPTION));
     if (!dialog->Created()) return AnswerCancel;
     RaiseBeforeQuestion(progress);
     uint8_t answer = dialog->Ask(question);

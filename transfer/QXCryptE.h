@@ -9,10 +9,9 @@
 
 #include "CmdLine.h"
 #include "QXForms.h"
+#include "QXVersion.h"
 
 #define QX_TRANSFER_TITLE "CryptTransfermodul"
-#define QX_INVALID_ARGUMENTS "Internal Error! - (Invalid Arguments)"
-#define QX_ERROR_CAPTION "Tarvisto 2.11 - Error!"
 
 class TQXCryptEForm : public QXMainWindow {
 public:

@@ -9,6 +9,9 @@
 #define QX_REG_ROOT "software\\Quorvex\\"
 #define QX_REG_SETTINGS "Tarvisto"
 #define QX_REG_OWN_CERTIFICATES "Own Certificates"
+// The two keys in full.
+#define QX_REG_SETTINGS_KEY QX_REG_ROOT QX_REG_SETTINGS
+#define QX_REG_OWN_CERTIFICATES_KEY QX_REG_ROOT QX_REG_OWN_CERTIFICATES
 
 class TQXReg {
 public:

@@ -4,7 +4,7 @@
 # modern (AES) and one in the legacy (3DES/RC2) encryption. Never committed.
 set -euo pipefail
 out=${1:?usage: make-test-pkcs12.sh OUT_DIR}
-. "$(cd "$(dirname "$0")/../../scripts" && pwd)/rsa-key.sh"
+. "$(cd "$(dirname "$0")/../../scripts/tools" && pwd)/rsa-key.sh"
 mkdir -p "$out"
 cd "$out"
 

@@ -9,7 +9,7 @@ namespace tvtest {
 
 namespace {
 // Test programs that run at once each have a Wine prefix of their own, where
-// process ids repeat; the run's number (scripts/wine-test.sh) tells them apart
+// process ids repeat; the run's number (scripts/wine/wine-test.sh) tells them apart
 // in the folders they share.
 std::string RunTag()
 {

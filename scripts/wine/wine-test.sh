@@ -14,8 +14,8 @@
 #   TV_WINE_RUNS      the folder that holds the runs; test.sh ends and removes
 #                     whatever a killed run leaves there
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-. "$root/scripts/wine-env.sh"
+root=$(cd "$(dirname "$0")/../.." && pwd)
+. "$root/scripts/wine/wine-env.sh"
 
 drives=()
 while [ $# -gt 0 ]; do

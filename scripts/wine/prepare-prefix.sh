@@ -12,9 +12,9 @@
 # The identities are made in CERT_DIR when missing ("<first name>.p12",
 # password "sample", and "<first name>.crt.pem"); keys are never committed.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
-. "$root/scripts/rsa-key.sh"
+. "$root/scripts/tools/rsa-key.sh"
 own=${1:?usage: prepare-prefix.sh OWN_NAME OTHER_NAME CERT_DIR}
 other=${2:?usage: prepare-prefix.sh OWN_NAME OTHER_NAME CERT_DIR}
 certs=${3:?usage: prepare-prefix.sh OWN_NAME OTHER_NAME CERT_DIR}

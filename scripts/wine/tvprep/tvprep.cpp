@@ -18,11 +18,12 @@
 #include <vector>
 
 #include "PfxImport.h"
+#include "QXReg.h"
 #include "QXTools.h"
 
 namespace {
 
-const char kSettingsKey[] = "software\\Quorvex\\Tarvisto";
+const char kSettingsKey[] = QX_REG_SETTINGS_KEY;
 
 bool WriteValue(HKEY root, const std::string& key, const char* name, const std::string& data) {
     HKEY handle = nullptr;

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "QXVersion.h"
+
 namespace {
 
 // Control identifiers of the system's dialogs.
@@ -33,7 +35,7 @@ constexpr int kOkHelpHelp = 305;  // "No" in question mode
 constexpr int kOkHelpCancel = 306;
 constexpr int kPasswordEdit = 601;
 constexpr int kPasswordOk = 602;
-const char kSetupCaption[] = "Tarvisto 2.11 - Setup!";
+const char kSetupCaption[] = QX_SETUP_CAPTION;
 
 struct Policy {
     std::string sig = "ok";
