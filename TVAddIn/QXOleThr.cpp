@@ -52,7 +52,7 @@ uint32_t OperationForExtension(const char* path) {
     if (path == nullptr || !SplitPath(path, nullptr, nullptr, extension)) return 0;
     CharLowerA(extension);
     for (const OperationTraits& operation : kOperationTable) {
-        if (operation.worksOnExtension && strcmp(extension, operation.extension) == 0)
+        if (OpensOnDoubleClick(operation) && strcmp(extension, operation.extension) == 0)
             return operation.kind;
     }
     return 0;

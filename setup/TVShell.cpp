@@ -7,6 +7,7 @@
 
 #include "QXHandles.h"
 #include "QXMenuClass.h"
+#include "QXOperations.h"
 #include "QXReg.h"
 #include "QXTools.h"
 #include "TVSetup.h"
@@ -17,7 +18,6 @@ const char kFileType[] = "Tarvisto";
 const char* const kHandlerPrefixes[] = {"*\\shellex\\ContextMenuHandlers\\",
                                         "Directory\\shellex\\ContextMenuHandlers\\",
                                         "Drive\\shellex\\ContextMenuHandlers\\"};
-const char* const kExtensions[] = {".sgn", ".crp", ".sme"};
 
 struct Row {
     std::string key;
@@ -108,7 +108,8 @@ bool BuildRows(std::vector<Row>* rows) {
     rows->push_back({std::string(kFileType) + "\\shell\\open\\command\\", nullptr, command});
     rows->push_back({std::string(kFileType) + "\\DefaultIcon", nullptr, icon});
     rows->push_back({kFileType, nullptr, QX_PRODUCT_VERSION " - File"});
-    for (const char* ext : kExtensions) rows->push_back({ext, "", kFileType});
+    for (const OperationTraits& operation : kOperationTable)
+        if (OpensOnDoubleClick(operation)) rows->push_back({operation.extension, "", kFileType});
     return true;
 }
 
@@ -145,10 +146,12 @@ bool TTVSetupForm::UnregisterShellExtension() {
     DeleteRegKey(HKEY_CLASSES_ROOT, (std::string(kFileType) + "\\DefaultIcon").c_str());
     DeleteRegKey(HKEY_CLASSES_ROOT, kFileType);
     // An extension that another program has taken over meanwhile is its own.
-    for (const char* ext : kExtensions) {
+    for (const OperationTraits& operation : kOperationTable) {
+        if (!OpensOnDoubleClick(operation)) continue;
         char type[256];
-        if (ReadRegString(HKEY_CLASSES_ROOT, ext, nullptr, type) && strcmp(type, kFileType) == 0)
-            DeleteRegKey(HKEY_CLASSES_ROOT, ext);
+        if (ReadRegString(HKEY_CLASSES_ROOT, operation.extension, nullptr, type) &&
+            strcmp(type, kFileType) == 0)
+            DeleteRegKey(HKEY_CLASSES_ROOT, operation.extension);
     }
     DeleteRegKey(HKEY_CLASSES_ROOT, ServerKey().c_str());
     DeleteRegKey(HKEY_CLASSES_ROOT, ClassKey().c_str());

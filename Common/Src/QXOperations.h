@@ -98,6 +98,12 @@ constexpr const OperationTraits* FindFileOperation(uint32_t kind) {
     return row && row->failure ? row : nullptr;
 }
 
+// A double-click on a file of the operation's extension runs it (the shell
+// rows name these extensions).
+constexpr bool OpensOnDoubleClick(const OperationTraits& row) {
+    return row.extension != nullptr && row.worksOnExtension;
+}
+
 // The extension of a file operation's messages; "" for any other kind.
 constexpr const char* OperationExtension(uint32_t kind) {
     const OperationTraits* row = FindFileOperation(kind);
