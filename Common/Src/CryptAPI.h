@@ -156,6 +156,8 @@ public:
     bool EncryptBuffer(const char* storeName, const char* subject, const BYTE* data,
                        uint32_t length, BYTE** output, uint32_t* outputLength);
     // The store must hold the certificate of a recipient with its private key.
+    // A content that does not fit the message's encrypted content (as an
+    // empty one for a message the platform could not read) fails.
     bool DecryptBuffer(const char* storeName, const BYTE* data, uint32_t length,
                        BYTE** output, uint32_t* outputLength);
     bool FreeBuffer(BYTE* buffer);
