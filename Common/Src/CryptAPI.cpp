@@ -4,6 +4,7 @@
 #include "QXHandles.h"
 #include "QXTools.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -820,6 +821,227 @@ const BYTE kRc4OidEncoded[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// The signer's certificate
+//
+// A message's signature says only that the key in the certificate it carries
+// made it; who bears that key is what the certificate's own signature vouches
+// for. A certificate signed with its own key must still verify with it; one
+// whose issuer the platform's chain building finds (among the message's
+// certificates and the user's stores, nothing fetched) must verify with the
+// issuer's key. One whose issuer is not at hand is taken as it stands.
+//
+// A certificate whose names were altered is still known as signed with its
+// own key, although its subject and issuer no longer match and a chain
+// builder takes it for one issued by someone else: its RSA signature, opened
+// with its own key, is a well-formed signature block.
+
+namespace {
+
+// What the platform decodes from an encoding, in a buffer of its own.
+bool DecodeObject(LPCSTR type, const BYTE* data, DWORD length, std::vector<BYTE>& out)
+{
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, type, data, length, 0, nullptr, nullptr, &size))
+        return false;
+    out.resize(size);
+    return CryptDecodeObjectEx(X509_ASN_ENCODING, type, data, length, 0, nullptr, out.data(),
+                               &size) != FALSE;
+}
+
+// Unsigned numbers of 32-bit limbs, the least significant first: what the
+// public operation of RSA needs, for moduli of up to kMaxRsaBits.
+using Limbs = std::vector<uint32_t>;
+const DWORD kMaxRsaBits = 16384;
+
+// Whether a (k limbs and the limb above them, `high`) is at least n (k limbs).
+bool NotBelow(const uint32_t* a, uint32_t high, const uint32_t* n, size_t k)
+{
+    if (high)
+        return true;
+    for (size_t i = k; i-- > 0;)
+        if (a[i] != n[i])
+            return a[i] > n[i];
+    return true;
+}
+
+// a -= n over k limbs, for a at least n (a borrow out of the top is dropped).
+void Subtract(uint32_t* a, const uint32_t* n, size_t k)
+{
+    uint64_t borrow = 0;
+    for (size_t i = 0; i < k; ++i) {
+        uint64_t difference = uint64_t{a[i]} - n[i] - borrow;
+        a[i] = static_cast<uint32_t>(difference);
+        borrow = (difference >> 32) & 1;
+    }
+}
+
+// out = a * b / 2^(32k) mod n, for a and b below the odd n (Montgomery's
+// multiplication; `inverse` is -1/n mod 2^32, `t` room for k + 2 limbs).
+// out may be a or b.
+void MontgomeryMultiply(const uint32_t* a, const uint32_t* b, const uint32_t* n,
+                        uint32_t inverse, size_t k, uint32_t* out, uint32_t* t)
+{
+    std::fill(t, t + k + 2, 0);
+    for (size_t i = 0; i < k; ++i) {
+        uint64_t carry = 0;
+        for (size_t j = 0; j < k; ++j) {
+            uint64_t sum = uint64_t{t[j]} + uint64_t{a[j]} * b[i] + carry;
+            t[j] = static_cast<uint32_t>(sum);
+            carry = sum >> 32;
+        }
+        uint64_t sum = uint64_t{t[k]} + carry;
+        t[k] = static_cast<uint32_t>(sum);
+        t[k + 1] = static_cast<uint32_t>(sum >> 32);
+        // Adds a multiple of n that clears the lowest limb, and drops it.
+        uint32_t m = t[0] * inverse;
+        carry = (uint64_t{t[0]} + uint64_t{m} * n[0]) >> 32;
+        for (size_t j = 1; j < k; ++j) {
+            sum = uint64_t{t[j]} + uint64_t{m} * n[j] + carry;
+            t[j - 1] = static_cast<uint32_t>(sum);
+            carry = sum >> 32;
+        }
+        sum = uint64_t{t[k]} + carry;
+        t[k - 1] = static_cast<uint32_t>(sum);
+        t[k] = t[k + 1] + static_cast<uint32_t>(sum >> 32);
+        t[k + 1] = 0;
+    }
+    if (NotBelow(t, t[k], n, k))
+        Subtract(t, n, k);
+    std::copy(t, t + k, out);
+}
+
+// base^exponent mod n, for base below the odd n.
+Limbs PowerModulo(const Limbs& base, uint32_t exponent, const Limbs& n)
+{
+    size_t k = n.size();
+    // -1/n mod 2^32 by Newton's steps; n * n = 1 mod 8 holds for any odd n.
+    uint32_t inverse = n[0];
+    for (int i = 0; i < 5; ++i)
+        inverse *= 2 - n[0] * inverse;
+    inverse = 0 - inverse;
+    // 2^(64k) mod n, by doubling: takes numbers into Montgomery's form.
+    Limbs square(k, 0);
+    square[0] = 1;
+    for (size_t i = 0; i < 64 * k; ++i) {
+        uint32_t high = square[k - 1] >> 31;
+        for (size_t j = k - 1; j > 0; --j)
+            square[j] = (square[j] << 1) | (square[j - 1] >> 31);
+        square[0] <<= 1;
+        if (NotBelow(square.data(), high, n.data(), k))
+            Subtract(square.data(), n.data(), k);
+    }
+    Limbs t(k + 2), x(k), result(k), one(k, 0);
+    one[0] = 1;
+    MontgomeryMultiply(base.data(), square.data(), n.data(), inverse, k, x.data(), t.data());
+    MontgomeryMultiply(one.data(), square.data(), n.data(), inverse, k, result.data(), t.data());
+    for (int bit = 31; bit >= 0; --bit) {
+        MontgomeryMultiply(result.data(), result.data(), n.data(), inverse, k, result.data(),
+                           t.data());
+        if ((exponent >> bit) & 1)
+            MontgomeryMultiply(result.data(), x.data(), n.data(), inverse, k, result.data(),
+                               t.data());
+    }
+    MontgomeryMultiply(result.data(), one.data(), n.data(), inverse, k, result.data(), t.data());
+    return result;
+}
+
+// Whether the certificate's signature was made with the certificate's own RSA
+// key, whatever it signed: the signature raised to the public exponent is a
+// PKCS #1 signature block (00 01, at least eight FF, 00, a DigestInfo).
+bool SignedWithOwnKey(PCCERT_CONTEXT certificate)
+{
+    const CERT_PUBLIC_KEY_INFO& key = certificate->pCertInfo->SubjectPublicKeyInfo;
+    std::vector<BYTE> keyBlob;
+    std::vector<BYTE> signedContent;
+    const size_t keyHeader = sizeof(BLOBHEADER) + sizeof(RSAPUBKEY);
+    if (!key.Algorithm.pszObjId || strcmp(key.Algorithm.pszObjId, szOID_RSA_RSA) != 0 ||
+        !DecodeObject(RSA_CSP_PUBLICKEYBLOB, key.PublicKey.pbData, key.PublicKey.cbData,
+                      keyBlob) ||
+        keyBlob.size() < keyHeader ||
+        !DecodeObject(X509_CERT, certificate->pbCertEncoded, certificate->cbCertEncoded,
+                      signedContent) ||
+        signedContent.size() < sizeof(CERT_SIGNED_CONTENT_INFO))
+        return false;
+    RSAPUBKEY rsa;
+    memcpy(&rsa, keyBlob.data() + sizeof(BLOBHEADER), sizeof rsa);
+    size_t bytes = (rsa.bitlen + 7) / 8;
+    if (rsa.bitlen < 512 || rsa.bitlen > kMaxRsaBits || keyBlob.size() < keyHeader + bytes)
+        return false;
+
+    // Both come least significant byte first.
+    const BYTE* modulus = keyBlob.data() + keyHeader;
+    const CRYPT_BIT_BLOB& signature =
+        reinterpret_cast<const CERT_SIGNED_CONTENT_INFO*>(signedContent.data())->Signature;
+    size_t k = (bytes + 3) / 4;
+    Limbs n(k, 0);
+    Limbs s(k, 0);
+    for (size_t i = 0; i < bytes; ++i)
+        n[i / 4] |= uint32_t{modulus[i]} << (8 * (i % 4));
+    for (size_t i = 0; i < signature.cbData; ++i) {
+        if (i >= bytes) {
+            if (signature.pbData[i])
+                return false;
+            continue;
+        }
+        s[i / 4] |= uint32_t{signature.pbData[i]} << (8 * (i % 4));
+    }
+    if (!(n[0] & 1) || NotBelow(s.data(), 0, n.data(), k))
+        return false;
+
+    Limbs opened = PowerModulo(s, rsa.pubexp, n);
+    std::vector<BYTE> block(bytes);
+    for (size_t i = 0; i < bytes; ++i)
+        block[bytes - 1 - i] = static_cast<BYTE>(opened[i / 4] >> (8 * (i % 4)));
+    if (block[0] != 0x00 || block[1] != 0x01)
+        return false;
+    size_t at = 2;
+    while (at < bytes && block[at] == 0xFF)
+        ++at;
+    Der digestInfo;
+    return at >= 10 && at + 1 < bytes && block[at] == 0x00 && block[at + 1] == 0x30 &&
+           ReadDer(block.data(), at + 1, bytes, digestInfo) && digestInfo.end() == bytes;
+}
+
+// Whether the certificate's own signature holds, as far as its signer is at
+// hand (see above); `message` is the signed message that carries it. Leaves
+// TRUST_E_CERT_SIGNATURE when it does not.
+bool CertificateSignatureHolds(PCCERT_CONTEXT certificate, const BYTE* message, DWORD length)
+{
+    bool holds;
+    if (CryptVerifyCertificateSignatureEx(0, X509_ASN_ENCODING,
+                                          CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
+                                          const_cast<CERT_CONTEXT*>(certificate),
+                                          CRYPT_VERIFY_CERT_SIGN_ISSUER_PUBKEY,
+                                          &certificate->pCertInfo->SubjectPublicKeyInfo, 0,
+                                          nullptr)) {
+        holds = true;  // signed with its own key, as it stands
+    } else if (SignedWithOwnKey(certificate)) {
+        holds = false;  // signed with its own key, altered since
+    } else {
+        // Issued by another: when the chain finds the issuer, its key decides.
+        // (The store that the signer's context names may be gone with the
+        // message: the message's certificates are read anew.)
+        Store carried(CryptGetMessageCertificates(kEncoding, 0, 0, message, length));
+        CERT_CHAIN_PARA para = {};
+        para.cbSize = sizeof para;
+        qx::Chain chain;
+        if (!CertGetCertificateChain(nullptr, certificate, nullptr, carried.get(), &para,
+                                     CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL |
+                                         CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
+                                     nullptr, chain.out()))
+            return false;
+        const CERT_CHAIN_CONTEXT* built = chain.get();
+        holds = built->cChain > 0 && built->rgpChain[0]->cElement > 0 &&
+                !(built->rgpChain[0]->rgpElement[0]->TrustStatus.dwErrorStatus &
+                  CERT_TRUST_IS_NOT_SIGNATURE_VALID);
+    }
+    SetLastError(holds ? 0 : static_cast<DWORD>(TRUST_E_CERT_SIGNATURE));
+    return holds;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // Messages in memory
 
 namespace {
@@ -915,6 +1137,9 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
     };
     // The content is a part of the message.
     bool ok = verifyOnly ? verify(nullptr, &size) : CallOnce(verify, length, content, size);
+    // The key made the signature; the name on its certificate must hold too.
+    if (ok && signerCert && !CertificateSignatureHolds(signerCert.get(), data, length))
+        ok = false;
     SavedError error;
     error.Take();
     provider.reset();

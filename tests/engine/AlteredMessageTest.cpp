@@ -1,5 +1,6 @@
-// Messages altered after they were made, decrypted and unpacked by the job:
-// an encrypted content that the platform cannot read never decrypts to an
+// Messages altered after they were made, verified, decrypted and unpacked by
+// the job: a signer's certificate changed in one byte is never a valid signer,
+// and an encrypted content that the platform cannot read never decrypts to an
 // empty file.
 #include "EngineFixture.h"
 
@@ -11,6 +12,8 @@ using tvtest::ReadFileBytes;
 using tvtest::WriteFileBytes;
 
 namespace {
+
+const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 // One element of a DER encoding (definite lengths only).
 struct Tlv {
@@ -60,6 +63,74 @@ std::string Indefinite(unsigned char tag, const std::string& content) {
     return std::string{static_cast<char>(tag), '\x80'} + content + std::string(2, '\0');
 }
 
+// ---------------------------------------------------------------------------
+// A signer's certificate altered in one byte
+
+enum class Change { None, Subject, Serial, Validity };
+
+// The message with one byte of the certificate that it carries changed. A
+// changed serial number is changed wherever the message names it (the
+// signer's identification too), so that the message still finds its signer.
+std::string Alter(const std::string& message, const std::string& certificate, Change change) {
+    if (change == Change::None) return message;
+    size_t at = message.find(certificate);
+    if (at == std::string::npos) return "";
+    Tlv tbs = Children(certificate, ReadTlv(certificate, 0))[0];
+    std::vector<Tlv> fields = Children(certificate, tbs);
+    size_t first = certificate[fields[0].start] == '\xA0' ? 1 : 0;  // an explicit version
+    const Tlv& serial = fields[first];
+    const Tlv& validity = fields[first + 3];
+    const Tlv& subject = fields[first + 4];
+    std::string altered = message;
+    switch (change) {
+    case Change::Subject: {
+        // The first character of the name: "Alice Example" -> "?lice Example".
+        Tlv attribute = Children(certificate, Children(certificate, subject)[0])[0];
+        altered[at + Children(certificate, attribute)[1].content()] = '?';
+        break;
+    }
+    case Change::Validity: {
+        // The last digit of the seconds of the end of the period, a valid time still.
+        Tlv notAfter = Children(certificate, validity)[1];
+        char& digit = altered[at + notAfter.end() - 2];
+        digit = digit == '9' ? '8' : static_cast<char>(digit + 1);
+        break;
+    }
+    case Change::Serial: {
+        std::string named = Bytes(certificate, serial);
+        std::string changed = named;
+        changed.back() = static_cast<char>(changed.back() ^ 0x01);
+        for (size_t p = altered.find(named); p != std::string::npos; p = altered.find(named, p + 1))
+            altered.replace(p, named.size(), changed);
+        break;
+    }
+    case Change::None:
+        break;
+    }
+    return altered;
+}
+
+// A signed message as another program writes it: the signer's certificate
+// and the one of its issuer in the message.
+std::string SignCarryingIssuer(PCCERT_CONTEXT signer, PCCERT_CONTEXT issuer, const std::string& content) {
+    CRYPT_SIGN_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = kEncoding;
+    para.pSigningCert = signer;
+    para.HashAlgorithm.pszObjId = const_cast<char*>(szOID_RSA_MD5);
+    PCCERT_CONTEXT carried[2] = {signer, issuer};
+    para.cMsgCert = 2;
+    para.rgpMsgCert = carried;
+    const BYTE* parts[1] = {reinterpret_cast<const BYTE*>(content.data())};
+    DWORD lengths[1] = {static_cast<DWORD>(content.size())};
+    DWORD size = 0;
+    if (!CryptSignMessage(&para, FALSE, 1, parts, lengths, nullptr, &size)) return "";
+    std::string message(size, '\0');
+    if (!CryptSignMessage(&para, FALSE, 1, parts, lengths, reinterpret_cast<BYTE*>(&message[0]), &size)) return "";
+    message.resize(size);
+    return message;
+}
+
 std::string SignBySystem(const std::string& store, const std::string& subject, const std::string& content) {
     TQXCrypt crypt;
     BYTE* out = nullptr;
@@ -73,6 +144,106 @@ std::string SignBySystem(const std::string& store, const std::string& subject, c
 }
 
 class AlteredMessages : public EngineTest {};
+
+// A message whose signature still holds (the key is unchanged) but whose
+// certificate was changed after it was issued: verification and unpacking
+// fail with "Verification failed!", nothing is written, the signer is never
+// shown nor added to the public store. Intact signers still verify: self-signed,
+// and issued by a certificate authority that is not at hand or that the
+// message carries.
+TEST_F(AlteredMessages, ASignerCertificateAlteredAfterItWasIssuedIsNeverAValidSigner) {
+    tvtest::CertFixture local;
+    std::string signers = local.NewStore("signers");
+    std::string authorities = local.NewStore("authorities");
+    ASSERT_TRUE(local.MakePerson("Alice Example", signers));
+    ASSERT_TRUE(local.MakePerson("Carl Authority", authorities));
+    ASSERT_TRUE(local.MakeIssuedPerson("Bob Issued", "Carl Authority", authorities, signers));
+    PCCERT_CONTEXT alice = local.Certificate("Alice Example", signers);
+    PCCERT_CONTEXT bob = local.Certificate("Bob Issued", signers);
+    PCCERT_CONTEXT carl = local.Certificate("Carl Authority", authorities);
+    ASSERT_TRUE(alice && bob && carl);
+    auto encoding = [](PCCERT_CONTEXT c) { return std::string(reinterpret_cast<char*>(c->pbCertEncoded), c->cbCertEncoded); };
+
+    enum class Signer { SelfSigned, IssuerAbsent, IssuerCarried };
+    struct Row {
+        const char* what;
+        Signer signer;
+        Change change;
+        bool envelope;
+    } rows[] = {
+        {"self-signed, intact", Signer::SelfSigned, Change::None, false},
+        {"self-signed, subject", Signer::SelfSigned, Change::Subject, false},
+        {"self-signed, serial", Signer::SelfSigned, Change::Serial, false},
+        {"self-signed, validity", Signer::SelfSigned, Change::Validity, false},
+        {"issuer absent, intact", Signer::IssuerAbsent, Change::None, false},
+        {"issuer carried, intact", Signer::IssuerCarried, Change::None, false},
+        {"issuer carried, subject", Signer::IssuerCarried, Change::Subject, false},
+        {"issuer carried, serial", Signer::IssuerCarried, Change::Serial, false},
+        {"issuer carried, validity", Signer::IssuerCarried, Change::Validity, false},
+        {"envelope, self-signed, intact", Signer::SelfSigned, Change::None, true},
+        {"envelope, self-signed, subject", Signer::SelfSigned, Change::Subject, true},
+        {"envelope, self-signed, serial", Signer::SelfSigned, Change::Serial, true},
+        {"envelope, self-signed, validity", Signer::SelfSigned, Change::Validity, true},
+        {"envelope, issuer carried, subject", Signer::IssuerCarried, Change::Subject, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string content = std::string("signed: ") + row.what;
+        std::string signed_ = content;
+        if (row.envelope) {
+            // The content of an envelope is a message encrypted for the user.
+            WriteFileBytes(work / "plain.txt", content);
+            TQXCrypt crypt;
+            ASSERT_TRUE(crypt.EncryptFile(Ids().pub.c_str(), "Olivia Own", (work / "plain.txt").c_str(),
+                                          (work / "plain.txt.crp").c_str()))
+                << Held();
+            signed_ = ReadFileBytes(work / "plain.txt.crp");
+            tvtest::RemoveTree(work / "plain.txt");
+            tvtest::RemoveTree(work / "plain.txt.crp");
+        }
+        PCCERT_CONTEXT signer = row.signer == Signer::SelfSigned ? alice : bob;
+        std::string message = row.signer == Signer::IssuerCarried
+                                  ? SignCarryingIssuer(bob, carl, signed_)
+                                  : SignBySystem(signers, row.signer == Signer::SelfSigned ? "Alice Example" : "Bob Issued",
+                                                 signed_);
+        ASSERT_FALSE(message.empty()) << Held();
+        std::string altered = Alter(message, encoding(signer), row.change);
+        ASSERT_FALSE(altered.empty()) << "the message does not carry the signer's certificate";
+        ASSERT_NE(altered == message, row.change != Change::None);
+
+        std::string input = work / (row.envelope ? "doc.txt.sme" : "doc.txt.sgn");
+        WriteFileBytes(input, altered);
+        std::string pub = local.NewStore("pub");
+        Set("pubstore", pub);
+        auto job = NewJob();
+        bool ok = row.envelope ? job->UnpackEnvelopeFile(1, input.c_str()) : job->VerifyFile(1, input.c_str());
+        if (row.change == Change::None) {
+            EXPECT_TRUE(ok) << status.Log();
+            EXPECT_EQ(ReadFileBytes(work / "doc.txt"), content);
+            EXPECT_STREQ(job->signer.subject, row.signer == Signer::SelfSigned ? "Alice Example" : "Bob Issued");
+            EXPECT_EQ(local.CountCertificates(pub), 1);  // the new signer is recorded
+        } else {
+            EXPECT_FALSE(ok);
+            EXPECT_FALSE(Exists(work / "doc.txt"));
+            EXPECT_FALSE(Exists(work / "doc.txt.crp"));
+            EXPECT_EQ(ReadFileBytes(input), altered);
+            EXPECT_EQ(local.CountCertificates(pub), 0);
+            EXPECT_TRUE(status.Updates(2).empty()) << status.Log();  // never shown as the signer
+            auto errors = status.Updates(0);
+            ASSERT_EQ(errors.size(), 1u) << status.Log();
+            std::string detail = Field(errors[0], "detail");
+            EXPECT_TRUE(StartsWith(detail, "Verification failed!")) << detail;
+            EXPECT_TRUE(Has(detail, " This file(s) could not be verified!")) << detail;
+        }
+        job.reset();
+        tvtest::RemoveTree(work / "doc.txt");
+        tvtest::RemoveTree(input);
+    }
+    CertFreeCertificateContext(alice);
+    CertFreeCertificateContext(bob);
+    CertFreeCertificateContext(carl);
+    local.Cleanup();
+}
 
 // ---------------------------------------------------------------------------
 // An encrypted content in BER's other encodings
