@@ -289,6 +289,29 @@ std::string Reencode(const std::string& message, bool indefinite, int nesting, i
     return wrap(0x30, Bytes(message, contentInfo[0]) + wrap(0xA0, wrap(0x30, newFields + newInfo)));
 }
 
+// A message encrypted with triple DES for the certificate of that name.
+std::string EncryptTripleDes(const std::string& store, const std::string& name, const std::string& content) {
+    PCCERT_CONTEXT recipient = Ids().certs.Certificate(name, store);
+    if (!recipient) return "";
+    CRYPT_ENCRYPT_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = kEncoding;
+    para.ContentEncryptionAlgorithm.pszObjId = const_cast<char*>(szOID_RSA_DES_EDE3_CBC);
+    const BYTE* data = reinterpret_cast<const BYTE*>(content.data());
+    DWORD size = 0;
+    std::string message;
+    if (CryptEncryptMessage(&para, 1, &recipient, data, static_cast<DWORD>(content.size()), nullptr, &size)) {
+        message.resize(size);
+        if (CryptEncryptMessage(&para, 1, &recipient, data, static_cast<DWORD>(content.size()),
+                                reinterpret_cast<BYTE*>(&message[0]), &size))
+            message.resize(size);
+        else
+            message.clear();
+    }
+    CertFreeCertificateContext(recipient);
+    return message;
+}
+
 // Legal BER of an encrypted message that the platform may not read: the
 // result is either the right content or "Decryption failed!" with nothing
 // written, never an empty file as a success; the same for the inner message
@@ -303,6 +326,11 @@ TEST_F(AlteredMessages, AnEncryptedContentThePlatformCannotReadNeverDecryptsToAn
     const std::string written = ReadFileBytes(work / "plain.txt.crp");
     tvtest::RemoveTree(work / "plain.txt");
     tvtest::RemoveTree(work / "plain.txt.crp");
+    // As another program writes it: triple DES, whose padding adds a whole
+    // block to this content (a multiple of 8 bytes).
+    ASSERT_EQ(content.size() % 8, 0u);
+    const std::string tripleDes = EncryptTripleDes(Ids().pub, "Olivia Own", content);
+    ASSERT_FALSE(tripleDes.empty());
 
     struct Row {
         const char* what;
@@ -316,6 +344,8 @@ TEST_F(AlteredMessages, AnEncryptedContentThePlatformCannotReadNeverDecryptsToAn
         {"nested 3 deep", Reencode(written, true, 3), false},
         {"nested 5,000 deep", Reencode(written, true, 5000), false},
         {"definite lengths, nested 3 deep", Reencode(written, false, 3), false},
+        {"triple DES", tripleDes, true},
+        {"triple DES, one constructed piece", Reencode(tripleDes, true, 0), false},
     };
     for (const Row& row : rows) {
         for (bool envelope : {false, true}) {
