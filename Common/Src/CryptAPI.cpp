@@ -4,6 +4,7 @@
 #include "QXHandles.h"
 #include "QXTools.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -711,6 +712,333 @@ bool TQXCrypt::RemoveCertificateFromSystemStore(const char* storeName, const cha
 }
 
 // ---------------------------------------------------------------------------
+// Reading DER and BER encodings
+//
+// Messages of other programs may use BER's indefinite lengths, whose end is
+// found only through the elements inside. The reader follows them at most
+// kBerDepth levels down, whatever the input.
+
+namespace {
+
+const int kBerDepth = 32;
+
+struct Der {
+    size_t start = 0;   // offset of the tag
+    size_t header = 0;  // tag and length bytes
+    size_t length = 0;  // content bytes (without the end mark of an indefinite length)
+    bool indefinite = false;
+    size_t contentEnd() const { return start + header + length; }
+    size_t end() const { return contentEnd() + (indefinite ? 2 : 0); }
+};
+
+// One element at `at`, lying within `limit`. An indefinite length is followed
+// to its end mark through at most `depth` levels of elements; with depth 0
+// only definite lengths are read.
+bool ReadBer(const BYTE* data, size_t at, size_t limit, int depth, Der& der)
+{
+    if (at + 2 > limit || (data[at] & 0x1F) == 0x1F)
+        return false;
+    size_t length = data[at + 1];
+    size_t header = 2;
+    if (length == 0x80) {
+        // Constructed only; the content ends with two zero bytes.
+        if (!(data[at] & 0x20) || depth <= 0)
+            return false;
+        size_t content = at + header;
+        size_t next = content;
+        for (;;) {
+            if (next + 2 > limit)
+                return false;
+            if (data[next] == 0 && data[next + 1] == 0)
+                break;
+            Der inner;
+            if (!ReadBer(data, next, limit, depth - 1, inner))
+                return false;
+            next = inner.end();
+        }
+        der.start = at;
+        der.header = header;
+        der.length = next - content;
+        der.indefinite = true;
+        return true;
+    }
+    if (length & 0x80) {
+        size_t count = length & 0x7F;
+        if (count == 0 || count > 4 || at + 2 + count > limit)
+            return false;
+        length = 0;
+        for (size_t i = 0; i < count; ++i)
+            length = (length << 8) | data[at + 2 + i];
+        header += count;
+    }
+    if (length > limit - at - header)
+        return false;
+    der.start = at;
+    der.header = header;
+    der.length = length;
+    der.indefinite = false;
+    return true;
+}
+
+// One element with a definite length at `at`, lying within `limit`.
+bool ReadDer(const BYTE* data, size_t at, size_t limit, Der& der)
+{
+    return ReadBer(data, at, limit, 0, der);
+}
+
+// The index-th child (0 = first) of a constructed element.
+bool ChildBer(const BYTE* data, const Der& parent, size_t index, int depth, Der& child)
+{
+    size_t at = parent.start + parent.header;
+    for (size_t i = 0;; ++i) {
+        if (!ReadBer(data, at, parent.contentEnd(), depth, child))
+            return false;
+        if (i == index)
+            return true;
+        at = child.end();
+    }
+}
+
+bool ChildDer(const BYTE* data, const Der& parent, size_t index, Der& child)
+{
+    return ChildBer(data, parent, index, 0, child);
+}
+
+// Whether the element's encoding starts with these bytes: with a tag and a
+// length among them, an object identifier, or the first arcs of one.
+bool EncodingStartsWith(const BYTE* data, const Der& element, const BYTE* bytes, size_t size)
+{
+    return element.header + element.length >= size &&
+           memcmp(data + element.start, bytes, size) == 0;
+}
+
+// The RC4 object identifier as encoded, tag and length included.
+const BYTE kRc4OidEncoded[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x04};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The signer's certificate
+//
+// A message's signature says only that the key in the certificate it carries
+// made it; who bears that key is what the certificate's own signature vouches
+// for. A certificate signed with its own key must still verify with it; one
+// whose issuer the platform's chain building finds (among the message's
+// certificates and the user's stores, nothing fetched) must verify with the
+// issuer's key. One whose issuer is not at hand is taken as it stands.
+//
+// A certificate whose names were altered is still known as signed with its
+// own key, although its subject and issuer no longer match and a chain
+// builder takes it for one issued by someone else: its RSA signature, opened
+// with its own key, is a well-formed signature block.
+
+namespace {
+
+// What the platform decodes from an encoding, in a buffer of its own.
+bool DecodeObject(LPCSTR type, const BYTE* data, DWORD length, std::vector<BYTE>& out)
+{
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, type, data, length, 0, nullptr, nullptr, &size))
+        return false;
+    out.resize(size);
+    return CryptDecodeObjectEx(X509_ASN_ENCODING, type, data, length, 0, nullptr, out.data(),
+                               &size) != FALSE;
+}
+
+// Unsigned numbers of 32-bit limbs, the least significant first: what the
+// public operation of RSA needs, for moduli of up to kMaxRsaBits.
+using Limbs = std::vector<uint32_t>;
+const DWORD kMaxRsaBits = 16384;
+
+// Whether a (k limbs and the limb above them, `high`) is at least n (k limbs).
+bool NotBelow(const uint32_t* a, uint32_t high, const uint32_t* n, size_t k)
+{
+    if (high)
+        return true;
+    for (size_t i = k; i-- > 0;)
+        if (a[i] != n[i])
+            return a[i] > n[i];
+    return true;
+}
+
+// a -= n over k limbs, for a at least n (a borrow out of the top is dropped).
+void Subtract(uint32_t* a, const uint32_t* n, size_t k)
+{
+    uint64_t borrow = 0;
+    for (size_t i = 0; i < k; ++i) {
+        uint64_t difference = uint64_t{a[i]} - n[i] - borrow;
+        a[i] = static_cast<uint32_t>(difference);
+        borrow = (difference >> 32) & 1;
+    }
+}
+
+// out = a * b / 2^(32k) mod n, for a and b below the odd n (Montgomery's
+// multiplication; `inverse` is -1/n mod 2^32, `t` room for k + 2 limbs).
+// out may be a or b.
+void MontgomeryMultiply(const uint32_t* a, const uint32_t* b, const uint32_t* n,
+                        uint32_t inverse, size_t k, uint32_t* out, uint32_t* t)
+{
+    std::fill(t, t + k + 2, 0);
+    for (size_t i = 0; i < k; ++i) {
+        uint64_t carry = 0;
+        for (size_t j = 0; j < k; ++j) {
+            uint64_t sum = uint64_t{t[j]} + uint64_t{a[j]} * b[i] + carry;
+            t[j] = static_cast<uint32_t>(sum);
+            carry = sum >> 32;
+        }
+        uint64_t sum = uint64_t{t[k]} + carry;
+        t[k] = static_cast<uint32_t>(sum);
+        t[k + 1] = static_cast<uint32_t>(sum >> 32);
+        // Adds a multiple of n that clears the lowest limb, and drops it.
+        uint32_t m = t[0] * inverse;
+        carry = (uint64_t{t[0]} + uint64_t{m} * n[0]) >> 32;
+        for (size_t j = 1; j < k; ++j) {
+            sum = uint64_t{t[j]} + uint64_t{m} * n[j] + carry;
+            t[j - 1] = static_cast<uint32_t>(sum);
+            carry = sum >> 32;
+        }
+        sum = uint64_t{t[k]} + carry;
+        t[k - 1] = static_cast<uint32_t>(sum);
+        t[k] = t[k + 1] + static_cast<uint32_t>(sum >> 32);
+        t[k + 1] = 0;
+    }
+    if (NotBelow(t, t[k], n, k))
+        Subtract(t, n, k);
+    std::copy(t, t + k, out);
+}
+
+// base^exponent mod n, for base below the odd n.
+Limbs PowerModulo(const Limbs& base, uint32_t exponent, const Limbs& n)
+{
+    size_t k = n.size();
+    // -1/n mod 2^32 by Newton's steps; n * n = 1 mod 8 holds for any odd n.
+    uint32_t inverse = n[0];
+    for (int i = 0; i < 5; ++i)
+        inverse *= 2 - n[0] * inverse;
+    inverse = 0 - inverse;
+    // 2^(64k) mod n, by doubling: takes numbers into Montgomery's form.
+    Limbs square(k, 0);
+    square[0] = 1;
+    for (size_t i = 0; i < 64 * k; ++i) {
+        uint32_t high = square[k - 1] >> 31;
+        for (size_t j = k - 1; j > 0; --j)
+            square[j] = (square[j] << 1) | (square[j - 1] >> 31);
+        square[0] <<= 1;
+        if (NotBelow(square.data(), high, n.data(), k))
+            Subtract(square.data(), n.data(), k);
+    }
+    Limbs t(k + 2), x(k), result(k), one(k, 0);
+    one[0] = 1;
+    MontgomeryMultiply(base.data(), square.data(), n.data(), inverse, k, x.data(), t.data());
+    MontgomeryMultiply(one.data(), square.data(), n.data(), inverse, k, result.data(), t.data());
+    for (int bit = 31; bit >= 0; --bit) {
+        MontgomeryMultiply(result.data(), result.data(), n.data(), inverse, k, result.data(),
+                           t.data());
+        if ((exponent >> bit) & 1)
+            MontgomeryMultiply(result.data(), x.data(), n.data(), inverse, k, result.data(),
+                               t.data());
+    }
+    MontgomeryMultiply(result.data(), one.data(), n.data(), inverse, k, result.data(), t.data());
+    return result;
+}
+
+// Whether the certificate's signature was made with the certificate's own RSA
+// key, whatever it signed: the signature raised to the public exponent is a
+// PKCS #1 signature block (00 01, at least eight FF, 00, a DigestInfo).
+bool SignedWithOwnKey(PCCERT_CONTEXT certificate)
+{
+    const CERT_PUBLIC_KEY_INFO& key = certificate->pCertInfo->SubjectPublicKeyInfo;
+    std::vector<BYTE> keyBlob;
+    std::vector<BYTE> signedContent;
+    const size_t keyHeader = sizeof(BLOBHEADER) + sizeof(RSAPUBKEY);
+    if (!key.Algorithm.pszObjId || strcmp(key.Algorithm.pszObjId, szOID_RSA_RSA) != 0 ||
+        !DecodeObject(RSA_CSP_PUBLICKEYBLOB, key.PublicKey.pbData, key.PublicKey.cbData,
+                      keyBlob) ||
+        keyBlob.size() < keyHeader ||
+        !DecodeObject(X509_CERT, certificate->pbCertEncoded, certificate->cbCertEncoded,
+                      signedContent) ||
+        signedContent.size() < sizeof(CERT_SIGNED_CONTENT_INFO))
+        return false;
+    RSAPUBKEY rsa;
+    memcpy(&rsa, keyBlob.data() + sizeof(BLOBHEADER), sizeof rsa);
+    size_t bytes = (rsa.bitlen + 7) / 8;
+    if (rsa.bitlen < 512 || rsa.bitlen > kMaxRsaBits || keyBlob.size() < keyHeader + bytes)
+        return false;
+
+    // Both come least significant byte first.
+    const BYTE* modulus = keyBlob.data() + keyHeader;
+    const CRYPT_BIT_BLOB& signature =
+        reinterpret_cast<const CERT_SIGNED_CONTENT_INFO*>(signedContent.data())->Signature;
+    size_t k = (bytes + 3) / 4;
+    Limbs n(k, 0);
+    Limbs s(k, 0);
+    for (size_t i = 0; i < bytes; ++i)
+        n[i / 4] |= uint32_t{modulus[i]} << (8 * (i % 4));
+    for (size_t i = 0; i < signature.cbData; ++i) {
+        if (i >= bytes) {
+            if (signature.pbData[i])
+                return false;
+            continue;
+        }
+        s[i / 4] |= uint32_t{signature.pbData[i]} << (8 * (i % 4));
+    }
+    if (!(n[0] & 1) || NotBelow(s.data(), 0, n.data(), k))
+        return false;
+
+    Limbs opened = PowerModulo(s, rsa.pubexp, n);
+    std::vector<BYTE> block(bytes);
+    for (size_t i = 0; i < bytes; ++i)
+        block[bytes - 1 - i] = static_cast<BYTE>(opened[i / 4] >> (8 * (i % 4)));
+    if (block[0] != 0x00 || block[1] != 0x01)
+        return false;
+    size_t at = 2;
+    while (at < bytes && block[at] == 0xFF)
+        ++at;
+    Der digestInfo;
+    return at >= 10 && at + 1 < bytes && block[at] == 0x00 && block[at + 1] == 0x30 &&
+           ReadDer(block.data(), at + 1, bytes, digestInfo) && digestInfo.end() == bytes;
+}
+
+// Whether the certificate's own signature holds, as far as its signer is at
+// hand (see above); `message` is the signed message that carries it. Leaves
+// TRUST_E_CERT_SIGNATURE when it does not.
+bool CertificateSignatureHolds(PCCERT_CONTEXT certificate, const BYTE* message, DWORD length)
+{
+    bool holds;
+    if (CryptVerifyCertificateSignatureEx(0, X509_ASN_ENCODING,
+                                          CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
+                                          const_cast<CERT_CONTEXT*>(certificate),
+                                          CRYPT_VERIFY_CERT_SIGN_ISSUER_PUBKEY,
+                                          &certificate->pCertInfo->SubjectPublicKeyInfo, 0,
+                                          nullptr)) {
+        holds = true;  // signed with its own key, as it stands
+    } else if (SignedWithOwnKey(certificate)) {
+        holds = false;  // signed with its own key, altered since
+    } else {
+        // Issued by another: when the chain finds the issuer, its key decides.
+        // (The store that the signer's context names may be gone with the
+        // message: the message's certificates are read anew.)
+        Store carried(CryptGetMessageCertificates(kEncoding, 0, 0, message, length));
+        CERT_CHAIN_PARA para = {};
+        para.cbSize = sizeof para;
+        qx::Chain chain;
+        if (!CertGetCertificateChain(nullptr, certificate, nullptr, carried.get(), &para,
+                                     CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL |
+                                         CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
+                                     nullptr, chain.out()))
+            return false;
+        const CERT_CHAIN_CONTEXT* built = chain.get();
+        holds = built->cChain > 0 && built->rgpChain[0]->cElement > 0 &&
+                !(built->rgpChain[0]->rgpElement[0]->TrustStatus.dwErrorStatus &
+                  CERT_TRUST_IS_NOT_SIGNATURE_VALID);
+    }
+    SetLastError(holds ? 0 : static_cast<DWORD>(TRUST_E_CERT_SIGNATURE));
+    return holds;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // Messages in memory
 
 namespace {
@@ -806,6 +1134,9 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
     };
     // The content is a part of the message.
     bool ok = verifyOnly ? verify(nullptr, &size) : CallOnce(verify, length, content, size);
+    // The key made the signature; the name on its certificate must hold too.
+    if (ok && signerCert && !CertificateSignatureHolds(signerCert.get(), data, length))
+        ok = false;
     SavedError error;
     error.Take();
     provider.reset();
@@ -829,50 +1160,6 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
 // message's own buffer.
 
 namespace {
-
-struct Der {
-    size_t start = 0;   // offset of the tag
-    size_t header = 0;  // tag and length bytes
-    size_t length = 0;  // content bytes
-    size_t end() const { return start + header + length; }
-};
-
-// One element with a definite length at `at`, lying within `limit`.
-bool ReadDer(const BYTE* data, size_t at, size_t limit, Der& der)
-{
-    if (at + 2 > limit || (data[at] & 0x1F) == 0x1F)
-        return false;
-    size_t length = data[at + 1];
-    size_t header = 2;
-    if (length & 0x80) {
-        size_t count = length & 0x7F;
-        if (count == 0 || count > 4 || at + 2 + count > limit)
-            return false;
-        length = 0;
-        for (size_t i = 0; i < count; ++i)
-            length = (length << 8) | data[at + 2 + i];
-        header += count;
-    }
-    if (length > limit - at - header)
-        return false;
-    der.start = at;
-    der.header = header;
-    der.length = length;
-    return true;
-}
-
-// The index-th child (0 = first) of a constructed element.
-bool ChildDer(const BYTE* data, const Der& parent, size_t index, Der& child)
-{
-    size_t at = parent.start + parent.header;
-    for (size_t i = 0;; ++i) {
-        if (!ReadDer(data, at, parent.end(), child))
-            return false;
-        if (i == index)
-            return true;
-        at = child.end();
-    }
-}
 
 // Header bytes of an element of that content length, in DER's shortest form.
 size_t HeaderSize(size_t length)
@@ -906,7 +1193,6 @@ size_t PutHeader(BYTE* at, BYTE tag, size_t length)
 // encrypted content, which follows the algorithm, in one move.
 void DropRc4NullParameters(BYTE* message, DWORD& length)
 {
-    static const BYTE rc4Oid[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x04};
     const size_t levels = 5;
     Der path[levels + 1];
     // ContentInfo / [0] / EnvelopedData / EncryptedContentInfo / algorithm / NULL
@@ -915,8 +1201,8 @@ void DropRc4NullParameters(BYTE* message, DWORD& length)
         !ChildDer(message, path[2], 2, path[3]) || !ChildDer(message, path[3], 1, path[4]))
         return;
     Der oid;
-    if (!ChildDer(message, path[4], 0, oid) || oid.header + oid.length != sizeof rc4Oid ||
-        memcmp(message + oid.start, rc4Oid, sizeof rc4Oid) != 0 ||
+    if (!ChildDer(message, path[4], 0, oid) ||
+        !EncodingStartsWith(message, oid, kRc4OidEncoded, sizeof kRc4OidEncoded) ||
         !ChildDer(message, path[4], 1, path[5]) || message[path[5].start] != 0x05 ||
         path[5].length != 0 || path[5].end() != path[4].end())
         return;
@@ -1054,6 +1340,76 @@ bool DecryptForStoredRecipient(HCRYPTMSG msg, HCERTSTORE store)
     return false;
 }
 
+// Adds up the bytes of the pieces of a constructed OCTET STRING, nested at
+// most `depth` levels.
+bool AddPieces(const BYTE* data, const Der& string, int depth, uint64_t& size)
+{
+    for (size_t at = string.start + string.header; at < string.contentEnd();) {
+        Der piece;
+        if (!ReadBer(data, at, string.contentEnd(), depth, piece))
+            return false;
+        if (data[piece.start] == 0x04)
+            size += piece.length;
+        else if (data[piece.start] != 0x24 || depth <= 0 ||
+                 !AddPieces(data, piece, depth - 1, size))
+            return false;
+        at = piece.end();
+    }
+    return true;
+}
+
+// Whether `produced` bytes are what the encrypted content of the enveloped
+// message can decrypt to: as many bytes for RC4, one to a block fewer for a
+// block cipher (its padding), none for an absent or empty content. The
+// platform may take an encrypted content that it cannot read for an absent
+// one and hand out nothing; a message read no further than this sees is
+// refused as well.
+bool ContentFitsMessage(const BYTE* data, size_t length, uint64_t produced)
+{
+    // ContentInfo / [0] / EnvelopedData: version, originator information
+    // (optional), recipients, then the first SEQUENCE: EncryptedContentInfo
+    // (content type, algorithm, [0] encrypted content (optional)).
+    Der top;
+    Der wrapped;
+    Der enveloped;
+    if (!ReadBer(data, 0, length, kBerDepth, top) || data[top.start] != 0x30 ||
+        !ChildBer(data, top, 1, kBerDepth, wrapped) || data[wrapped.start] != 0xA0 ||
+        !ChildBer(data, wrapped, 0, kBerDepth, enveloped) || data[enveloped.start] != 0x30)
+        return false;
+    Der info;
+    size_t at = enveloped.start + enveloped.header;
+    do {
+        if (!ReadBer(data, at, enveloped.contentEnd(), kBerDepth, info))
+            return false;
+        at = info.end();
+    } while (data[info.start] != 0x30);
+    Der algorithm;
+    Der oid;
+    if (!ChildBer(data, info, 1, kBerDepth, algorithm) || data[algorithm.start] != 0x30 ||
+        !ChildBer(data, algorithm, 0, kBerDepth, oid) || data[oid.start] != 0x06)
+        return false;
+
+    uint64_t encrypted = 0;
+    if (algorithm.end() < info.contentEnd()) {
+        Der content;
+        if (!ReadBer(data, algorithm.end(), info.contentEnd(), kBerDepth, content))
+            return false;
+        if (data[content.start] == 0x80)
+            encrypted = content.length;
+        else if (data[content.start] != 0xA0 || !AddPieces(data, content, kBerDepth, encrypted))
+            return false;
+    }
+    if (encrypted == 0)
+        return produced == 0;
+    if (EncodingStartsWith(data, oid, kRc4OidEncoded, sizeof kRc4OidEncoded))
+        return produced == encrypted;
+    // AES (2.16.840.1.101.3.4.1.*) has blocks of 16 bytes; the other content
+    // ciphers of enveloped messages (DES, triple DES, RC2) of 8.
+    static const BYTE aesArc[] = {0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01};
+    uint64_t block = EncodingStartsWith(data, oid, aesArc, sizeof aesArc) ? 16 : 8;
+    return encrypted % block == 0 && produced < encrypted && produced + block >= encrypted;
+}
+
 }  // namespace
 
 bool TQXCrypt::DecryptBuffer(const char* storeName, const BYTE* data, uint32_t length,
@@ -1079,6 +1435,10 @@ bool TQXCrypt::DecryptBuffer(const char* storeName, const BYTE* data, uint32_t l
                 return CryptMsgGetParam(msg.get(), CMSG_CONTENT_PARAM, 0, out, n) != FALSE;
             },
             length, result, size);
+        if (ok && !ContentFitsMessage(data, length, size)) {
+            ok = false;
+            SetLastError(static_cast<DWORD>(CRYPT_E_MSG_ERROR));
+        }
     }
     SavedError error;
     error.Take();

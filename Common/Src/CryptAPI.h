@@ -153,12 +153,16 @@ public:
     bool SignBuffer(const char* storeName, const char* subject, const BYTE* data,
                     uint32_t length, BYTE** output, uint32_t* outputLength);
     // The signer's context goes to `signer` (may be null) and is the caller's.
-    // With verifyOnly no content is handed out.
+    // With verifyOnly no content is handed out. A signer's certificate whose
+    // own signature fails (with its own key, or with its issuer's where the
+    // issuer is at hand) fails the verification.
     bool VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
                       uint32_t* outputLength, PCCERT_CONTEXT* signer, bool verifyOnly);
     bool EncryptBuffer(const char* storeName, const char* subject, const BYTE* data,
                        uint32_t length, BYTE** output, uint32_t* outputLength);
     // The store must hold the certificate of a recipient with its private key.
+    // A content that does not fit the message's encrypted content (as an
+    // empty one for a message the platform could not read) fails.
     bool DecryptBuffer(const char* storeName, const BYTE* data, uint32_t length,
                        BYTE** output, uint32_t* outputLength);
     bool FreeBuffer(BYTE* buffer);

@@ -391,6 +391,17 @@ struct MsgTraits {
 };
 using Msg = Owned<HCRYPTMSG, MsgTraits>;
 
+struct ChainTraits {
+    static PCCERT_CHAIN_CONTEXT invalid() { return nullptr; }
+    static bool close(PCCERT_CHAIN_CONTEXT chain)
+    {
+        CertFreeCertificateChain(chain);
+        return true;
+    }
+};
+// A chain built by CertGetCertificateChain.
+using Chain = Owned<PCCERT_CHAIN_CONTEXT, ChainTraits>;
+
 // A certificate store and the provider it was opened with (a store opened with
 // CERT_STORE_NO_CRYPT_RELEASE_FLAG). The store must not outlive the provider:
 // it is closed first, whichever way the owner goes.

@@ -104,50 +104,147 @@ std::string DescribeKey(PCCERT_CONTEXT certificate, bool* own)
     return state + (match ? "the certificate's own key" : "ANOTHER key than the certificate's");
 }
 
-// A new key in the container and a self-signed certificate for it that
-// links to the key; null on failure. The provider is released before the
-// certificate is made with it.
-PCCERT_CONTEXT MakeSelfSigned(const std::string& name, const std::string& container,
-                              DWORD keyBits, const SYSTEMTIME* start, const SYSTEMTIME* end)
+// A new exchange key in a new container; with `publicKey` non-null its
+// public part too. The provider is released before the key is used.
+bool MakeKey(const std::string& container, DWORD keyBits, std::vector<BYTE>* publicKey)
 {
     HCRYPTPROV provider = 0;
     if (!CryptAcquireContextA(&provider, container.c_str(), nullptr, PROV_RSA_FULL,
                               CRYPT_NEWKEYSET))
-        return nullptr;
+        return false;
     HCRYPTKEY key = 0;
     bool ok = CryptGenKey(provider, AT_KEYEXCHANGE, (keyBits << 16) | CRYPT_EXPORTABLE, &key);
     if (key)
         CryptDestroyKey(key);
+    DWORD size = 0;
+    if (ok && publicKey) {
+        ok = CryptExportPublicKeyInfo(provider, AT_KEYEXCHANGE, X509_ASN_ENCODING, nullptr,
+                                      &size);
+        publicKey->resize(size);
+        ok = ok && CryptExportPublicKeyInfo(provider, AT_KEYEXCHANGE, X509_ASN_ENCODING,
+                                            reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(
+                                                publicKey->data()),
+                                            &size);
+    }
     CryptReleaseContext(provider, 0);
-    if (!ok)
-        return nullptr;
+    return ok;
+}
 
+// "CN=<name>" encoded.
+std::vector<BYTE> EncodeName(const std::string& name)
+{
     std::string x500 = "CN=\"" + name + "\"";
     DWORD size = 0;
     if (!CertStrToNameA(X509_ASN_ENCODING, x500.c_str(), CERT_X500_NAME_STR, nullptr, nullptr,
                         &size, nullptr))
-        return nullptr;
+        return {};
     std::vector<BYTE> encoded(size);
     if (!CertStrToNameA(X509_ASN_ENCODING, x500.c_str(), CERT_X500_NAME_STR, nullptr,
                         encoded.data(), &size, nullptr))
+        return {};
+    encoded.resize(size);
+    return encoded;
+}
+
+// Links the certificate to the exchange key in the container; frees it and
+// gives null on failure.
+PCCERT_CONTEXT LinkKey(PCCERT_CONTEXT certificate, CRYPT_KEY_PROV_INFO* keyInfo)
+{
+    if (certificate &&
+        !CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, keyInfo)) {
+        CertFreeCertificateContext(certificate);
+        certificate = nullptr;
+    }
+    return certificate;
+}
+
+// A new key in the container and a self-signed certificate for it that
+// links to the key; null on failure.
+PCCERT_CONTEXT MakeSelfSigned(const std::string& name, const std::string& container,
+                              DWORD keyBits, const SYSTEMTIME* start, const SYSTEMTIME* end)
+{
+    std::vector<BYTE> encoded = EncodeName(name);
+    if (encoded.empty() || !MakeKey(container, keyBits, nullptr))
         return nullptr;
-    CERT_NAME_BLOB subject = {size, encoded.data()};
+    CERT_NAME_BLOB subject = {static_cast<DWORD>(encoded.size()), encoded.data()};
 
     std::wstring wideContainer = Widen(container);
     CRYPT_KEY_PROV_INFO keyInfo = {};
     keyInfo.pwszContainerName = &wideContainer[0];
     keyInfo.dwProvType = PROV_RSA_FULL;
     keyInfo.dwKeySpec = AT_KEYEXCHANGE;
-    PCCERT_CONTEXT certificate =
-        CertCreateSelfSignCertificate(0, &subject, 0, &keyInfo, nullptr,
-                                      const_cast<SYSTEMTIME*>(start),
-                                      const_cast<SYSTEMTIME*>(end), nullptr);
-    if (certificate &&
-        !CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, &keyInfo)) {
-        CertFreeCertificateContext(certificate);
-        certificate = nullptr;
-    }
-    return certificate;
+    return LinkKey(CertCreateSelfSignCertificate(0, &subject, 0, &keyInfo, nullptr,
+                                                 const_cast<SYSTEMTIME*>(start),
+                                                 const_cast<SYSTEMTIME*>(end), nullptr),
+                   &keyInfo);
+}
+
+// A new key in the container and a certificate for it (version 1, valid from
+// a day ago for a year) that the issuer signs with its private key and that
+// links to the new key; null on failure.
+PCCERT_CONTEXT MakeIssued(const std::string& name, const std::string& container,
+                          PCCERT_CONTEXT issuer)
+{
+    std::vector<BYTE> encoded = EncodeName(name);
+    std::vector<BYTE> publicKey;
+    if (encoded.empty() || !MakeKey(container, 1024, &publicKey))
+        return nullptr;
+    BYTE serial[16] = {};
+    HCRYPTPROV random = 0;
+    if (!CryptAcquireContextA(&random, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+        return nullptr;
+    bool ok = CryptGenRandom(random, sizeof serial, serial);
+    CryptReleaseContext(random, 0);
+    // Least significant byte first: positive, and all 16 bytes encoded.
+    serial[sizeof serial - 1] = (serial[sizeof serial - 1] & 0x7F) | 0x40;
+
+    CERT_INFO info = {};
+    info.dwVersion = CERT_V1;
+    info.SerialNumber = {sizeof serial, serial};
+    info.SignatureAlgorithm.pszObjId = const_cast<char*>(szOID_RSA_SHA1RSA);
+    info.Issuer = issuer->pCertInfo->Subject;
+    info.Subject = {static_cast<DWORD>(encoded.size()), encoded.data()};
+    info.SubjectPublicKeyInfo = *reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(publicKey.data());
+    const ULONGLONG kDay = 24ULL * 60 * 60 * 10000000;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
+    ULARGE_INTEGER from = t;
+    ULARGE_INTEGER to = t;
+    from.QuadPart -= kDay;
+    to.QuadPart += 365 * kDay;
+    info.NotBefore = {from.LowPart, from.HighPart};
+    info.NotAfter = {to.LowPart, to.HighPart};
+
+    HCRYPTPROV issuerKey = 0;
+    DWORD keySpec = 0;
+    BOOL release = FALSE;
+    if (!ok || !CryptAcquireCertificatePrivateKey(issuer, 0, nullptr, &issuerKey, &keySpec,
+                                                  &release))
+        return nullptr;
+    if (keySpec != AT_SIGNATURE)
+        keySpec = AT_KEYEXCHANGE;
+    DWORD size = 0;
+    std::vector<BYTE> certificate;
+    ok = CryptSignAndEncodeCertificate(issuerKey, keySpec, X509_ASN_ENCODING,
+                                       X509_CERT_TO_BE_SIGNED, &info, &info.SignatureAlgorithm,
+                                       nullptr, nullptr, &size);
+    certificate.resize(size);
+    ok = ok && CryptSignAndEncodeCertificate(issuerKey, keySpec, X509_ASN_ENCODING,
+                                             X509_CERT_TO_BE_SIGNED, &info,
+                                             &info.SignatureAlgorithm, nullptr,
+                                             certificate.data(), &size);
+    if (release)
+        CryptReleaseContext(issuerKey, 0);
+    if (!ok)
+        return nullptr;
+
+    std::wstring wideContainer = Widen(container);
+    CRYPT_KEY_PROV_INFO keyInfo = {};
+    keyInfo.pwszContainerName = &wideContainer[0];
+    keyInfo.dwProvType = PROV_RSA_FULL;
+    keyInfo.dwKeySpec = AT_KEYEXCHANGE;
+    return LinkKey(CertCreateCertificateContext(kEncoding, certificate.data(), size), &keyInfo);
 }
 
 // Whether a signature made with the container's key verifies with the
@@ -282,6 +379,30 @@ bool CertFixture::MakePersonWith(const std::string& name, const std::string& sto
         CertFreeCertificateContext(certificate);
     }
     return false;
+}
+
+bool CertFixture::MakeIssuedPerson(const std::string& name, const std::string& issuer,
+                                   const std::string& issuerStore, const std::string& store)
+{
+    PCCERT_CONTEXT authority = Certificate(issuer, issuerStore);
+    if (!authority)
+        return false;
+    bool ok = false;
+    // A key that does not fit its certificate is made anew (see MakePersonWith).
+    for (int attempt = 0; attempt < 5 && !ok; ++attempt) {
+        std::string container = NewContainer();
+        PCCERT_CONTEXT certificate = MakeIssued(name, container, authority);
+        if (!certificate)
+            break;
+        bool fits = KeySignsForCertificate(container, certificate);
+        if (fits)
+            ok = AddToUserStore(certificate, store);
+        CertFreeCertificateContext(certificate);
+        if (fits)
+            break;
+    }
+    CertFreeCertificateContext(authority);
+    return ok;
 }
 
 PCCERT_CONTEXT CertFixture::Certificate(const std::string& name, const std::string& storeName)

@@ -9,9 +9,10 @@
 //                   "test", own);                    // openssl-made, with key
 //   ...                                              // ~CertFixture removes it all
 //
-// People made here are "CN=<name>" self-signed certificates (version 1) whose
-// RSA exchange key (AT_KEYEXCHANGE) lives in a key container of its own; the
-// simple name of such a certificate is exactly <name>.
+// People made here are "CN=<name>" certificates (version 1), self-signed or
+// issued by another person made here, whose RSA exchange key (AT_KEYEXCHANGE)
+// lives in a key container of its own; the simple name of such a certificate
+// is exactly <name>.
 //
 // Imported PKCS#12 files go through the system's own import routine
 // (Common/Src/PfxImport): every key into a container of its own, because the
@@ -62,6 +63,12 @@ public:
     // now (negative: before now), e.g. -30, -1 for an expired certificate.
     bool MakeDatedPerson(const std::string& name, const std::string& store, int fromDays,
                          int toDays);
+
+    // Makes "CN=<name>" with a new key in a container of its own, issued (and
+    // signed) by the certificate whose simple name is <issuer> in issuerStore,
+    // which must have its private key; adds it, linked to its key, to the store.
+    bool MakeIssuedPerson(const std::string& name, const std::string& issuer,
+                          const std::string& issuerStore, const std::string& store);
 
     // Adds the certificate whose simple name is <name> in fromStore to toStore
     // without the link to its key (as another person's public certificate).
