@@ -164,8 +164,7 @@ HBITMAP TQXMenuBitmaps::Get(int resource) const {
 // The object and its reference count
 
 CQXMenu::CQXMenu()
-    : fileList(nullptr),
-      fileCount(0),
+    : fileCount(0),
       selectionValid(true),
       insertedItems(0),
       menuExt_(this),
@@ -176,7 +175,6 @@ CQXMenu::CQXMenu()
 }
 
 CQXMenu::~CQXMenu() {
-    delete[] fileList;
     QXMenuServer::ObjectDestroyed();
 }
 
@@ -203,8 +201,7 @@ ULONG CQXMenu::ExternalRelease() {
 }
 
 void CQXMenu::OnFinalRelease() {
-    delete[] fileList;
-    fileList = nullptr;
+    fileList.reset();
     fileCount = 0;
     delete this;
 }
@@ -242,15 +239,14 @@ HRESULT CQXMenu::TakeSelection(IDataObject* data) {
     HDROP drop = static_cast<HDROP>(medium.get().hGlobal);
     UINT dropped = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
 
-    delete[] fileList;
-    fileList = nullptr;
+    fileList.reset();
     fileCount = 0;
     selectionValid = true;
     if (dropped == 0 || dropped > 0x7FFFFFFF - 100) return E_FAIL;
 
     // Room for every path and an empty entry after the last one.
-    fileList = new (std::nothrow) TQXSelFil[dropped + 100]();
-    if (fileList == nullptr) return E_FAIL;
+    fileList.reset(new (std::nothrow) TQXSelFil[dropped + 100]());
+    if (!fileList) return E_FAIL;
     fileCount = static_cast<int>(dropped);
     for (UINT i = 0; i < dropped; ++i) {
         if (!FetchDroppedPath(drop, i, fileList[i])) selectionValid = false;
@@ -422,14 +418,13 @@ HRESULT CQXMenu::RunCommand(const CMINVOKECOMMANDINFO* info) {
         size_t count = static_cast<size_t>(fileCount);
         files.reset(new (std::nothrow) TQXSelFil[count + 1]());
         if (!files) return E_FAIL;
-        memcpy(files.get(), fileList, count * sizeof(TQXSelFil));
+        memcpy(files.get(), fileList.get(), count * sizeof(TQXSelFil));
     }
 
-    TQXOleThr* job = new (std::nothrow) TQXOleThr();
-    if (job == nullptr) return E_FAIL;
+    std::unique_ptr<TQXOleThr> job(new (std::nothrow) TQXOleThr());
+    if (!job) return E_FAIL;
     bool started = job->DoExecuteTarvisto(op, static_cast<uint32_t>(fileCount), files.get(),
                                           recipient);
-    delete job;
     return started ? S_OK : E_FAIL;
 }
 

@@ -14,6 +14,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <memory>
 
 #include "QXHandles.h"
 #include "QXOleThr.h"
@@ -98,7 +99,7 @@ public:
 
     // The selection: (fileCount + 100) entries, the one after the last path
     // empty. Null until the first successful Initialize.
-    TQXSelFil* fileList;
+    std::unique_ptr<TQXSelFil[]> fileList;
     int fileCount;
     // False when a path of the selection could not be taken exactly (too
     // long, or not expressible in the ANSI code page); no command runs then.
