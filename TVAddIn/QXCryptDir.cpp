@@ -69,6 +69,7 @@ TQXCryptDir::TQXCryptDir()
     bool secure = false;
     ReadDelSecureSetting(&secure);
     delSecure = secure ? 1 : 0;
+    crypt->WipeFailedOutputs(secure);
     OpenStatusWindow();
 }
 
@@ -583,6 +584,7 @@ namespace {
 // One crypto step with a TQXCrypt of the worker's own.
 bool RunCryptStep(const CryptRequest* request) {
     std::unique_ptr<TQXCrypt> worker(new TQXCrypt);
+    worker->WipeFailedOutputs(request->wipe != 0);
     Sleep(50);
     return TQXCryptDir::CryptStep(*worker, *request);
 }

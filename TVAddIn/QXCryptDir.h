@@ -57,6 +57,7 @@ struct CryptRequest {
     const char* input;
     const char* output;
     CertificateInfo* signer;      // verify only
+    uint8_t wipe;                 // a failed write's remains are overwritten (delsecure)
 };
 
 class TQXCryptDir : public CDirX1, public TQXZip {

@@ -145,8 +145,9 @@ bool TQXCryptDir::RunFileOperation(uint32_t opKind, int32_t fileCount, const cha
 bool TQXCryptDir::RunMessageStep(int32_t op, const char* storeName, const char* subject,
                                  const char* input, const char* output, uint64_t inputSize) {
     // The questions before a step free the output's name (the old file is
-    // moved aside), so whatever lies there after a failed step is the step's
-    // own. Something found there now is no one's to replace.
+    // moved aside). Something found there now is no one's to replace; and
+    // since a step gives its output the name only once it is whole, a file
+    // found there after a failed step is not the step's either.
     if (NameTaken(output)) {
         char text[1024];
         FormatText(text, sizeof text, "This file '%s' could not be written! - (%s)", output,
@@ -164,13 +165,17 @@ bool TQXCryptDir::RunMessageStep(int32_t op, const char* storeName, const char* 
     request.input = input;
     request.output = output;
     request.signer = op == OpVerify ? &signer : nullptr;
+    request.wipe = delSecure;
     bool ok = false;
+    bool written = false;  // the output is the step's own
     if ((inputSize ? inputSize : QueryFileSize(input)) <= QX_WORKER_THRESHOLD) {
         request.op = op;
         ok = CryptStep(*crypt, request);
+        written = ok;
     } else {
         if (RunCryptOp(op, &request)) {
             ok = AwaitCryptOp(&request);
+            written = ok;
             // The window was served while the worker ran: a Cancel pressed
             // meanwhile is reported by the next update, and the finished step
             // must not go on to a signature line or to deleting the source.
@@ -181,7 +186,7 @@ bool TQXCryptDir::RunMessageStep(int32_t op, const char* storeName, const char* 
             }
         }
     }
-    if (!ok) DeleteFileEx(output, delSecure != 0);
+    if (!ok && written) DeleteFileEx(output, delSecure != 0);
     return ok;
 }
 

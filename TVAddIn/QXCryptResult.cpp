@@ -73,8 +73,11 @@ bool TQXCryptDir::HandleResult(const char* input, const char* result, uint32_t j
         } else {
             FormatText(viewCopy, sizeof viewCopy, "%s\\%s", temp, name);
             DeleteFileEx(viewCopy, delSecure != 0);
-            if (!CopyFileA(result, viewCopy, FALSE)) {
+            // A stale copy that could not be removed is never written over,
+            // nor is anything removed that the copy did not make.
+            if (!CopyToNewFile(result, viewCopy, delSecure != 0)) {
                 ok = false;
+                viewCopy[0] = 0;
             } else {
                 if (resultKind == OpVerify || resultKind == OpUnpackEnvelope)
                     goOn = IsBound() ? showSigInfo(progress) : false;

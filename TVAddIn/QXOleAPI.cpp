@@ -234,7 +234,9 @@ bool TQXOleAPI::ZipSelection(uint32_t op, uint32_t count, const TQXSelFil* items
         strcat(archive, ".zip");
     }
 
-    // A chosen name that already exists is replaced only when the user agrees.
+    // A chosen name that already exists is replaced only when the user agrees;
+    // an old archive of the temporary folder is replaced unasked. Either goes
+    // only once the new archive has its name.
     bool replacing = false;
     if (FileExists(archive) && !IsInTempDir(archive)) {
         job->SetStatusFileName(archive);
@@ -244,6 +246,9 @@ bool TQXOleAPI::ZipSelection(uint32_t op, uint32_t count, const TQXSelFil* items
             job->skip = 0;
             return false;
         }
+        replacing = true;
+    } else if (FileExists(archive)) {
+        if (!job->ReplaceAside(archive)) return false;
         replacing = true;
     }
 
@@ -263,14 +268,19 @@ bool TQXOleAPI::ZipSelection(uint32_t op, uint32_t count, const TQXSelFil* items
                 job->cancel = 0;
             }
         }
+        // The archive gets its name only when it is whole and has entries;
+        // otherwise its file goes without ever having had the name.
         uint32_t entries = entryCount;
-        if (!CloseArchive(QX_CREATED_WITH_TEXT)) ok = false;
-        if (ok && entries == 0) ok = false;
+        if (ok && entries > 0) {
+            ok = CloseArchive(QX_CREATED_WITH_TEXT);
+        } else {
+            AbandonArchive(delSecure);
+            ok = false;
+        }
     }
 
     if (!ok) {
-        // Nothing was deleted: the (partial) archive is simply removed.
-        DeleteFileEx(archive, delSecure);
+        // Nothing was deleted, and no archive has the name.
         packedSources.clear();
         deleteAfterZip = false;
     }

@@ -1478,22 +1478,6 @@ private:
     TQXFile* files_;
 };
 
-// Writes the content a message yielded. A message may carry an empty
-// content, which gives an empty file (the whole-file writer takes only data).
-bool WriteContent(const char* path, const BYTE* data, DWORD length)
-{
-    if (length > 0)
-        return WriteWholeFile(path, data, length);
-    qx::File file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    char text[1024];
-    FormatText(text, sizeof text, "This file '%s' could not be written! - (%s)", path,
-               file ? "" : "Create or open file failed!");
-    if (file)
-        SetLastError(0);  // an existing file was replaced: no failure
-    return QXReport(static_cast<bool>(file), "FileAPI", 911, text);
-}
-
 }  // namespace
 
 bool TQXCrypt::SignFile(const char* storeName, const char* subject, const char* inputPath,
@@ -1505,7 +1489,7 @@ bool TQXCrypt::SignFile(const char* storeName, const char* subject, const char* 
     uint32_t resultLength = 0;
     if (inputPath && outputPath && files->ReadWholeFile(inputPath, &input.data, &input.length) &&
         SignBuffer(storeName, subject, input.data, input.length, &result, &resultLength))
-        ok = WriteWholeFile(outputPath, result, resultLength);
+        ok = WriteWholeFile(outputPath, result, resultLength, wipeOutputs_);
     FreeBuffer(result);
     return Report(ok, 2440, "This file could not be signed!");
 }
@@ -1528,7 +1512,7 @@ bool TQXCrypt::VerifyFile(const char* inputPath, const char* outputPath, Certifi
                 FreeCertificate(signerCert);
         }
         if (verified)
-            ok = WriteContent(outputPath, result, resultLength);
+            ok = WriteWholeContent(outputPath, result, resultLength, wipeOutputs_);
     }
     FreeBuffer(result);
     return Report(ok, 2582, "This file could not be verified!");
@@ -1544,7 +1528,7 @@ bool TQXCrypt::EncryptFile(const char* storeName, const char* subject, const cha
     if (storeName && subject && inputPath && outputPath &&
         files->ReadWholeFile(inputPath, &input.data, &input.length) &&
         EncryptBuffer(storeName, subject, input.data, input.length, &result, &resultLength))
-        ok = WriteWholeFile(outputPath, result, resultLength);
+        ok = WriteWholeFile(outputPath, result, resultLength, wipeOutputs_);
     FreeBuffer(result);
     return Report(ok, 2796, "This file could not be encrypted!");
 }
@@ -1557,7 +1541,7 @@ bool TQXCrypt::DecryptFile(const char* storeName, const char* inputPath, const c
     uint32_t resultLength = 0;
     if (inputPath && outputPath && files->ReadWholeFile(inputPath, &input.data, &input.length) &&
         DecryptBuffer(storeName, input.data, input.length, &result, &resultLength))
-        ok = WriteContent(outputPath, result, resultLength);
+        ok = WriteWholeContent(outputPath, result, resultLength, wipeOutputs_);
     FreeBuffer(result);
     return Report(ok, 2939, "This file could not be decrypted!");
 }

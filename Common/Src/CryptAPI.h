@@ -167,7 +167,11 @@ public:
                        BYTE** output, uint32_t* outputLength);
     bool FreeBuffer(BYTE* buffer);
 
-    // Whole files. The output is written only when the message step succeeded.
+    // Whole files. The output is written only when the message step succeeded,
+    // as a new file (WriteWholeFile): the output's name must be free, and it
+    // never holds an incomplete output. With wipe set, what a failed write
+    // leaves is overwritten before it is removed.
+    void WipeFailedOutputs(bool wipe) { wipeOutputs_ = wipe; }
     bool SignFile(const char* storeName, const char* subject, const char* inputPath,
                   const char* outputPath);
     // `signer` is filled from the signer's certificate (also when the
@@ -180,6 +184,7 @@ public:
 private:
     bool Report(bool ok, int location, const char* text);
     std::unique_ptr<QXKeptStores> kept_;
+    bool wipeOutputs_ = false;
 };
 
 // Opens a system store with a provider of its own (TQXCrypt::OpenStore); the

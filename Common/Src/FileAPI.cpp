@@ -3,6 +3,7 @@
 
 #include <winioctl.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,6 +17,8 @@ const char kWriteMessage[] = "This file '%s' could not be written! - (%s)";
 const char kIoReason[] = "File could not be write or read!";
 const char kOpenReason[] = "Create or open file failed!";
 const char kFullReason[] = "Storage capacity destination drive exeeded!";
+const char kExistsReason[] = "File already exists!";
+const char kNoTempReason[] = "No temporary name is free in this folder!";
 
 DiskFreeQuery g_diskFreeQuery = nullptr;
 
@@ -58,6 +61,58 @@ bool WriteChunks(HANDLE file, const unsigned char* data, uint64_t length)
 const char* WriteFailureReason(DWORD code)
 {
     return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ? kFullReason : kIoReason;
+}
+
+// Overwrites the first size bytes of an open file three times, with 0xFF,
+// 0x00 and 0xAA, each pass flushed to the disk; not reporting.
+bool OverwriteOpenFile(HANDLE file, uint64_t size)
+{
+    uint64_t chunk = size < QX_FILE_CHUNK ? size : QX_FILE_CHUNK;
+    if (chunk == 0)
+        return true;
+    unsigned char* buffer = static_cast<unsigned char*>(malloc(static_cast<size_t>(chunk)));
+    if (!buffer) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    static const unsigned char kPasses[3] = {0xFF, 0x00, 0xAA};
+    bool ok = true;
+    for (unsigned char value : kPasses) {
+        memset(buffer, value, static_cast<size_t>(chunk));
+        LARGE_INTEGER start{};
+        ok = SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
+        for (uint64_t done = 0; ok && done < size;) {
+            uint64_t part = size - done < chunk ? size - done : chunk;
+            ok = WriteChunks(file, buffer, part);
+            done += part;
+        }
+        if (ok)
+            ok = FlushFileBuffers(file) != FALSE;
+        if (!ok)
+            break;
+    }
+    free(buffer);
+    return ok;
+}
+
+// The temporary name number n for a folder that leaves room characters for
+// a name: "~tvwXXXX.tmp" where it fits, else "~" and base-36 digits (only
+// digits for a room of one character).
+void TemporaryName(unsigned n, size_t room, char* out)
+{
+    if (room >= 12) {
+        FormatText(out, 16, "~tvw%04X.tmp", n & 0xFFFF);
+        return;
+    }
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    size_t length = 0;
+    if (room >= 2)
+        out[length++] = '~';
+    while (length < room) {
+        out[length++] = kDigits[n % 36];
+        n /= 36;
+    }
+    out[length] = 0;
 }
 
 bool ReportFileFailure(int location, const char* format, const char* path, const char* reason)
@@ -165,101 +220,212 @@ uint64_t GetDiskFree(const char* path)
     return available.QuadPart > QX_DISK_FREE_CAP ? QX_DISK_FREE_CAP : available.QuadPart;
 }
 
-bool WriteWholeFile(const char* path, const void* data, DWORD length)
+namespace {
+
+bool WriteNewFile(const char* path, const void* data, DWORD length, bool wipe)
 {
-    if (!path || !data || !path[0] || length == 0 || !PathFits(path)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return ReportFileFailure(911, kWriteMessage, path, kBadName);
-    }
-    if (static_cast<uint64_t>(length) >= GetDiskFree(path)) {
+    if (length > 0 && static_cast<uint64_t>(length) >= GetDiskFree(path)) {
         SetLastError(ERROR_DISK_FULL);
         return ReportFileFailure(911, kWriteMessage, path, kFullReason);
     }
-    // A file that is not there yet is made at its name (and never replaces
-    // one that appears meanwhile). Otherwise the data go to a new file beside
-    // the target first; only a complete file replaces what was there, so a
-    // failed write loses nothing. A folder too long for a temporary name
-    // beside it is written directly. What a failed write made goes again.
-    char folder[256];
-    char temp[MAX_PATH];
-    SplitPath(path, folder, nullptr, nullptr);
-    bool direct = strlen(folder) > MAX_PATH - 14;
-    qx::File file;
-    const char* target = path;
-    if (!direct) {
-        file.reset(OpenShared(path, GENERIC_WRITE, CREATE_NEW));
-        if (!file) {
-            if (!GetTempFileNameA(folder[0] ? folder : ".", "tvw", 0, temp))
-                return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
-            target = temp;
-        }
-    }
-    bool made = static_cast<bool>(file);  // the target itself, made by this call
-    if (!file) {
-        file.reset(OpenShared(target, GENERIC_WRITE, CREATE_ALWAYS));
-        if (!file) {
-            DWORD code = GetLastError();
-            if (target == temp)
-                DeleteFileA(temp);
-            SetLastError(code);
-            return ReportFileFailure(911, kWriteMessage, path, kOpenReason);
-        }
-    }
-    bool ok = WriteChunks(file.get(), static_cast<const unsigned char*>(data), length) &&
-              FlushFileBuffers(file.get());
-    // A failed step keeps its own error: the handle then goes with its owner.
-    ok = ok && file.close();
-    file.reset();
-    if (ok && target == temp)
-        ok = MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-    if (!ok) {
-        DWORD code = GetLastError();
-        if (target == temp)
-            DeleteFileA(temp);
-        else if (made)
-            DeleteFileA(path);
-        SetLastError(code);
-        return ReportFileFailure(911, kWriteMessage, path, WriteFailureReason(code));
-    }
+    TQXNewFile file;
+    if (!file.Create(path, wipe) || !file.Write(data, length) || !file.Commit())
+        return file.ReportFailure();
     char message[1024];
     FormatText(message, sizeof message, kWriteMessage, path, "");
     return QXReport(true, kUnit, 911, message);
 }
 
+}  // namespace
+
+bool WriteWholeFile(const char* path, const void* data, DWORD length, bool wipe)
+{
+    if (!path || !data || !path[0] || length == 0 || !PathFits(path)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return ReportFileFailure(911, kWriteMessage, path, kBadName);
+    }
+    return WriteNewFile(path, data, length, wipe);
+}
+
+bool WriteWholeContent(const char* path, const void* data, DWORD length, bool wipe)
+{
+    if (!path || (!data && length > 0) || !PathFits(path)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return ReportFileFailure(911, kWriteMessage, path, kBadName);
+    }
+    return WriteNewFile(path, data, length, wipe);
+}
+
+bool CopyToNewFile(const char* source, const char* target, bool wipe)
+{
+    qx::File input(PathFits(source) ? OpenShared(source, GENERIC_READ, OPEN_EXISTING)
+                                    : INVALID_HANDLE_VALUE);
+    if (!input)
+        return ReportFileFailure(1046, kReadMessage, source, "This file does not exist!");
+    LARGE_INTEGER size{};
+    FILETIME created{}, accessed{}, written{};
+    if (!GetFileSizeEx(input.get(), &size) ||
+        !GetFileTime(input.get(), &created, &accessed, &written))
+        return ReportFileFailure(1046, kReadMessage, source, kIoReason);
+    TQXNewFile copy;
+    if (!copy.Create(target, wipe))
+        return copy.ReportFailure();
+    uint64_t total = static_cast<uint64_t>(size.QuadPart);
+    DWORD chunk = total < QX_FILE_CHUNK ? static_cast<DWORD>(total) : QX_FILE_CHUNK;
+    unsigned char* buffer = static_cast<unsigned char*>(malloc(chunk ? chunk : 1));
+    if (!buffer)
+        return ReportFileFailure(1046, kReadMessage, source, "Memory (RAM) could not be allocated!");
+    bool read = true;
+    bool ok = true;
+    for (uint64_t done = 0; ok && done < total;) {
+        DWORD got = 0;
+        read = ReadFile(input.get(), buffer, chunk, &got, nullptr) != FALSE && got > 0;
+        if (!read) {
+            if (GetLastError() == 0)
+                SetLastError(ERROR_HANDLE_EOF);
+            break;
+        }
+        ok = copy.Write(buffer, got);
+        done += got;
+    }
+    free(buffer);
+    if (!read)
+        return ReportFileFailure(1046, kReadMessage, source, kIoReason);
+    // As a copy of the platform's: the time of the content comes along.
+    if (ok)
+        SetFileTime(copy.Handle(), nullptr, nullptr, &written);
+    if (!ok || !copy.Commit())
+        return copy.ReportFailure();
+    char message[1024];
+    FormatText(message, sizeof message, kWriteMessage, target, "");
+    return QXReport(true, kUnit, 911, message);
+}
+
+// ---------------------------------------------------------------------------
+// New files
+
+bool TQXNewFile::Fail(const char* reason, DWORD code)
+{
+    reason_ = reason;
+    code_ = code;
+    Discard();
+    SetLastError(code);
+    return false;
+}
+
+bool TQXNewFile::Create(const char* path, bool wipe)
+{
+    Discard();
+    wipe_ = wipe;
+    reason_ = nullptr;
+    code_ = 0;
+    target_[0] = 0;
+    char folder[256];
+    char name[256];
+    if (!PathFits(path) || !CopyText(target_, sizeof target_, path) ||
+        !SplitPath(path, folder, name, nullptr) || !name[0])
+        return Fail(kBadName, ERROR_INVALID_PARAMETER);
+    // The name is made of the folder as given and a temporary name that fits
+    // into what the folder leaves of 255 characters (at least the length of
+    // the name itself).
+    size_t room = 255 - strlen(folder);
+    static std::atomic<unsigned> sequence{0};
+    unsigned seed = GetTickCount() ^ (GetCurrentThreadId() << 12) ^ (sequence++ * 0x9E37u);
+    DWORD code = ERROR_FILE_EXISTS;
+    for (unsigned attempt = 0; attempt < 256; ++attempt) {
+        char candidate[16];
+        TemporaryName(seed + attempt, room, candidate);
+        if (_stricmp(candidate, name) == 0)
+            continue;
+        FormatText(temp_, sizeof temp_, "%s%s", folder, candidate);
+        HANDLE made = CreateFileA(temp_, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (made != INVALID_HANDLE_VALUE) {
+            file_.reset(made);
+            return true;
+        }
+        code = GetLastError();
+        // Another file of that name (or one that is being deleted): the next name.
+        bool taken = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ||
+                     (code == ERROR_ACCESS_DENIED && FileExists(temp_));
+        temp_[0] = 0;
+        if (!taken)
+            return Fail(kOpenReason, code);
+    }
+    return Fail(kNoTempReason, code);
+}
+
+bool TQXNewFile::Write(const void* data, uint64_t length)
+{
+    if (!file_)
+        return Fail(reason_ ? reason_ : kOpenReason, code_ ? code_ : ERROR_INVALID_HANDLE);
+    if (!WriteChunks(file_.get(), static_cast<const unsigned char*>(data), length)) {
+        DWORD code = GetLastError();
+        return Fail(WriteFailureReason(code), code);
+    }
+    return true;
+}
+
+bool TQXNewFile::Commit(bool replace)
+{
+    if (!temp_[0])
+        return Fail(reason_ ? reason_ : kOpenReason, code_ ? code_ : ERROR_INVALID_HANDLE);
+    if (!file_)
+        file_.reset(OpenShared(temp_, GENERIC_WRITE, OPEN_EXISTING));  // handed over
+    if (!file_) {
+        DWORD code = GetLastError();
+        return Fail(kOpenReason, code);
+    }
+    if (!FlushFileBuffers(file_.get()) || !file_.close()) {
+        DWORD code = GetLastError();
+        return Fail(WriteFailureReason(code), code);
+    }
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!MoveFileExA(temp_, target_, flags)) {
+        DWORD code = GetLastError();
+        bool taken = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
+        return Fail(taken ? kExistsReason : kOpenReason, taken ? ERROR_ALREADY_EXISTS : code);
+    }
+    temp_[0] = 0;
+    return true;
+}
+
+void TQXNewFile::Discard()
+{
+    if (!temp_[0]) {
+        file_.reset();
+        return;
+    }
+    qx::KeptError kept;
+    if (wipe_) {
+        if (!file_)
+            file_.reset(OpenShared(temp_, GENERIC_WRITE, OPEN_EXISTING));
+        LARGE_INTEGER size{};
+        if (file_ && GetFileSizeEx(file_.get(), &size))
+            OverwriteOpenFile(file_.get(), static_cast<uint64_t>(size.QuadPart));
+    }
+    file_.reset();
+    DeleteFileA(temp_);
+    temp_[0] = 0;
+}
+
+bool TQXNewFile::ReportFailure()
+{
+    SetLastError(code_);
+    return ReportFileFailure(911, kWriteMessage, target_, reason_ ? reason_ : kOpenReason);
+}
+
 namespace {
 
-// Overwrites the first size bytes of an open file in place with 0xFF, 0x00
-// and 0xAA, each pass flushed (reporting its failure).
+// Overwrites an open file in place (OverwriteOpenFile), reporting a failure.
 bool WipeOpenFile(HANDLE file, uint64_t size, const char* path)
 {
-    if (size == 0)
+    if (OverwriteOpenFile(file, size))
         return true;
-    uint64_t chunk = size < QX_FILE_CHUNK ? size : QX_FILE_CHUNK;
-    unsigned char* buffer = static_cast<unsigned char*>(malloc(static_cast<size_t>(chunk)));
-    if (!buffer)
-        return ReportFileFailure(911, kWriteMessage, path,
-                                 "Memory (RAM) could not be allocated!");
-    static const unsigned char kPasses[3] = {0xFF, 0x00, 0xAA};
-    bool ok = true;
-    for (unsigned char value : kPasses) {
-        memset(buffer, value, static_cast<size_t>(chunk));
-        LARGE_INTEGER start{};
-        ok = SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
-        for (uint64_t done = 0; ok && done < size;) {
-            uint64_t part = size - done < chunk ? size - done : chunk;
-            ok = WriteChunks(file, buffer, part);
-            done += part;
-        }
-        if (ok)
-            ok = FlushFileBuffers(file) != FALSE;
-        if (!ok)
-            break;
-    }
     DWORD code = GetLastError();
-    free(buffer);
-    if (!ok)
-        return ReportFileFailure(911, kWriteMessage, path, WriteFailureReason(code));
-    return true;
+    if (code == ERROR_NOT_ENOUGH_MEMORY)
+        return ReportFileFailure(911, kWriteMessage, path, "Memory (RAM) could not be allocated!");
+    return ReportFileFailure(911, kWriteMessage, path, WriteFailureReason(code));
 }
 
 bool MarkForDeletion(HANDLE file, bool remove)

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <cstdint>
 
+#include "QXHandles.h"
 #include "QXTools.h"
 
 // The saved state of a file, taken before an operation and given to its output.
@@ -42,8 +43,18 @@ uint64_t GetDiskFree(const char* path);
 typedef BOOL(WINAPI* DiskFreeQuery)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
 void SetDiskFreeQuery(DiskFreeQuery query);
 
-// Creates or truncates the file and writes length bytes (reporting).
-bool WriteWholeFile(const char* path, const void* data, DWORD length);
+// Writes length bytes as a new file of that name (reporting). The data go
+// to a temporary file beside it first (see TQXNewFile): the name gets the
+// file only once it is whole, and a file found at the name then is never
+// replaced (the write fails with "File already exists!"). With wipe, what
+// a failed write leaves is overwritten before it is removed.
+bool WriteWholeFile(const char* path, const void* data, DWORD length, bool wipe = false);
+// The same for a content that may be empty (length 0, data then may be
+// null): an empty content gives an empty file.
+bool WriteWholeContent(const char* path, const void* data, DWORD length, bool wipe = false);
+// Copies a file to a new file of the name target, as WriteWholeFile writes
+// one; the last-write time comes along (reporting).
+bool CopyToNewFile(const char* source, const char* target, bool wipe = false);
 // Overwrites the file in place with 0xFF, 0x00 and 0xAA; true at once for an
 // empty or missing file.
 bool WipeFile(const char* path);
@@ -61,6 +72,50 @@ bool CreateDirectoryTree(const char* path);
 bool RelativeToBase(const char* base, char* path);
 // The temporary folder without its trailing '\' into 256 characters (reporting).
 bool GetTempDir(char* destination);
+
+// A new file that gets its name only once it is whole: Create makes an empty
+// file under a free temporary name in the folder of the name ("~tvwXXXX.tmp",
+// or a shorter one where the folder leaves less room; never the name
+// itself), Write fills it, and Commit flushes it to the disk and renames it
+// to the name, without replacing a file that appeared there meanwhile. A
+// writer that is killed leaves at most the temporary file, never an
+// incomplete file under the name. Whatever was not committed is removed by
+// Discard and by the destructor (overwritten first with wipe). The calls do
+// not report; ReportFailure reports the last failure as the file helper's
+// write failure of the name.
+class TQXNewFile {
+public:
+    TQXNewFile() = default;
+    ~TQXNewFile() { Discard(); }
+    TQXNewFile(const TQXNewFile&) = delete;
+    TQXNewFile& operator=(const TQXNewFile&) = delete;
+
+    bool Create(const char* path, bool wipe = false);
+    bool Write(const void* data, uint64_t length);
+    // Closes the temporary file for a writer that opens it by its path
+    // (TemporaryPath); Commit opens it again to flush it.
+    bool HandOver() { return file_.close(); }
+    // replace: a file at the name may be replaced (only where the user has
+    // agreed to replace it); otherwise the commit fails with
+    // ERROR_ALREADY_EXISTS and that file stays as it is.
+    bool Commit(bool replace = false);
+    void Discard();
+    // Whether Discard overwrites the file first (as Create was told).
+    void WipeOnDiscard(bool wipe) { wipe_ = wipe; }
+    HANDLE Handle() const { return file_.get(); }
+    const char* TemporaryPath() const { return temp_; }
+    bool ReportFailure();
+
+private:
+    bool Fail(const char* reason, DWORD code);
+
+    qx::File file_;
+    char target_[256] = "";
+    char temp_[256] = "";  // empty once committed or discarded
+    bool wipe_ = false;
+    const char* reason_ = nullptr;
+    DWORD code_ = 0;
+};
 
 class TQXFile : public TQXTools {
 public:

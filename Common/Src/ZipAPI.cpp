@@ -60,19 +60,6 @@ bool IsSafeEntryName(const char* name)
 // never carries a code left by an earlier, unrelated call.
 void ClearSystemError() { SetLastError(0); }
 
-// A short write has no error code of its own: the disk is full.
-bool WriteAll(HANDLE file, const char* data, DWORD length)
-{
-    DWORD done = 0;
-    if (!WriteFile(file, data, length, &done, nullptr))
-        return false;
-    if (done != length) {
-        SetLastError(ERROR_DISK_FULL);
-        return false;
-    }
-    return true;
-}
-
 // DOS dates run from 1980 to 2107; a time outside gives the nearest one.
 uint32_t DosFromSystemTime(const SYSTEMTIME& st)
 {
@@ -139,8 +126,10 @@ TQXZip::TQXZip()
 
 TQXZip::~TQXZip()
 {
+    // A new archive that was never closed does not get its name.
     if (zipHandle)
         zipClose(zipHandle, nullptr);
+    staged.Discard();
 }
 
 bool TQXZip::Report(bool ok, int line, const char* text)
@@ -177,12 +166,9 @@ bool TQXZip::OnDeleteSource(const char* path) { return path != nullptr; }
 
 // ---------------------------------------------------------------- packing
 
-bool TQXZip::OpenArchive(const char* base, const char* archive, bool create, int newLevel)
+bool TQXZip::OpenWriter(const char* base, const char* archive, const char* file, bool append,
+                        int newLevel)
 {
-    if (!base || !archive)
-        return false;
-    if (zipHandle)
-        CloseArchive(nullptr);
     bool ok = CopyText(baseDir, sizeof baseDir, base);
     StripTrailingBackslash(baseDir);
     currentDir[0] = archivePath[0] = 0;
@@ -190,16 +176,37 @@ bool TQXZip::OpenArchive(const char* base, const char* archive, bool create, int
     level = newLevel;
     if (ok && strlen(archive) < sizeof archivePath) {
         ClearSystemError();
-        zipHandle = zipOpen(archive, create ? 0 : 1, nullptr);
+        zipHandle = zipOpen(file, append ? 1 : 0, nullptr);
         if (zipHandle)
             CopyText(archivePath, sizeof archivePath, archive);
     } else {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
     }
-    return ReportNamed(zipHandle != nullptr, 1570, kOpenError, archive, nullptr);
+    return zipHandle != nullptr;
 }
 
-bool TQXZip::CloseArchive(const char* comment)
+bool TQXZip::OpenArchive(const char* base, const char* archive, bool create, int newLevel)
+{
+    if (!base || !archive)
+        return false;
+    if (zipHandle)
+        CloseArchive(nullptr);
+    const char* file = archive;
+    bool ok = true;
+    if (create) {
+        // The file the library fills is a temporary one beside the archive.
+        ok = staged.Create(archive) && staged.HandOver();
+        if (!ok)
+            staged.ReportFailure();
+        file = staged.TemporaryPath();
+    }
+    ok = ok && OpenWriter(base, archive, file, !create, newLevel);
+    if (!ok && create)
+        staged.Discard();
+    return ReportNamed(ok, 1570, kOpenError, archive, nullptr);
+}
+
+bool TQXZip::CloseWriter(const char* comment)
 {
     bool ok = false;
     if (zipHandle) {
@@ -210,7 +217,34 @@ bool TQXZip::CloseArchive(const char* comment)
         entryCount = 0;
         zipHandle = nullptr;
     }
+    return ok;
+}
+
+bool TQXZip::CloseArchive(const char* comment)
+{
+    bool open = zipHandle != nullptr;
+    bool ok = CloseWriter(comment);
+    // A new archive gets its name only now, whole; never in place of a file
+    // that took the name meanwhile.
+    if (open && staged.TemporaryPath()[0]) {
+        staged.WipeOnDiscard(wipe);
+        if (ok) {
+            ok = staged.Commit();
+            if (!ok)
+                staged.ReportFailure();
+        }
+        staged.Discard();
+    }
     return Report(ok, 1597, kCloseError);
+}
+
+bool TQXZip::AbandonArchive(bool wipeArchive)
+{
+    bool open = zipHandle != nullptr;
+    CloseWriter(nullptr);
+    staged.WipeOnDiscard(wipeArchive);
+    staged.Discard();
+    return open;
 }
 
 bool TQXZip::Zip(const char* archive, const char* source, const char* comment, uint32_t total,
@@ -294,14 +328,18 @@ bool TQXZip::AddFile(const char* path, const char* comment, uint32_t total)
 {
     if (!path || !*path || abort)
         return false;
-    char upperPath[256], upperZip[256];
-    if (CopyText(upperPath, sizeof upperPath, path) &&
-        CopyText(upperZip, sizeof upperZip, zipPath)) {
-        CharUpperA(upperPath);
-        CharUpperA(upperZip);
-        if (strcmp(upperPath, upperZip) == 0) {
-            ClearLastError();  // the archive being built is never added to itself
-            return true;
+    // The archive being built is never added to itself, nor is the file that
+    // it is written to until it gets its name.
+    for (const char* archiveFile : {static_cast<const char*>(zipPath), staged.TemporaryPath()}) {
+        char upperPath[256], upperZip[256];
+        if (archiveFile[0] && CopyText(upperPath, sizeof upperPath, path) &&
+            CopyText(upperZip, sizeof upperZip, archiveFile)) {
+            CharUpperA(upperPath);
+            CharUpperA(upperZip);
+            if (strcmp(upperPath, upperZip) == 0) {
+                ClearLastError();
+                return true;
+            }
         }
     }
     if (!AddEntry(path, nullptr, comment, entryCount, total))
@@ -413,19 +451,37 @@ bool TQXZip::RemoveEntry(const char* archive, const char* name)
     uint32_t savedCount = entryCount;
     strcpy(savedBase, baseDir);
     strcpy(savedCurrent, currentDir);
+    // A new archive that is still being written is rewritten in its
+    // temporary file, which it keeps until it is closed.
+    bool inStaged = wasOpen && staged.TemporaryPath()[0] && _stricmp(archivePath, archiveCopy) == 0;
+    const char* file = inStaged ? staged.TemporaryPath() : archiveCopy;
     if (wasOpen) {
         baseDir[0] = currentDir[0] = 0;
         entryCount = 0;
-        CloseArchive(nullptr);
+        if (inStaged)
+            CloseWriter(nullptr);
+        else
+            CloseArchive(nullptr);
     }
     ClearSystemError();
-    zipFile handle = zipOpen(archiveCopy, 1, entry);
+    zipFile handle = zipOpen(file, 1, entry);
     bool ok = handle != nullptr;
     if (ok)
         zipClose(handle, nullptr);
-    if (wasOpen && ok && OpenArchive(savedBase, archiveCopy, false, -1)) {
-        strcpy(currentDir, savedCurrent);
-        entryCount = savedCount;
+    bool reopened = false;
+    if (wasOpen && ok) {
+        reopened = inStaged ? ReportNamed(OpenWriter(savedBase, archiveCopy, file, true, -1), 1570,
+                                          kOpenError, archiveCopy, nullptr)
+                            : OpenArchive(savedBase, archiveCopy, false, -1);
+        if (reopened) {
+            strcpy(currentDir, savedCurrent);
+            entryCount = savedCount;
+        }
+    }
+    // A new archive that cannot be written on never gets its name.
+    if (inStaged && !reopened) {
+        staged.WipeOnDiscard(wipe);
+        staged.Discard();
     }
     return Report(ok, 1430, kRemoveError);
 }
@@ -578,37 +634,28 @@ bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, 
         ~EntryGuard() { unzCloseCurrentFile(h); }
     } entryGuard{handle};
 
-    // An existing file is replaced only once the new one is complete: it is
-    // written beside under a temporary name and moved over it at the end.
-    // One that cannot be read exists all the same.
+    // Every file is written beside its name under a temporary one and gets
+    // the name only once it is whole. An existing file is replaced only when
+    // the hook agreed and left it there; a hook that moved it away, or a
+    // file that was not there, leaves nothing to replace: a file that takes
+    // the name meanwhile stays and the entry fails. One that cannot be read
+    // exists all the same.
     bool exists = NameTaken(target);
     if (exists && !OnUnzipOverwrite(target))
         return false;
+    bool replace = exists && NameTaken(target);
     char folder[256];
     size_t folderLen = (size_t)(last - target);
     memcpy(folder, target, folderLen);
     folder[folderLen] = 0;
-    char writePath[256];
-    if (exists) {
-        int n = snprintf(writePath, sizeof writePath, "%s\\~qx%08lx.tmp", folder,
-                         (unsigned long)(GetTickCount() ^ GetCurrentThreadId()));
-        if (n < 0 || (size_t)n >= sizeof writePath) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            return ReportNamed(false, 992, kReadError, entryName,
-                               "gives a path in the target folder that is too long!");
-        }
-    } else {
-        strcpy(writePath, target);
-    }
 
-    qx::File out(CreateFileA(writePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out && folderLen > 0) {
+    TQXNewFile out;
+    bool created = out.Create(target);
+    if (!created && folderLen > 0) {
         CreateDirectoryPath(folder);
-        out.reset(CreateFileA(writePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+        created = out.Create(target);
     }
-    if (!out)
+    if (!created)
         return ReportNamed(false, 992, kReadError, entryName, "could not be created!");
 
     int got;
@@ -617,28 +664,24 @@ bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, 
         ClearSystemError();
         got = unzReadCurrentFile(handle, buffer, QX_UNZIP_CHUNK);
         if (got > 0)
-            written = WriteAll(out.get(), buffer, (DWORD)got);
+            written = out.Write(buffer, (DWORD)got);
     } while (got > 0 && written && !abort);
     bool ok = got == 0 && written && !abort;
-    const char* cause = !written ? "could not be written!" : got < 0 ? "is damaged!" : nullptr;
-    DWORD code = GetLastError();
-    if (!out.close() && ok) {
-        ok = false;
-        cause = "could not be written!";
-        code = GetLastError();
-    }
-    if (ok && exists) {
-        ok = MoveFileExA(writePath, target, MOVEFILE_REPLACE_EXISTING) != 0;
-        if (!ok) {
-            cause = "could not replace the existing file!";
-            code = GetLastError();
-        }
-    }
     if (!ok) {
         // Nothing partial stays: a failed entry leaves no file of its own.
-        DeleteFileA(writePath);
+        const char* cause = !written ? "could not be written!" : got < 0 ? "is damaged!" : nullptr;
+        DWORD code = GetLastError();
+        out.Discard();
         SetLastError(code);
         return ReportNamed(false, 992, kReadError, entryName, cause);
+    }
+    if (!out.Commit(replace)) {
+        DWORD code = GetLastError();
+        if (code == ERROR_ALREADY_EXISTS)
+            out.ReportFailure();  // a file took the name meanwhile: it stays
+        SetLastError(code);
+        return ReportNamed(false, 992, kReadError, entryName,
+                           replace ? "could not replace the existing file!" : "could not be written!");
     }
     return SetFileTimeFromDos(target, (uint32_t)info.dosDate);
 }

@@ -49,13 +49,20 @@ public:
     // --- packing: OpenArchive, Zip per selected path, CloseArchive -------------
     // Entry names are paths relative to base. create: a new archive, else
     // entries are added to the existing one. level -1 default, 0 stored.
+    // A new archive is written under a temporary name beside its name and
+    // gets that name only from CloseArchive, once it is whole (TQXNewFile).
     bool OpenArchive(const char* base, const char* archive, bool create, int level);
     bool Zip(const char* archive, const char* source, const char* comment, uint32_t total,
              bool deleteSource, bool wipe);
     // Writes the archive's directory with the global comment (may be null: the
-    // present one stays); false when none was open or the archive could not be
-    // written completely.
+    // present one stays) and gives a new archive its name; false when none was
+    // open, the archive could not be written completely, or a file took its
+    // name meanwhile (that file stays; the new archive is removed).
     bool CloseArchive(const char* comment);
+    // Closes the open archive without naming a new one: its file is removed
+    // (overwritten first with wipe). An archive that was added to keeps what
+    // was written to it. False when none was open.
+    bool AbandonArchive(bool wipe);
     bool AddTree(const char* folder, const char* comment, uint32_t total);
     bool AddFile(const char* path, const char* comment, uint32_t total);
     // name null: the path relative to the base folder.
@@ -99,9 +106,15 @@ protected:
     uint32_t entryCount;        // successful AddEntry calls since OpenArchive
 
 private:
+    // Opens file as the archive named archive (file is the temporary file of
+    // a new archive, or the archive itself); the fields as OpenArchive sets them.
+    bool OpenWriter(const char* base, const char* archive, const char* file, bool append,
+                    int newLevel);
+    bool CloseWriter(const char* comment);
     bool Report(bool ok, int line, const char* text);
     // The message followed by the file or entry it concerns and, when given,
     // why: "<text> - ('<name>' <cause>)".
     bool ReportNamed(bool ok, int line, const char* text, const char* name, const char* cause);
     bool entryWritten;          // the last AddEntry wrote an entry (not skipped)
+    TQXNewFile staged;          // the file of a new archive until it gets its name
 };

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "TestErrors.h"
 #include "TestFiles.h"
+#include "WriteWatch.h"
 
 using tvtest::Contains;
 using tvtest::TakeError;
@@ -230,38 +232,77 @@ TEST_F(FileApiTest, GetAvailVirtualIsMeasuredIn64Bits)
     }
 }
 
-TEST_F(FileApiTest, WriteWholeFileWritesAndTruncates)
+TEST_F(FileApiTest, WriteWholeFileWritesANewFileAndNeverReplacesOne)
 {
     std::string file = dir / "out.bin";
-    tvtest::WriteFileBytes(file, std::string(10000, 'o'));
     std::string data = tvtest::PatternBytes(4500000, 3);
     ASSERT_TRUE(WriteWholeFile(file.c_str(), data.data(), static_cast<DWORD>(data.size())));
-    EXPECT_EQ(data, tvtest::ReadFileBytes(file));
-    ASSERT_TRUE(WriteWholeFile(file.c_str(), "xy", 2));
-    EXPECT_EQ("xy", tvtest::ReadFileBytes(file));
-    EXPECT_EQ(std::vector<std::string>{"out.bin"}, Listing(dir.path()));
+    EXPECT_TRUE(data == tvtest::ReadFileBytes(file));
     EXPECT_EQ("", TakeError());
-}
-
-TEST_F(FileApiTest, AFailedWriteKeepsTheOldFile)
-{
-    std::string file = dir / "keep.bin";
-    tvtest::WriteFileBytes(file, "old contents");
-    // Another program reads the file and does not allow it to be replaced.
-    HANDLE reader = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
-    bool written = WriteWholeFile(file.c_str(), "new", 3);
-    CloseHandle(reader);
-    if (written) {
-        EXPECT_EQ("new", tvtest::ReadFileBytes(file)) << "replaced whole or not at all";
-    } else {
-        EXPECT_EQ("old contents", tvtest::ReadFileBytes(file));
-        EXPECT_TRUE(Contains(TakeError(), "File could not be write or read!"));
+    // A file at the name is someone's: it stays as it is, also one that
+    // cannot be read, and the write says why it failed.
+    struct Row {
+        const char* what;
+        DWORD share;  // of another program that holds the file; 1: nobody holds it
+    } rows[] = {{"not held", 1}, {"held for reading", FILE_SHARE_READ | FILE_SHARE_WRITE},
+                {"held without sharing", 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        HANDLE holder = row.share == 1 ? INVALID_HANDLE_VALUE
+                                       : CreateFileA(file.c_str(), GENERIC_READ, row.share, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr);
+        ASSERT_TRUE(row.share == 1 || holder != INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(WriteWholeFile(file.c_str(), "xy", 2));
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
+        int32_t code = 0;
+        std::string error = TakeError(&code);
+        EXPECT_TRUE(Contains(error, "out.bin' could not be written! - (File already exists!)")) << error;
+        EXPECT_EQ(ERROR_ALREADY_EXISTS, code) << error;
+        EXPECT_TRUE(data == tvtest::ReadFileBytes(file)) << "the old file is kept";
+        EXPECT_EQ(std::vector<std::string>{"out.bin"}, Listing(dir.path())) << "no stray file";
     }
-    EXPECT_EQ(std::vector<std::string>{"keep.bin"}, Listing(dir.path())) << "no stray file";
 }
 
+// A file that appears at the name while the data are written stays as it
+// is; the new file goes, wiped first with wipe (three more passes over it).
+TEST_F(FileApiTest, AFileThatAppearsWhileTheDataAreWrittenIsNeverReplaced)
+{
+    for (bool wipe : {false, true}) {
+        SCOPED_TRACE(wipe ? "wiped" : "not wiped");
+        std::string file = dir / "late.bin";
+        std::string data = tvtest::PatternBytes(300000, 5);
+        std::vector<std::string> writes;  // the names written, at each write
+        bool planted = false;
+        bool written = true;
+        {
+            tvtest::WriteWatch watch([&](tvtest::WriteWatch::Event event, const std::string& path) {
+                if (event == tvtest::WriteWatch::Event::Write)
+                    writes.push_back(tvtest::BaseName(path));
+                if (!planted && !tvtest::Exists(file)) {
+                    tvtest::WriteFileBytes(file, "SQUATTER");
+                    planted = true;
+                }
+            });
+            ASSERT_TRUE(watch.ok());
+            written = WriteWholeFile(file.c_str(), data.data(), static_cast<DWORD>(data.size()), wipe);
+        }
+        EXPECT_TRUE(planted);
+        EXPECT_FALSE(written);
+        int32_t code = 0;
+        std::string error = TakeError(&code);
+        EXPECT_TRUE(Contains(error, "late.bin' could not be written! - (File already exists!)")) << error;
+        EXPECT_EQ(ERROR_ALREADY_EXISTS, code) << error;
+        EXPECT_EQ("SQUATTER", tvtest::ReadFileBytes(file));
+        EXPECT_EQ(std::vector<std::string>{"late.bin"}, Listing(dir.path())) << "no stray file";
+        // Every write went to the temporary file: the data once, and the wipe.
+        ASSERT_EQ(writes.size(), wipe ? 4u : 1u);
+        for (const std::string& name : writes)
+            EXPECT_EQ(name, writes[0]);
+        EXPECT_NE(writes[0], "late.bin");
+        DeleteFileA(file.c_str());
+    }
+}
 
 TEST_F(FileApiTest, AWriteThatRunsOutOfDiskSpaceSaysSoAndKeepsTheOldFile)
 {
@@ -285,8 +326,7 @@ TEST_F(FileApiTest, AWriteThatRunsOutOfDiskSpaceSaysSoAndKeepsTheOldFile)
     EXPECT_FALSE(Contains(error, "(0xb7)")) << error;
     EXPECT_EQ("old contents", tvtest::ReadFileBytes(file));
     EXPECT_EQ(std::vector<std::string>{"old.bin"}, Listing(folder)) << "no stray file";
-    // A file that was not there is written at its name: when that runs out
-    // of room, nothing of it stays.
+    // The same for a file that was not there: nothing of it stays.
     std::string fresh = folder + "\\new.bin";
     EXPECT_FALSE(WriteWholeFile(fresh.c_str(), big.data(), static_cast<DWORD>(big.size())));
     EXPECT_TRUE(Contains(TakeError(), "' could not be written! - (Storage capacity destination drive exeeded!)"));
@@ -294,15 +334,68 @@ TEST_F(FileApiTest, AWriteThatRunsOutOfDiskSpaceSaysSoAndKeepsTheOldFile)
     DeleteFileA(file.c_str());
 }
 
-TEST_F(FileApiTest, WriteWholeFileInAFolderOfNearlyFullLength)
+// However little room the folder leaves, the data are written under a
+// temporary name that fits beside the name, never at the name itself; where
+// no temporary name is free, the write fails and says so.
+TEST_F(FileApiTest, WriteWholeFileInFoldersOfNearlyFullLength)
 {
-    // No room for a temporary name beside the target: written directly.
-    std::string folder = dir.path() + "\\" + std::string(250 - dir.path().size(), 'l');
-    if (!CreateDirectoryA(folder.c_str(), nullptr))
-        GTEST_SKIP() << "no folder of 250 characters here";
-    std::string file = folder + "\\x.b";
-    EXPECT_TRUE(WriteWholeFile(file.c_str(), "long", 4)) << TakeError();
-    EXPECT_EQ("long", tvtest::ReadFileBytes(file));
+    struct Row {
+        size_t room;       // characters the folder leaves of 255
+        const char* name;
+        int taken;         // names of one character made beside first (of 36)
+        bool writes;
+    } rows[] = {
+        {12, "report.txt", 0, true}, {11, "report.txt", 0, true}, {5, "x.bin", 0, true},
+        {2, "xy", 0, true},          {1, "x", 0, true},           {1, "x", 34, true},
+        {1, "x", 35, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.room) + " " + row.name + " " + std::to_string(row.taken));
+        std::string folder = dir.path() + "\\" + std::string(254 - row.room - dir.path().size() - 1, 'l');
+        tvtest::RemoveTree(folder);
+        if (!CreateDirectoryA(folder.c_str(), nullptr))
+            GTEST_SKIP() << "no folder of " << folder.size() << " characters here";
+        std::vector<std::string> expected;
+        const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+        for (int i = 0, made = 0; made < row.taken; ++i) {
+            std::string one(1, kDigits[i]);
+            if (one == row.name)
+                continue;
+            tvtest::WriteFileBytes(folder + "\\" + one, "taken");
+            expected.push_back(one);
+            ++made;
+        }
+        std::string file = folder + "\\" + row.name;
+        ASSERT_EQ(file.size(), 255 - row.room + strlen(row.name));
+        std::vector<std::string> created;
+        bool written = false;
+        {
+            tvtest::WriteWatch watch([&](tvtest::WriteWatch::Event event, const std::string& path) {
+                if (event == tvtest::WriteWatch::Event::Create)
+                    created.push_back(path);
+            });
+            ASSERT_TRUE(watch.ok());
+            written = WriteWholeFile(file.c_str(), "long", 4);
+        }
+        std::string error = TakeError();
+        EXPECT_EQ(row.writes, written) << error;
+        for (const std::string& path : created) {
+            EXPECT_LE(path.size(), 255u) << path;
+            EXPECT_NE(tvtest::BaseName(path), row.name);
+        }
+        if (row.writes) {
+            EXPECT_EQ("long", tvtest::ReadFileBytes(file));
+            expected.push_back(row.name);
+        } else {
+            EXPECT_TRUE(Contains(error, "' could not be written! - (No temporary name is free in this folder!)"))
+                << error;
+        }
+        std::vector<std::string> listing = Listing(folder);
+        std::sort(listing.begin(), listing.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(expected, listing) << "no stray file";
+        tvtest::RemoveTree(folder);
+    }
 }
 
 TEST_F(FileApiTest, WriteWholeFileRefusals)

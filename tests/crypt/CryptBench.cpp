@@ -204,6 +204,9 @@ int Bare(const std::string& job, int argc, char** argv, double* seconds)
 int Ours(const std::string& job, int argc, char** argv, double* seconds)
 {
     TQXCrypt crypt;
+    // A job writes its output to a free name (an old output has been moved
+    // aside by its question): the output of an earlier run goes first.
+    DeleteFileA(argv[argc - 1]);
     double t0 = Now();
     bool ok = false;
     if (job == "sign" && argc == 7)
@@ -232,6 +235,13 @@ int Small(int argc, char** argv)
     TQXCrypt crypt;
     crypt.KeepStoresOpen(true);
     std::string data(1024, 'x');
+    std::string folder = argv[5];
+    if (!WriteAll((folder + "\\small.bin").c_str(), reinterpret_cast<const BYTE*>(data.data()),
+                  1024))
+        return 5;
+    // The outputs are new files, as in a job.
+    for (int i = 0; i < n; ++i)
+        DeleteFileA((folder + "\\small" + std::to_string(i) + ".sgn").c_str());
     double t0 = Now();
     for (int i = 0; i < n; ++i) {
         BYTE* out = nullptr;
@@ -242,10 +252,6 @@ int Small(int argc, char** argv)
         crypt.FreeBuffer(out);
     }
     double t1 = Now();
-    std::string folder = argv[5];
-    if (!WriteAll((folder + "\\small.bin").c_str(), reinterpret_cast<const BYTE*>(data.data()),
-                  1024))
-        return 5;
     for (int i = 0; i < n; ++i) {
         std::string out = folder + "\\small" + std::to_string(i) + ".sgn";
         if (!crypt.SignFile(argv[3], argv[4], (folder + "\\small.bin").c_str(), out.c_str()))

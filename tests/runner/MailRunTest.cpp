@@ -53,6 +53,8 @@ TEST_F(MailTest, ZippedEnvelopeGoesToTheMailProgramWithSubjectAndAddress) {
     std::vector<std::string> files = TwoFiles();
     std::string envelope = TempFolder() + "\\data.zip.sme";
     cleanup = {envelope, TempFolder() + "\\data.zip"};
+    // An archive of that name left in the temporary folder is replaced unasked.
+    WriteFileBytes(TempFolder() + "\\data.zip", "OLD ARCHIVE");
     Set("zipfile", "Yes");
     Set("smeviaemail", "Yes");
     Set("loeschequelldatei", "Yes");  // never for an envelope's sources
@@ -71,6 +73,7 @@ TEST_F(MailTest, ZippedEnvelopeGoesToTheMailProgramWithSubjectAndAddress) {
     // Mailed: the envelope and the archive are gone, the sources stay.
     EXPECT_FALSE(Exists(envelope));
     EXPECT_FALSE(Exists(TempFolder() + "\\data.zip"));
+    EXPECT_TRUE(tvtest::ListNames(TempFolder(), "~tv*").empty());
     EXPECT_EQ(ReadFileBytes(files[0]), "alpha");
     EXPECT_EQ(ReadFileBytes(files[1]), "bravo");
     EXPECT_TRUE(boxes.Seen().empty());

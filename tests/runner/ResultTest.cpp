@@ -196,6 +196,38 @@ TEST_F(ViewTest, SeveralFilesAreNeverViewed) {
     EXPECT_EQ(ReadFileBytes(*work / "two.tvv"), "second");
 }
 
+// A copy left from an earlier viewing that is still held by a program (which
+// lets others read and write it but not remove it) is never written over:
+// the result is not shown, and the file fails and says why.
+TEST_F(ViewTest, AStaleCopyThatCannotBeRemovedIsNeverWrittenOver) {
+    std::string input = ProtectedDocument(kRoads[0]);
+    std::string before = ReadFileBytes(input);
+    WriteFileBytes(viewCopy, "STALE COPY");
+    HANDLE holder = CreateFileA(viewCopy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    Set("openfilesonly", "Yes");
+    Set("openfilessave", "No");
+    SetEnvironmentVariableA("TV_VIEWER_MODE", "keep");
+    Script("");
+
+    bool ok = RunJob(OpVerify, {input});
+    CloseHandle(holder);
+
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(ReadFileBytes(viewCopy), "STALE COPY");
+    EXPECT_FALSE(Exists(viewerLog));
+    EXPECT_EQ(ReadFileBytes(input), before);
+    // The error entry names the copy that is in the way.
+    bool named = false;
+    for (const std::string& line : LogLines("Update"))
+        if (Has(line, "|kind=0|") && Has(Lower(line), Lower("'" + viewCopy + "'"))) named = true;
+    EXPECT_TRUE(named) << StatusLog();
+    // Nothing temporary stays beside the copy.
+    for (const std::string& name : tvtest::ListNames(TempFolder(), "~tvw*"))
+        ADD_FAILURE() << name;
+}
+
 class UnzipResultTest : public RunnerTest {
 protected:
     // work\x.zip.sgn of an archive with the given entries.

@@ -2,6 +2,7 @@
 // unpacking with and without folders, and hostile or damaged archives.
 #include "TestFiles.h"
 #include "TestErrors.h"
+#include "WriteWatch.h"
 #include "ZipAPI.h"
 #include "ZipTestUtil.h"
 
@@ -629,21 +630,157 @@ TEST_F(ZipClass, RemoveEntryKeepsTheOthersAndReopensTheArchive)
     EXPECT_EQ("cc", items[1].comment);
 }
 
+// The directory of the archive no longer fits on the disk: the close fails
+// and says so, and neither the archive nor its temporary file stays.
 TEST_F(ZipClass, AFailedCloseIsReported)
 {
-    const char* full = "Z:\\dev\\full";
-    FILE* probe = fopen(full, "wb");
-    if (!probe)
-        GTEST_SKIP() << "no full device";
-    fclose(probe);
-    WriteFileBytes(dir / "a.txt", "a");
+    std::string target = tvtest::FullDiskFolder("full-disk-zip");
+    if (target.empty())
+        GTEST_SKIP() << "no small file system to fill here";
+    // The disk is filled up, and one page of it is given back.
+    std::string filler = target + "\\filler.bin";
+    HANDLE fill = CreateFileA(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, fill);
+    std::string page(4096, 'f');
+    DWORD written = 0;
+    while (WriteFile(fill, page.data(), 4096, &written, nullptr) && written == 4096) {
+    }
+    LARGE_INTEGER size{}, end{};
+    GetFileSizeEx(fill, &size);
+    end.QuadPart = size.QuadPart / 4096 * 4096 - 4096;
+    ASSERT_GT(end.QuadPart, 0);
+    SetFilePointerEx(fill, end, nullptr, FILE_BEGIN);
+    SetEndOfFile(fill);
+    CloseHandle(fill);
+    // An entry whose local header and data fill that page exactly, stored:
+    // the directory after it needs a page that is not there.
+    std::string source = dir / "a.bin";
+    WriteFileBytes(source, tvtest::PatternBytes(4096 - 30 - 5, 6));
+    std::string archive = target + "\\c.zip";
     ProbeZip zip;
-    ASSERT_TRUE(zip.OpenArchive(dir.path().c_str(), full, true, -1));
-    zip.Zip(full, (dir / "a.txt").c_str(), nullptr, 1, false, false);
+    ASSERT_TRUE(zip.OpenArchive(dir.path().c_str(), archive.c_str(), true, 0));
+    EXPECT_TRUE(zip.Zip(archive.c_str(), source.c_str(), nullptr, 1, false, false)) << HeldError();
     ClearLastError();
     EXPECT_FALSE(zip.CloseArchive("comment"));
-    EXPECT_NE(std::string::npos, HeldError().find("This ZIP - file could not be closed! (zip)"));
-    EXPECT_EQ("a", ReadFileBytes(dir / "a.txt"));
+    int32_t code = 0;
+    std::string held = tvtest::TakeError(&code);
+    EXPECT_NE(std::string::npos, held.find("This ZIP - file could not be closed! (zip)")) << held;
+    EXPECT_EQ(ERROR_DISK_FULL, code) << held;
+    EXPECT_EQ(std::vector<std::string>{"filler.bin"}, Tree(target));
+    EXPECT_EQ(tvtest::PatternBytes(4096 - 30 - 5, 6), ReadFileBytes(source));
+    DeleteFileA(filler.c_str());
+}
+
+// --- new archives and extracted files get their names only when whole -------
+
+// Looks at the archive's name after each entry's data were written (where a
+// kill could strike) and can make a file appear there.
+class WatchedZip : public ProbeZip {
+public:
+    std::string archive;
+    bool plant = false;
+    bool planted = false;
+    int looks = 0;
+    int named = 0;  // looks at which the name held a file
+    bool OnZipProgress(const char* path, uint32_t number, uint32_t total) override
+    {
+        ++looks;
+        if (Exists(archive))
+            ++named;
+        if (plant && !planted && !Exists(archive)) {
+            WriteFileBytes(archive, "SQUATTER");
+            planted = true;
+        }
+        return ProbeZip::OnZipProgress(path, number, total);
+    }
+};
+
+TEST_F(ZipClass, ANewArchiveGetsItsNameOnlyWhenWholeAndNeverInPlaceOfAnother)
+{
+    MakeDir(dir / "src\\sub");
+    WriteFileBytes(dir / "src\\a.txt", tvtest::PatternBytes(70000, 1));
+    WriteFileBytes(dir / "src\\sub\\b.txt", "b");
+    struct Row {
+        const char* what;
+        bool plant;  // a file appears at the name while the archive is written
+    } rows[] = {{"closed", false}, {"a file appears at the name", true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string out = dir / (std::string("out-") + (row.plant ? "p" : "c"));
+        MakeDir(out);
+        WatchedZip zip;
+        zip.archive = out + "\\new.zip";
+        zip.plant = row.plant;
+        ASSERT_TRUE(zip.OpenArchive(dir.path().c_str(), zip.archive.c_str(), true, -1));
+        ASSERT_TRUE(zip.Zip(zip.archive.c_str(), (dir / "src").c_str(), "c", 2, false, false));
+        EXPECT_EQ(2, zip.looks);
+        EXPECT_EQ(row.plant ? 1 : 0, zip.named) << "the archive had its name while it was written";
+        EXPECT_EQ(!row.plant, zip.CloseArchive("global"));
+        std::string held = HeldError();
+        if (row.plant) {
+            EXPECT_TRUE(zip.planted);
+            EXPECT_TRUE(tvtest::Contains(held, "new.zip' could not be written! - (File already exists!)"))
+                << held;
+            EXPECT_EQ("SQUATTER", ReadFileBytes(zip.archive));
+        } else {
+            EXPECT_EQ("", held);
+            EXPECT_EQ((std::vector<std::string>{"src/a.txt", "src/sub/", "src/sub/b.txt"}),
+                      [&] {
+                          auto n = ziptest::Names(ReadBack(zip.archive));
+                          std::sort(n.begin(), n.end());
+                          return n;
+                      }());
+        }
+        EXPECT_EQ(std::vector<std::string>{"new.zip"}, Tree(out)) << "no stray file";
+    }
+}
+
+TEST_F(ZipClass, AnExtractedFileGetsItsNameOnlyWhenWholeAndNeverInPlaceOfAnother)
+{
+    std::string archive = dir / "x.zip";
+    std::string big = tvtest::PatternBytes(200000, 8);  // several reads of the extraction
+    ASSERT_TRUE(ziptest::WriteArchive(archive, {Item{"one.bin", big}, Item{"two.txt", "two"}}, nullptr));
+    struct Row {
+        const char* what;
+        bool plant;  // one.bin appears as the extraction starts to write
+    } rows[] = {{"extracted", false}, {"a file appears at the name", true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string target = dir / (std::string("t-") + (row.plant ? "p" : "e"));
+        MakeDir(target);
+        std::string one = target + "\\one.bin";
+        std::vector<std::string> atNames;
+        bool planted = false;
+        bool ok = false;
+        ProbeZip zip;
+        {
+            tvtest::WriteWatch watch([&](tvtest::WriteWatch::Event event, const std::string& path) {
+                std::string name = tvtest::BaseName(path);
+                if (name == "one.bin" || name == "two.txt")
+                    atNames.push_back(name);
+                if (row.plant && !planted && event == tvtest::WriteWatch::Event::Create) {
+                    planted = !Exists(one);
+                    WriteFileBytes(one, "SQUATTER");
+                }
+            });
+            ASSERT_TRUE(watch.ok());
+            ok = zip.Unzip(archive.c_str(), target.c_str(), false);
+        }
+        std::string held = HeldError();
+        EXPECT_TRUE(atNames.empty()) << "written under its name: " << atNames[0];
+        if (row.plant) {
+            EXPECT_TRUE(planted);
+            EXPECT_FALSE(ok);
+            EXPECT_TRUE(tvtest::Contains(held, "one.bin' could not be written! - (File already exists!)"))
+                << held;
+            EXPECT_EQ("SQUATTER", ReadFileBytes(one));
+            EXPECT_EQ(std::vector<std::string>{"one.bin"}, Tree(target)) << "no stray file";
+        } else {
+            EXPECT_TRUE(ok) << held;
+            EXPECT_TRUE(big == ReadFileBytes(one));
+            EXPECT_EQ((std::vector<std::string>{"one.bin", "two.txt"}), Tree(target));
+        }
+    }
 }
 
 }  // namespace
