@@ -11,9 +11,6 @@ namespace {
 
 std::atomic<int32_t> threadSequence{100};
 
-const char kSettingsKey[] = QX_REG_SETTINGS_KEY;
-const char kOwnCertKey[] = QX_REG_OWN_CERTIFICATES_KEY;
-
 // The crypt worker: the waiting loop's step and the reports of its boundary.
 constexpr DWORD kCryptWaitStepMs = 50;
 constexpr int kCryptThreadLocation = 2620;
@@ -109,7 +106,7 @@ bool TQXCryptDir::ReadStoreName(int which, char* name) {
     if (!name) return false;
     const char* valueName = which == 1 ? "pubstore" : which == 2 ? "ownstore" : nullptr;
     if (!valueName) return false;
-    bool ok = ReadRegString(HKEY_CURRENT_USER, kSettingsKey, valueName, name);
+    bool ok = ReadRegString(HKEY_CURRENT_USER, QX_REG_SETTINGS_KEY, valueName, name);
     name[255] = 0;
     return ok;
 }
@@ -118,7 +115,7 @@ bool TQXCryptDir::ReadOwnCertName(char* subject) {
     if (!subject) return false;
     char user[64] = {0};
     if (!GetCurrentUserName(user) || !user[0]) CopyText(user, sizeof user, "DefUsr");
-    bool ok = ReadRegString(HKEY_CURRENT_USER, kOwnCertKey, user, subject);
+    bool ok = ReadRegString(HKEY_CURRENT_USER, QX_REG_OWN_CERTIFICATES_KEY, user, subject);
     subject[255] = 0;
     return ok;
 }
@@ -373,7 +370,7 @@ HWND TQXCryptDir::FindProgressWindow() { return ::FindProgressWindow(GetCurrentT
 
 bool TQXCryptDir::OpenStatusWindow() {
     char path[256] = {0};
-    bool readable = ReadRegString(HKEY_CURRENT_USER, kSettingsKey, "statusdll", path);
+    bool readable = ReadRegString(HKEY_CURRENT_USER, QX_REG_SETTINGS_KEY, "statusdll", path);
     path[255] = 0;
     CharLowerA(path);
     Trim(path);

@@ -14,11 +14,7 @@ std::atomic<uint8_t> BringToFrontRequest{0};
 namespace {
 
 const char* const kDriveRootText = "Do you really want to execute this operation on drive '%s'?";
-const char* const kWarningCaption = QX_WARNING_CAPTION;
-const char* const kErrorCaption = QX_ERROR_CAPTION;
-const char* const kVersionCaption = QX_CAPTION_VERSION;
 const char* const kMailCaption = QX_CAPTION_VERSION " - Email";
-const char* const kInvalidArgumentsText = QX_INVALID_ARGUMENTS;
 const char* const kMailQuestionText =
     "Should the signed and encrypted SME - File '%s' send via Email?";
 const char* const kMailFailedText = "Your emailprogram could not be executed!";
@@ -89,7 +85,7 @@ bool TQXOleAPI::ConfirmDriveRoot(const char* path) {
     if (!path || !IsDriveRoot(path)) return true;
     char text[512];
     FormatText(text, sizeof text, kDriveRootText, path);
-    return ShowMessage(text, kWarningCaption, MB_ICONWARNING | MB_YESNOCANCEL) == IDYES;
+    return ShowMessage(text, QX_WARNING_CAPTION, MB_ICONWARNING | MB_YESNOCANCEL) == IDYES;
 }
 
 bool TQXOleAPI::CountSelection(uint32_t count, const TQXSelFil* items, int32_t* total) {
@@ -137,7 +133,7 @@ bool TQXOleAPI::RunPerItem(uint32_t op, uint32_t count, const TQXSelFil* items, 
     bool envelope = IsEnvelopeKind(op);
     if (envelope && recipient[0] == '\0') {
         front->SetStatusKind(OpPackEnvelope);
-        ShowMessage(kInvalidArgumentsText, kVersionCaption, MB_ICONERROR);
+        ShowMessage(QX_INVALID_ARGUMENTS, QX_CAPTION_VERSION, MB_ICONERROR);
         return false;
     }
 
@@ -189,7 +185,7 @@ bool TQXOleAPI::RunZipped(uint32_t op, uint32_t count, const TQXSelFil* items, i
 
     front->SetStatusKind(OpPackEnvelope);
     if (recipient[0] == '\0') {
-        ShowMessage(kInvalidArgumentsText, kVersionCaption, MB_ICONERROR);
+        ShowMessage(QX_INVALID_ARGUMENTS, QX_CAPTION_VERSION, MB_ICONERROR);
         return false;
     }
     ok = front->PackEnvelope(1, archive, recipient);
@@ -288,7 +284,7 @@ bool TQXOleAPI::ZipSelection(uint32_t op, uint32_t count, const TQXSelFil* items
     // its temporary name: the user is told where.
     char leftBehind[1024] = "";
     if (replacing && !job->FinishOverwrite(ok, 0, leftBehind, sizeof leftBehind)) {
-        ShowMessage(leftBehind, kErrorCaption, MB_ICONERROR);
+        ShowMessage(leftBehind, QX_ERROR_CAPTION, MB_ICONERROR);
         ok = false;
     }
     return ok;
@@ -329,7 +325,7 @@ bool TQXOleAPI::OfferMail(uint32_t count, const char* path, const char* recipien
     }
     ErrorRecord error{};
     GetLastErrorInfo(&error);
-    ShowMessage(error.set && error.text[0] ? error.text : kMailFailedText, kErrorCaption,
+    ShowMessage(error.set && error.text[0] ? error.text : kMailFailedText, QX_ERROR_CAPTION,
                 MB_ICONERROR);
     return false;
 }
