@@ -148,11 +148,19 @@ bool TQXOleAPI::RunPerItem(uint32_t op, uint32_t count, const TQXSelFil* items, 
         front->SetStatusKind(OpPackEnvelope);
         // With mailing, a single file is enveloped from a copy in the temporary
         // folder, so the envelope lies there and the copy goes with packing.
+        // A copy left there earlier is replaced; the new one has the name only
+        // once it is whole. Without a copy the entry itself is packed.
         char temp[256] = "";
         const char* work = entry;
-        if (MakeMailTempName(op, total, entry, temp) && !IsDirectory(entry) &&
-            CopyFileA(entry, temp, FALSE))
-            work = temp;
+        if (MakeMailTempName(op, total, entry, temp) && !IsDirectory(entry)) {
+            DeleteFileEx(temp, delSecure);
+            if (CopyToNewFile(entry, temp, delSecure)) {
+                work = temp;
+            } else {
+                ErrorRecord dropped{};
+                GetLastErrorInfo(&dropped);
+            }
+        }
         ok = front->PackEnvelope(total, work, recipient);
         if (ok) ok = OfferMail(count, work, recipient);
     }
