@@ -7,7 +7,11 @@
 # beside openssl cms; the three are interleaved run by run and the medians
 # are compared. Then the whole tvcrypte job of each kind, the peak memory, and
 # the cost per file of signing a folder of many small files with tvcrypte.
-# A benchmark, not a test: nothing here fails on a figure.
+# A benchmark, not a test: nothing here fails on a figure. The cost per file
+# rises steeply with the machine's load (each small file costs a flush to the
+# disk and many calls to the Wine server; at a load of about 20 it doubles),
+# so the load at the start and at the end is printed with the figures: compare
+# only figures taken under a like load, best with two builds run in turn.
 #
 # Usage: BUILD_DIR=... bash scripts/bench-crypt.sh [RUNS] [BYTES]
 set -euo pipefail
@@ -23,6 +27,7 @@ bench="$build/tests-bin/crypt_bench.exe"
 tvcrypte="$build/bin/tvcrypte.exe"
 tvdrive="$build/tools/tvdrive.exe"
 
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 work=$(mktemp -d /tmp/benchcrypt.XXXXXX)
 . "$root/scripts/wine/wine-env.sh"
 cleanup() { wine_env_stop; rm -rf "$work"; }
@@ -176,3 +181,4 @@ done
 m=$(median $many); f=$(median $few)
 python3 -c "import sys; m, f, n, k = map(float, sys.argv[1:]); print('per file (signing %d files of 1 KB against %d): %.1f ms' % (n, k, (m - f) / (n - k)))" \
   "$m" "$f" "$small_files" "$few_files"
+echo "machine load (1, 5 and 15 minute averages): $load_start at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end"
