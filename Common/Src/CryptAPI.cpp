@@ -1,5 +1,7 @@
 #include "CryptAPI.h"
 
+#include "BerForm.h"
+#include "EnvelopedContent.h"
 #include "FileAPI.h"
 #include "QXHandles.h"
 #include "QXTools.h"
@@ -20,6 +22,12 @@ const char kUnit[] = "CryptAPI";
 char kMd5Oid[] = szOID_RSA_MD5;
 char kRc4Oid[] = szOID_RSA_RC4;
 
+using qx::ChildDer;
+using qx::Der;
+using qx::EncodingStartsWith;
+using qx::HeaderSize;
+using qx::PutHeader;
+using qx::ReadDer;
 using qx::Cert;
 using qx::Memory;
 using qx::Msg;
@@ -712,112 +720,6 @@ bool TQXCrypt::RemoveCertificateFromSystemStore(const char* storeName, const cha
 }
 
 // ---------------------------------------------------------------------------
-// Reading DER and BER encodings
-//
-// Messages of other programs may use BER's indefinite lengths, whose end is
-// found only through the elements inside. The reader follows them at most
-// kBerDepth levels down, whatever the input.
-
-namespace {
-
-const int kBerDepth = 32;
-
-struct Der {
-    size_t start = 0;   // offset of the tag
-    size_t header = 0;  // tag and length bytes
-    size_t length = 0;  // content bytes (without the end mark of an indefinite length)
-    bool indefinite = false;
-    size_t contentEnd() const { return start + header + length; }
-    size_t end() const { return contentEnd() + (indefinite ? 2 : 0); }
-};
-
-// One element at `at`, lying within `limit`. An indefinite length is followed
-// to its end mark through at most `depth` levels of elements; with depth 0
-// only definite lengths are read.
-bool ReadBer(const BYTE* data, size_t at, size_t limit, int depth, Der& der)
-{
-    if (at + 2 > limit || (data[at] & 0x1F) == 0x1F)
-        return false;
-    size_t length = data[at + 1];
-    size_t header = 2;
-    if (length == 0x80) {
-        // Constructed only; the content ends with two zero bytes.
-        if (!(data[at] & 0x20) || depth <= 0)
-            return false;
-        size_t content = at + header;
-        size_t next = content;
-        for (;;) {
-            if (next + 2 > limit)
-                return false;
-            if (data[next] == 0 && data[next + 1] == 0)
-                break;
-            Der inner;
-            if (!ReadBer(data, next, limit, depth - 1, inner))
-                return false;
-            next = inner.end();
-        }
-        der.start = at;
-        der.header = header;
-        der.length = next - content;
-        der.indefinite = true;
-        return true;
-    }
-    if (length & 0x80) {
-        size_t count = length & 0x7F;
-        if (count == 0 || count > 4 || at + 2 + count > limit)
-            return false;
-        length = 0;
-        for (size_t i = 0; i < count; ++i)
-            length = (length << 8) | data[at + 2 + i];
-        header += count;
-    }
-    if (length > limit - at - header)
-        return false;
-    der.start = at;
-    der.header = header;
-    der.length = length;
-    der.indefinite = false;
-    return true;
-}
-
-// One element with a definite length at `at`, lying within `limit`.
-bool ReadDer(const BYTE* data, size_t at, size_t limit, Der& der)
-{
-    return ReadBer(data, at, limit, 0, der);
-}
-
-// The index-th child (0 = first) of a constructed element.
-bool ChildBer(const BYTE* data, const Der& parent, size_t index, int depth, Der& child)
-{
-    size_t at = parent.start + parent.header;
-    for (size_t i = 0;; ++i) {
-        if (!ReadBer(data, at, parent.contentEnd(), depth, child))
-            return false;
-        if (i == index)
-            return true;
-        at = child.end();
-    }
-}
-
-bool ChildDer(const BYTE* data, const Der& parent, size_t index, Der& child)
-{
-    return ChildBer(data, parent, index, 0, child);
-}
-
-// Whether the element's encoding starts with these bytes: with a tag and a
-// length among them, an object identifier, or the first arcs of one.
-bool EncodingStartsWith(const BYTE* data, const Der& element, const BYTE* bytes, size_t size)
-{
-    return element.header + element.length >= size &&
-           memcmp(data + element.start, bytes, size) == 0;
-}
-
-// The RC4 object identifier as encoded, tag and length included.
-const BYTE kRc4OidEncoded[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x04};
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
 // The signer's certificate
 //
 // A message's signature says only that the key in the certificate it carries
@@ -1051,6 +953,18 @@ void ClearOutput(BYTE** output, uint32_t* outputLength)
         *outputLength = 0;
 }
 
+// Points the message at its definite form (qx::DefiniteForm), kept in
+// `definite`, where that differs. A message that cannot be read so is left as
+// it is, for the platform to refuse.
+void ReadDefinite(const BYTE*& data, uint32_t& length, std::vector<BYTE>& definite)
+{
+    if (qx::DefiniteForm(data, length, definite) && !definite.empty() &&
+        definite.size() <= UINT32_MAX) {
+        data = definite.data();
+        length = static_cast<uint32_t>(definite.size());
+    }
+}
+
 }  // namespace
 
 bool TQXCrypt::SignBuffer(const char* storeName, const char* subject, const BYTE* data,
@@ -1119,6 +1033,11 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
             kept_->verifier = std::move(provider);
     }
 
+    // A message of another program is read in the form every reader takes;
+    // the signature covers the content octets, not how they were written.
+    std::vector<BYTE> definite;
+    ReadDefinite(data, length, definite);
+
     CRYPT_VERIFY_MESSAGE_PARA para = {};
     para.cbSize = sizeof para;
     para.dwMsgAndCertEncodingType = kEncoding;
@@ -1161,30 +1080,8 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
 
 namespace {
 
-// Header bytes of an element of that content length, in DER's shortest form.
-size_t HeaderSize(size_t length)
-{
-    size_t size = 2;
-    if (length >= 0x80)
-        for (size_t l = length; l; l >>= 8)
-            ++size;
-    return size;
-}
-
-// Writes tag and length at `at`; the number of bytes written.
-size_t PutHeader(BYTE* at, BYTE tag, size_t length)
-{
-    at[0] = tag;
-    if (length < 0x80) {
-        at[1] = static_cast<BYTE>(length);
-        return 2;
-    }
-    size_t count = HeaderSize(length) - 2;
-    at[1] = static_cast<BYTE>(0x80 | count);
-    for (size_t i = 0; i < count; ++i)
-        at[2 + i] = static_cast<BYTE>(length >> (8 * (count - 1 - i)));
-    return 2 + count;
-}
+// The RC4 object identifier as encoded, tag and length included.
+const BYTE kRc4OidEncoded[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x04};
 
 // Drops the NULL parameters of the RC4 content encryption algorithm of an
 // enveloped message, in place; anything else is left as it is. The five
@@ -1340,76 +1237,6 @@ bool DecryptForStoredRecipient(HCRYPTMSG msg, HCERTSTORE store)
     return false;
 }
 
-// Adds up the bytes of the pieces of a constructed OCTET STRING, nested at
-// most `depth` levels.
-bool AddPieces(const BYTE* data, const Der& string, int depth, uint64_t& size)
-{
-    for (size_t at = string.start + string.header; at < string.contentEnd();) {
-        Der piece;
-        if (!ReadBer(data, at, string.contentEnd(), depth, piece))
-            return false;
-        if (data[piece.start] == 0x04)
-            size += piece.length;
-        else if (data[piece.start] != 0x24 || depth <= 0 ||
-                 !AddPieces(data, piece, depth - 1, size))
-            return false;
-        at = piece.end();
-    }
-    return true;
-}
-
-// Whether `produced` bytes are what the encrypted content of the enveloped
-// message can decrypt to: as many bytes for RC4, one to a block fewer for a
-// block cipher (its padding), none for an absent or empty content. The
-// platform may take an encrypted content that it cannot read for an absent
-// one and hand out nothing; a message read no further than this sees is
-// refused as well.
-bool ContentFitsMessage(const BYTE* data, size_t length, uint64_t produced)
-{
-    // ContentInfo / [0] / EnvelopedData: version, originator information
-    // (optional), recipients, then the first SEQUENCE: EncryptedContentInfo
-    // (content type, algorithm, [0] encrypted content (optional)).
-    Der top;
-    Der wrapped;
-    Der enveloped;
-    if (!ReadBer(data, 0, length, kBerDepth, top) || data[top.start] != 0x30 ||
-        !ChildBer(data, top, 1, kBerDepth, wrapped) || data[wrapped.start] != 0xA0 ||
-        !ChildBer(data, wrapped, 0, kBerDepth, enveloped) || data[enveloped.start] != 0x30)
-        return false;
-    Der info;
-    size_t at = enveloped.start + enveloped.header;
-    do {
-        if (!ReadBer(data, at, enveloped.contentEnd(), kBerDepth, info))
-            return false;
-        at = info.end();
-    } while (data[info.start] != 0x30);
-    Der algorithm;
-    Der oid;
-    if (!ChildBer(data, info, 1, kBerDepth, algorithm) || data[algorithm.start] != 0x30 ||
-        !ChildBer(data, algorithm, 0, kBerDepth, oid) || data[oid.start] != 0x06)
-        return false;
-
-    uint64_t encrypted = 0;
-    if (algorithm.end() < info.contentEnd()) {
-        Der content;
-        if (!ReadBer(data, algorithm.end(), info.contentEnd(), kBerDepth, content))
-            return false;
-        if (data[content.start] == 0x80)
-            encrypted = content.length;
-        else if (data[content.start] != 0xA0 || !AddPieces(data, content, kBerDepth, encrypted))
-            return false;
-    }
-    if (encrypted == 0)
-        return produced == 0;
-    if (EncodingStartsWith(data, oid, kRc4OidEncoded, sizeof kRc4OidEncoded))
-        return produced == encrypted;
-    // AES (2.16.840.1.101.3.4.1.*) has blocks of 16 bytes; the other content
-    // ciphers of enveloped messages (DES, triple DES, RC2) of 8.
-    static const BYTE aesArc[] = {0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01};
-    uint64_t block = EncodingStartsWith(data, oid, aesArc, sizeof aesArc) ? 16 : 8;
-    return encrypted % block == 0 && produced < encrypted && produced + block >= encrypted;
-}
-
 }  // namespace
 
 bool TQXCrypt::DecryptBuffer(const char* storeName, const BYTE* data, uint32_t length,
@@ -1423,22 +1250,36 @@ bool TQXCrypt::DecryptBuffer(const char* storeName, const BYTE* data, uint32_t l
     if (!OpenForMessage(*this, kept_, storeName, nullptr, use))
         return false;
 
+    std::vector<BYTE> definite;
+    ReadDefinite(data, length, definite);
+
+    // The content is opened with the parameters of its own algorithm where a
+    // key can be taken for it here; else the platform's message call does it.
     DWORD size = 0;
     Memory result;
     bool ok = false;
-    Msg msg(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
-    if (msg && CryptMsgUpdate(msg.get(), data, length, TRUE) &&
-        DecryptForStoredRecipient(msg.get(), use.store)) {
+    Msg msg;
+    switch (qx::DecryptContent(use.store, data, length, result, size)) {
+    case qx::ContentDecryption::Done:
+        ok = true;
+        break;
+    case qx::ContentDecryption::Failed:
+        break;
+    case qx::ContentDecryption::NotTaken:
+        msg.reset(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
         // The content is a part of the message.
-        ok = CallOnce(
-            [&](BYTE* out, DWORD* n) {
-                return CryptMsgGetParam(msg.get(), CMSG_CONTENT_PARAM, 0, out, n) != FALSE;
-            },
-            length, result, size);
-        if (ok && !ContentFitsMessage(data, length, size)) {
-            ok = false;
-            SetLastError(static_cast<DWORD>(CRYPT_E_MSG_ERROR));
-        }
+        ok = msg && CryptMsgUpdate(msg.get(), data, length, TRUE) &&
+             DecryptForStoredRecipient(msg.get(), use.store) &&
+             CallOnce(
+                 [&](BYTE* out, DWORD* n) {
+                     return CryptMsgGetParam(msg.get(), CMSG_CONTENT_PARAM, 0, out, n) != FALSE;
+                 },
+                 length, result, size);
+        break;
+    }
+    if (ok && !qx::ContentFitsMessage(data, length, size)) {
+        ok = false;
+        SetLastError(static_cast<DWORD>(CRYPT_E_MSG_ERROR));
     }
     SavedError error;
     error.Take();
