@@ -67,6 +67,7 @@ TQXCryptDir::TQXCryptDir()
     ReadDelSecureSetting(&secure);
     delSecure = secure ? 1 : 0;
     crypt->WipeFailedOutputs(secure);
+    TQXZip::wipe = secure;  // what an unzipping leaves behind
     OpenStatusWindow();
 }
 
