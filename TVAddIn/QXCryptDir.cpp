@@ -67,6 +67,7 @@ TQXCryptDir::TQXCryptDir()
     ReadDelSecureSetting(&secure);
     delSecure = secure ? 1 : 0;
     crypt->WipeFailedOutputs(secure);
+    TQXZip::wipe = secure;  // what an unzipping leaves behind
     OpenStatusWindow();
 }
 
@@ -300,8 +301,10 @@ bool TQXCryptDir::FinishOverwrite(bool ok, size_t from, char* failure, size_t fa
         if (removing) {
             finished = DeleteFileEx(aside, delSecure != 0);
         } else {
-            SetFileAttributesA(original, FILE_ATTRIBUTE_ARCHIVE);
-            finished = MoveFileExA(aside, original, MOVEFILE_REPLACE_EXISTING) != 0;
+            // Back only to a free name: a file that took the name meanwhile
+            // (another program saved one, or the operation's own complete
+            // output) stays as it is, and this one keeps its temporary name.
+            finished = MoveFileExA(aside, original, MOVEFILE_WRITE_THROUGH) != 0;
             if (finished && it->attributes != INVALID_FILE_ATTRIBUTES)
                 SetFileAttributesA(original, it->attributes);
         }

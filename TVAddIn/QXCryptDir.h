@@ -98,8 +98,9 @@ public:
     // for reading: it is asked about, never taken as absent.
     bool ConfirmOverwrite(const char* output);
     // ok: the old outputs moved aside are deleted (wiped with delSecure);
-    // otherwise each is moved back over whatever lies at its name now. Files
-    // kept by KeepAside always come back.
+    // otherwise each is moved back to its name, but never over a file that
+    // lies there now (one that took the name meanwhile stays). Files kept by
+    // KeepAside come back whatever the outcome.
     // Returns false when a file could not be deleted or put back: that file
     // is then left visible under its temporary name, the failure is reported,
     // and its text (naming both names) goes to failure when one is given.

@@ -19,6 +19,28 @@ const char* const kHandlerPrefixes[] = {"*\\shellex\\ContextMenuHandlers\\",
                                         "Directory\\shellex\\ContextMenuHandlers\\",
                                         "Drive\\shellex\\ContextMenuHandlers\\"};
 
+// The message file types, in the orders of their rows: written signed,
+// encrypted, envelope; removed encrypted, signed, envelope. Each is named by
+// the operation that a double-click on such a file runs.
+constexpr uint32_t kTypesWritten[] = {OpVerify, OpDecrypt, OpUnpackEnvelope};
+constexpr uint32_t kTypesRemoved[] = {OpDecrypt, OpVerify, OpUnpackEnvelope};
+
+// Every operation that a double-click runs, once.
+template <size_t N>
+constexpr bool EveryDoubleClickOnce(const uint32_t (&kinds)[N]) {
+    size_t opening = 0;
+    for (const OperationTraits& row : kOperationTable) {
+        if (!OpensOnDoubleClick(row)) continue;
+        ++opening;
+        size_t found = 0;
+        for (uint32_t kind : kinds) found += kind == row.kind ? 1 : 0;
+        if (found != 1) return false;
+    }
+    return opening == N;
+}
+static_assert(EveryDoubleClickOnce(kTypesWritten) && EveryDoubleClickOnce(kTypesRemoved),
+              "a file type row for every operation a double-click runs");
+
 struct Row {
     std::string key;
     const char* name;  // null: the key's default value
@@ -108,8 +130,7 @@ bool BuildRows(std::vector<Row>* rows) {
     rows->push_back({std::string(kFileType) + "\\shell\\open\\command\\", nullptr, command});
     rows->push_back({std::string(kFileType) + "\\DefaultIcon", nullptr, icon});
     rows->push_back({kFileType, nullptr, QX_PRODUCT_VERSION " - File"});
-    for (const OperationTraits& operation : kOperationTable)
-        if (OpensOnDoubleClick(operation)) rows->push_back({operation.extension, "", kFileType});
+    for (uint32_t kind : kTypesWritten) rows->push_back({FindOperation(kind)->extension, "", kFileType});
     return true;
 }
 
@@ -146,12 +167,11 @@ bool TTVSetupForm::UnregisterShellExtension() {
     DeleteRegKey(HKEY_CLASSES_ROOT, (std::string(kFileType) + "\\DefaultIcon").c_str());
     DeleteRegKey(HKEY_CLASSES_ROOT, kFileType);
     // An extension that another program has taken over meanwhile is its own.
-    for (const OperationTraits& operation : kOperationTable) {
-        if (!OpensOnDoubleClick(operation)) continue;
+    for (uint32_t kind : kTypesRemoved) {
+        const char* extension = FindOperation(kind)->extension;
         char type[256];
-        if (ReadRegString(HKEY_CLASSES_ROOT, operation.extension, nullptr, type) &&
-            strcmp(type, kFileType) == 0)
-            DeleteRegKey(HKEY_CLASSES_ROOT, operation.extension);
+        if (ReadRegString(HKEY_CLASSES_ROOT, extension, nullptr, type) && strcmp(type, kFileType) == 0)
+            DeleteRegKey(HKEY_CLASSES_ROOT, extension);
     }
     DeleteRegKey(HKEY_CLASSES_ROOT, ServerKey().c_str());
     DeleteRegKey(HKEY_CLASSES_ROOT, ClassKey().c_str());

@@ -61,7 +61,8 @@ bool WipeFile(const char* path);
 // Deletes a file (wiped first with wipe); true without acting when it is absent.
 // A file is wiped only once it is certain to go: one that cannot be deleted
 // (held without delete sharing, not deletable by its rights) fails untouched,
-// and any failure leaves its attributes as they were.
+// and any failure leaves its attributes as they were. A symbolic link is
+// removed itself; what it leads to is never wiped.
 bool DeleteFileEx(const char* path, bool wipe);
 // Removes an empty folder; true when it does not exist.
 bool RemoveDirectoryEx(const char* path);

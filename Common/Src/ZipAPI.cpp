@@ -129,6 +129,7 @@ TQXZip::~TQXZip()
     // A new archive that was never closed does not get its name.
     if (zipHandle)
         zipClose(zipHandle, nullptr);
+    staged.WipeOnDiscard(wipe);
     staged.Discard();
 }
 
@@ -650,10 +651,10 @@ bool TQXZip::ExtractCurrentFile(unzFile handle, uint32_t index, uint32_t total, 
     folder[folderLen] = 0;
 
     TQXNewFile out;
-    bool created = out.Create(target);
+    bool created = out.Create(target, wipe);
     if (!created && folderLen > 0) {
         CreateDirectoryPath(folder);
-        created = out.Create(target);
+        created = out.Create(target, wipe);
     }
     if (!created)
         return ReportNamed(false, 992, kReadError, entryName, "could not be created!");

@@ -96,6 +96,9 @@ protected:
     uint32_t progressTotal;     // files of the current Zip call
     std::unique_ptr<FileInfo> savedInfo;  // state of the last source prepared for deletion
     bool deleteSource;
+    // What this object removes is overwritten first: the sources it deletes,
+    // and a new archive or an extracted file that never gets its name. Set by
+    // Zip; a class that unzips sets it itself.
     bool wipe;
     bool abort;                 // a tree walk failed; stays set
     char message[1024];

@@ -1,8 +1,10 @@
 // The user's files around a file operation: old outputs and files of an
 // intermediate's name survive every outcome, an output that cannot be read
-// still counts as existing, and an old output that can be neither put back nor
-// removed is named where it lies.
+// still counts as existing, a file saved at an old output's name meanwhile is
+// never replaced, and an old output that can be neither put back nor removed
+// is named where it lies.
 #include "EngineFixture.h"
+#include "WindowDriver.h"
 
 #include <functional>
 
@@ -293,6 +295,54 @@ TEST_F(Outputs, AFailedOperationNeverDeletesAnOutputItDidNotWrite) {
     EXPECT_TRUE(status.Calls("AskFileExist").empty()) << status.Log();
     EXPECT_EQ(ReadFileBytes(work / "d.txt.sgn\\inside"), "kept");
     EXPECT_EQ(status.Updates(0).size(), 1u) << status.Log();
+}
+
+// --- a file saved under the old output's name while the job waits -----------
+
+TEST_F(Outputs, AFileSavedUnderTheNameMeanwhileStaysAndTheOldOutputIsNamedBesideIt) {
+    WriteFileBytes(work / "q.txt", "input");
+    WriteFileBytes(work / "q.txt.sgn", "OLD SIGNATURE");
+    SetFileAttributesA((work / "q.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    // Yes to the overwrite question moves the old output aside. While the job
+    // waits at the read-only question that follows, another program saves a
+    // file of that name; then the user answers No.
+    std::string hold = tvtest::UniqueName("saved");
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, (hold + "-held").c_str());
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, (hold + "-go").c_str());
+    ASSERT_TRUE(held && go);
+    auto job = NewJob("hold=" + hold + ";hold_at=2;exist=" + std::to_string(AnswerYes) +
+                      ";readonly=" + std::to_string(AnswerNo));
+    bool saved = false;
+    bool signs = tvtest::WhileDriving(
+        [&] {
+            saved = WaitForSingleObject(held, tvtest::kWaitMs) == WAIT_OBJECT_0 &&
+                    !Exists(work / "q.txt.sgn") && Aside().size() == 1;
+            if (saved) WriteFileBytes(work / "q.txt.sgn", "SAVED MEANWHILE");
+            SetEvent(go);
+        },
+        [&] { return job->SignFile(1, (work / "q.txt").c_str()); });
+    CloseHandle(held);
+    CloseHandle(go);
+    ASSERT_TRUE(saved) << "the job was not held with its old output aside\n" << status.Log();
+    EXPECT_FALSE(signs);
+    EXPECT_EQ(status.Calls("AskReadOnly").size(), 1u) << status.Log();
+
+    // The saved file keeps the name; the old output lies visibly beside it,
+    // under the name that the error entry gives.
+    EXPECT_EQ(ReadFileBytes(work / "q.txt.sgn"), "SAVED MEANWHILE");
+    auto aside = Aside();
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(work / aside[0]), "OLD SIGNATURE");
+    EXPECT_EQ(GetFileAttributesA((work / aside[0]).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    auto errors = status.Updates(0);
+    ASSERT_EQ(errors.size(), 1u) << status.Log();
+    std::string detail = Field(errors[0], "detail");
+    EXPECT_TRUE(Has(detail, "q.txt.sgn' could not be restored!")) << detail;
+    EXPECT_TRUE(Has(detail, aside[0])) << detail;
+    job.reset();
+    EXPECT_EQ(ReadFileBytes(work / "q.txt.sgn"), "SAVED MEANWHILE");
+    EXPECT_EQ(Aside(), aside);
+    SetFileAttributesA((work / "q.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 // --- old outputs that can be neither put back nor removed --------------------

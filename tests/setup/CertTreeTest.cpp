@@ -33,7 +33,57 @@
 using namespace tvtest;
 using namespace tvsetuptest;
 
+// This program's own slots of two imports: every call of its code goes through them.
+extern "C" {
+extern decltype(&::RegCreateKeyExA) __imp_RegCreateKeyExA;
+extern decltype(&::RegDeleteKeyA) __imp_RegDeleteKeyA;
+}
+
 namespace {
+
+// The keys below HKEY_CLASSES_ROOT that this program's code creates (or
+// opens) to write in, and deletes, in order, while an object lives.
+class ClassKeyCalls {
+public:
+    ClassKeyCalls() {
+        self_ = this;
+        ok_ = Patch(&__imp_RegCreateKeyExA, &Create, &create_) &&
+              Patch(&__imp_RegDeleteKeyA, &Delete, &delete_);
+    }
+    ~ClassKeyCalls() {
+        if (create_) Patch(&__imp_RegCreateKeyExA, create_, static_cast<decltype(create_)*>(nullptr));
+        if (delete_) Patch(&__imp_RegDeleteKeyA, delete_, static_cast<decltype(delete_)*>(nullptr));
+        self_ = nullptr;
+    }
+    bool ok() const { return ok_; }
+    std::vector<std::string> written, deleted;
+
+private:
+    template <typename Function>
+    static bool Patch(Function* slot, Function value, Function* previous) {
+        DWORD old = 0;
+        if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old)) return false;
+        if (previous) *previous = *slot;
+        *slot = value;
+        VirtualProtect(slot, sizeof *slot, old, &old);
+        return true;
+    }
+    static LONG WINAPI Create(HKEY root, LPCSTR key, DWORD reserved, LPSTR type, DWORD options,
+                              REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY out,
+                              LPDWORD disposition) {
+        if (root == HKEY_CLASSES_ROOT && key) self_->written.push_back(key);
+        return self_->create_(root, key, reserved, type, options, access, security, out, disposition);
+    }
+    static LONG WINAPI Delete(HKEY root, LPCSTR key) {
+        if (root == HKEY_CLASSES_ROOT && key) self_->deleted.push_back(key);
+        return self_->delete_(root, key);
+    }
+    static ClassKeyCalls* self_;
+    bool ok_ = false;
+    decltype(&::RegCreateKeyExA) create_ = nullptr;
+    decltype(&::RegDeleteKeyA) delete_ = nullptr;
+};
+ClassKeyCalls* ClassKeyCalls::self_ = nullptr;
 
 const char kWelcome[] =
     "Hello %s! Tarvisto is successfull installed! Please click 'Yes' to close Tarvisto or "
@@ -682,6 +732,35 @@ TEST_F(CertTree, RegistrationRowsAreWrittenWholeOrNotAtAllAndRemovalSparesOthers
     EXPECT_FALSE(ClassKeyExists(classKey + "\\InprocServer32"));
     EXPECT_EQ(ReadClassValue(".sgn", nullptr), "Before");
     EXPECT_TRUE(ClassKeyExists("*\\shellex\\ContextMenuHandlers"));
+}
+
+// The rows are written, and their keys deleted, each in its table's order;
+// the file types are written .sgn, .crp, .sme and deleted .crp, .sgn, .sme.
+TEST_F(CertTree, RegistrationWritesAndRemovesItsKeysInTheirOrder) {
+    TTVSetupForm form(nullptr);  // never pumped: no start-up
+    const std::string g = QX_MENU_CLASS_TEXT;
+    const std::string handlers[] = {"*\\shellex\\ContextMenuHandlers\\Tarvisto",
+                                    "Directory\\shellex\\ContextMenuHandlers\\Tarvisto",
+                                    "Drive\\shellex\\ContextMenuHandlers\\Tarvisto"};
+    const std::string server = "CLSID\\" + g + "\\InprocServer32";
+    const std::vector<std::string> written = {
+        handlers[0], handlers[1], handlers[2], "CLSID\\" + g, server, server,
+        "Tarvisto\\shell\\open\\command\\", "Tarvisto\\DefaultIcon", "Tarvisto", ".sgn", ".crp", ".sme"};
+    const std::vector<std::string> deleted = {
+        handlers[0], handlers[1], handlers[2], "Tarvisto\\shell\\open\\command\\",
+        "Tarvisto\\shell\\open", "Tarvisto\\shell", "Tarvisto\\DefaultIcon", "Tarvisto", ".crp", ".sgn",
+        ".sme", server, "CLSID\\" + g};
+    {
+        ClassKeyCalls calls;
+        ASSERT_TRUE(calls.ok());
+        ASSERT_TRUE(form.RegisterShellExtension()) << TakeError();
+        EXPECT_TRUE(form.UnregisterShellExtension());
+        EXPECT_EQ(calls.written, written);
+        EXPECT_EQ(calls.deleted, deleted);
+    }
+    EXPECT_FALSE(form.IsShellExtensionRegistered());
+    RemoveShellRows();
+    ClearLastError();
 }
 
 TEST_F(CertTree, DeactivationAnsweredNoKeepsEverything) {

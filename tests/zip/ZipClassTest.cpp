@@ -31,6 +31,7 @@ namespace {
 class ProbeZip : public TQXZip {
 public:
     uint32_t Count() const { return entryCount; }
+    void WipeLeftovers(bool on) { wipe = on; }
     bool Aborted() const { return abort; }
     const char* Message() const { return message; }
 
@@ -780,6 +781,68 @@ TEST_F(ZipClass, AnExtractedFileGetsItsNameOnlyWhenWholeAndNeverInPlaceOfAnother
             EXPECT_TRUE(big == ReadFileBytes(one));
             EXPECT_EQ((std::vector<std::string>{"one.bin", "two.txt"}), Tree(target));
         }
+    }
+}
+
+// --- what the object leaves behind is wiped as it was told ------------------
+
+// An extracted file whose name was taken meanwhile, and a new archive still
+// open when the object goes, are removed; with wipe they are overwritten
+// first, three passes over the same temporary file, as every other file.
+TEST_F(ZipClass, WhatTheObjectLeavesBehindIsOverwrittenFirstWhenItWipes)
+{
+    std::string archive = dir / "x.zip";
+    ASSERT_TRUE(ziptest::WriteArchive(archive, {Item{"one.bin", tvtest::PatternBytes(1000, 4)}}, nullptr));
+    WriteFileBytes(dir / "src.txt", tvtest::PatternBytes(5000, 2));
+    auto onlyTemporary = [](const std::vector<std::string>& writes, const std::string& name) {
+        for (const std::string& written : writes)
+            EXPECT_EQ(written, writes[0]);
+        EXPECT_NE(writes[0], name);
+    };
+    for (bool wipe : {false, true}) {
+        SCOPED_TRACE(wipe ? "wiped" : "not wiped");
+        std::string target = dir / (std::string("t-") + (wipe ? "w" : "n"));
+        MakeDir(target);
+        std::string one = target + "\\one.bin";
+        std::vector<std::string> writes;  // the names written, at each write
+        {
+            ProbeZip zip;
+            zip.WipeLeftovers(wipe);
+            tvtest::WriteWatch watch([&](tvtest::WriteWatch::Event event, const std::string& path) {
+                if (event == tvtest::WriteWatch::Event::Write)
+                    writes.push_back(tvtest::BaseName(path));
+                else if (!Exists(one))
+                    WriteFileBytes(one, "SQUATTER");
+            });
+            ASSERT_TRUE(watch.ok());
+            EXPECT_FALSE(zip.Unzip(archive.c_str(), target.c_str(), false));
+        }
+        HeldError();
+        EXPECT_EQ("SQUATTER", ReadFileBytes(one));
+        EXPECT_EQ(std::vector<std::string>{"one.bin"}, Tree(target)) << "no stray file";
+        // The entry's data once, then the wipe.
+        ASSERT_EQ(writes.size(), wipe ? 4u : 1u);
+        onlyTemporary(writes, "one.bin");
+
+        std::string out = dir / (std::string("a-") + (wipe ? "w" : "n"));
+        MakeDir(out);
+        std::string fresh = out + "\\new.zip";
+        writes.clear();
+        auto zip = std::make_unique<ProbeZip>();
+        ASSERT_TRUE(zip->OpenArchive(dir.path().c_str(), fresh.c_str(), true, -1));
+        ASSERT_TRUE(zip->Zip(fresh.c_str(), (dir / "src.txt").c_str(), "c", 1, false, wipe));
+        {
+            tvtest::WriteWatch watch([&](tvtest::WriteWatch::Event event, const std::string& path) {
+                if (event == tvtest::WriteWatch::Event::Write)
+                    writes.push_back(tvtest::BaseName(path));
+            });
+            ASSERT_TRUE(watch.ok());
+            zip.reset();
+        }
+        EXPECT_TRUE(Tree(out).empty()) << "no stray file";
+        ASSERT_EQ(writes.size(), wipe ? 3u : 0u);
+        if (wipe)
+            onlyTemporary(writes, "new.zip");
     }
 }
 

@@ -25,6 +25,8 @@
 //                      answers (a test holds the job at its question meanwhile;
 //                      after a minute the question answers all the same and
 //                      logs "Hold|-> timeout")
+//   hold_at=n          only the n-th yes-no question (1-based, counted since
+//                      the script was set) is held
 //
 // Where the script comes from:
 //   - the environment variable TV_SCRIPTED_STATUS, read when the library loads;
@@ -66,7 +68,7 @@ std::map<std::string, std::string> g_script;
 std::string g_log;
 std::vector<int> g_readOnly, g_exist, g_updateFalse, g_errorFalse;
 size_t g_readOnlyNext = 0, g_existNext = 0;
-int g_updates = 0, g_errors = 0;
+int g_updates = 0, g_errors = 0, g_questions = 0;
 HWND g_window = nullptr;
 HINSTANCE g_instance = nullptr;
 bool g_classRegistered = false;
@@ -102,7 +104,7 @@ void ApplyScript(const char* script) {
     g_updateFalse = ParseList(g_script["update_false"]);
     g_errorFalse = ParseList(g_script["error_false"]);
     g_readOnlyNext = g_existNext = 0;
-    g_updates = g_errors = 0;
+    g_updates = g_errors = g_questions = 0;
     g_log.clear();
 }
 
@@ -155,7 +157,9 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 // The script's hold: the question waits until the test lets it go on.
 void HoldAtQuestion() {
     const std::string& name = g_script["hold"];
-    if (name.empty()) return;
+    ++g_questions;
+    int only = Number("hold_at", 0);
+    if (name.empty() || (only && only != g_questions)) return;
     HANDLE held = CreateEventA(nullptr, TRUE, FALSE, (name + "-held").c_str());
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, (name + "-go").c_str());
     if (held) SetEvent(held);
