@@ -57,6 +57,7 @@ bool TQXCryptDir::HandleResult(const char* input, const char* result, uint32_t j
                                uint32_t resultKind) {
     bool only = false, save = false, goOn = false, archive = false, declined = false;
     bool keepViewCopy = false;  // an edited copy that could not be protected again
+    bool viewIsResult = false;  // the result lies in the temporary folder: no copy
     char viewCopy[256] = "";
     if (!input || !input[0] || !result || !result[0]) return false;
 
@@ -72,10 +73,17 @@ bool TQXCryptDir::HandleResult(const char* input, const char* result, uint32_t j
             ok = false;
         } else {
             FormatText(viewCopy, sizeof viewCopy, "%s\\%s", temp, name);
-            DeleteFileEx(viewCopy, delSecure != 0);
-            // A stale copy that could not be removed is never written over,
-            // nor is anything removed that the copy did not make.
-            if (!CopyToNewFile(result, viewCopy, delSecure != 0)) {
+            // A result already in the temporary folder is shown itself; only a
+            // stale copy of another file is removed for the new copy. A stale
+            // copy that could not be removed is never written over, nor is
+            // anything removed that the copy did not make.
+            viewIsResult = SameFile(viewCopy, result);
+            bool copied = viewIsResult;
+            if (!viewIsResult) {
+                DeleteFileEx(viewCopy, delSecure != 0);
+                copied = CopyToNewFile(result, viewCopy, delSecure != 0);
+            }
+            if (!copied) {
                 ok = false;
                 viewCopy[0] = 0;
             } else {
@@ -85,7 +93,7 @@ bool TQXCryptDir::HandleResult(const char* input, const char* result, uint32_t j
                     goOn = true;
                 CloseStatusWindow();
                 if (goOn) {
-                    if (!save) DeleteFileEx(result, delSecure != 0);
+                    if (!save && !viewIsResult) DeleteFileEx(result, delSecure != 0);
                     FILETIME before = LastWriteTime(viewCopy);
                     ok = ShellExecuteWait(progressWindow, viewCopy, "open", nullptr, true);
                     FILETIME after = LastWriteTime(viewCopy);
@@ -104,7 +112,7 @@ bool TQXCryptDir::HandleResult(const char* input, const char* result, uint32_t j
     if (cancel) return ok;
 
     if (only && jobTotal == 1 && !save) {
-        DeleteFileEx(result, delSecure != 0);
+        if (!(viewIsResult && keepViewCopy)) DeleteFileEx(result, delSecure != 0);
         if (viewCopy[0] && !keepViewCopy) DeleteFileEx(viewCopy, delSecure != 0);
         return ok;
     }
@@ -113,7 +121,7 @@ bool TQXCryptDir::HandleResult(const char* input, const char* result, uint32_t j
     if (!only && archive) only = true;
 
     if (only && jobTotal == 1 && save) {
-        if (viewCopy[0] && !keepViewCopy) DeleteFileEx(viewCopy, delSecure != 0);
+        if (viewCopy[0] && !keepViewCopy && !viewIsResult) DeleteFileEx(viewCopy, delSecure != 0);
         if (archive) {
             if (resultKind == OpVerify || resultKind == OpUnpackEnvelope)
                 goOn = IsBound() ? showSigInfo(progress) : false;

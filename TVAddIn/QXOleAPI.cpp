@@ -18,6 +18,8 @@ const char* const kMailCaption = QX_CAPTION_VERSION " - Email";
 const char* const kMailQuestionText =
     "Should the signed and encrypted SME - File '%s' send via Email?";
 const char* const kMailFailedText = "Your emailprogram could not be executed!";
+const char* const kSelectedArchiveText =
+    "This file '%s' could not be written! - (File already exists!)";
 
 // The extension of a path, lower-cased, into 256 characters ("" when none).
 void LowerExtension(const char* path, char* extension) {
@@ -149,10 +151,14 @@ bool TQXOleAPI::RunPerItem(uint32_t op, uint32_t count, const TQXSelFil* items, 
         // With mailing, a single file is enveloped from a copy in the temporary
         // folder, so the envelope lies there and the copy goes with packing.
         // A copy left there earlier is replaced; the new one has the name only
-        // once it is whole. Without a copy the entry itself is packed.
+        // once it is whole. Without a copy the entry itself is packed. A file
+        // that already lies there under that name is no copy to replace: it
+        // is packed itself and goes, as every input there, only once its
+        // envelope exists.
         char temp[256] = "";
         const char* work = entry;
-        if (MakeMailTempName(op, total, entry, temp) && !IsDirectory(entry)) {
+        if (MakeMailTempName(op, total, entry, temp) && !IsDirectory(entry) &&
+            !SameFile(entry, temp)) {
             DeleteFileEx(temp, delSecure);
             if (CopyToNewFile(entry, temp, delSecure)) {
                 work = temp;
@@ -236,6 +242,19 @@ bool TQXOleAPI::ZipSelection(uint32_t op, uint32_t count, const TQXSelFil* items
     if (strcmp(extension, ".zip") != 0) {
         if (strlen(archive) + 4 > 255) return false;
         strcat(archive, ".zip");
+    }
+
+    // A selected file is never the archive: moved aside for it, it would be
+    // left out of the archive and removed with the old one.
+    for (uint32_t i = 0; i < count; ++i) {
+        if (SameFile(items[i], archive)) {
+            char text[1024];
+            FormatText(text, sizeof text, kSelectedArchiveText, archive);
+            SetLastError(ERROR_FILE_EXISTS);
+            QXReport(false, "FileAPI", 911, text);
+            ShowMessage(text, QX_ERROR_CAPTION, MB_ICONERROR);
+            return false;
+        }
     }
 
     // A chosen name that already exists is replaced only when the user agrees;

@@ -154,6 +154,47 @@ bool NameTaken(const char* path)
     }
 }
 
+namespace {
+
+// The volume and index of what lies at the path; false when it cannot be
+// opened or its index says nothing (0 on some network drives).
+bool FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info)
+{
+    qx::File file(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && GetFileInformationByHandle(file.get(), info) &&
+           (info->nFileIndexHigh != 0 || info->nFileIndexLow != 0);
+}
+
+// The full path, with long names where they can be found.
+bool FullLongPath(const char* path, char* out, DWORD size)
+{
+    DWORD n = GetFullPathNameA(path, size, out, nullptr);
+    if (n == 0 || n >= size)
+        return false;
+    char longer[MAX_PATH + 1];
+    n = GetLongPathNameA(out, longer, sizeof longer);
+    if (n > 0 && n < sizeof longer && n < size)
+        memcpy(out, longer, n + 1);
+    return true;
+}
+
+}  // namespace
+
+bool SameFile(const char* first, const char* second)
+{
+    if (!PathFits(first) || !PathFits(second))
+        return false;
+    qx::KeptError kept;
+    BY_HANDLE_FILE_INFORMATION a{}, b{};
+    if (FileIdentity(first, &a) && FileIdentity(second, &b))
+        return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+               a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    char x[MAX_PATH + 1], y[MAX_PATH + 1];
+    return FullLongPath(first, x, sizeof x) && FullLongPath(second, y, sizeof y) &&
+           _stricmp(x, y) == 0;
+}
+
 bool IsDirectory(const char* path)
 {
     if (!PathFits(path))

@@ -30,6 +30,10 @@ bool FileCanRead(const char* path);  // opens for reading, sharing read and writ
 // cannot be looked at (access denied, held by another process) is someone's
 // all the same, never written over or removed unasked. False for no name.
 bool NameTaken(const char* path);
+// Whether two paths name one and the same file or folder, however each is
+// spelled (case, short names, "." and ".."): the same volume and file index,
+// or, where either cannot be opened, the same full long path regardless of case.
+bool SameFile(const char* first, const char* second);
 bool IsDirectory(const char* path);
 bool IsDriveRoot(const char* path);  // "X:" or "X:\"
 // Clears the attributes of a read-only file; false when it was not read-only.

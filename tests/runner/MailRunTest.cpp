@@ -175,3 +175,65 @@ TEST_F(MailTest, EnvelopeWithoutRecipientIsRefusedBeforeAnything) {
         EXPECT_EQ(Exists(*work / "data.zip"), zipFirst);
     }
 }
+
+// One selected file that already lies in the temporary folder under the name
+// its copy would get is packed itself, however its path is spelled, and goes
+// (as every input there) only once its envelope exists; a file elsewhere is
+// copied and stays. Either way the envelope holds the file's content.
+TEST_F(MailTest, TheSelectedFileIsNeverRemovedBeforeItsEnvelopeExists) {
+    std::string temp = TempFolder();
+    std::string tempName = temp.substr(temp.rfind('\\') + 1);
+    auto upper = [](std::string text) {
+        CharUpperA(&text[0]);
+        return text;
+    };
+    auto shortForm = [](const std::string& path) {
+        char shorter[MAX_PATH] = {0};
+        DWORD n = GetShortPathNameA(path.c_str(), shorter, sizeof shorter);
+        return n > 0 && n < sizeof shorter ? std::string(shorter) : path;
+    };
+    struct Row {
+        const char* spelling;
+        std::string file;  // where it lies
+        std::string given;  // how it is selected
+        bool inTemp;
+    };
+    std::string longName = temp + "\\a rather long name.txt";
+    std::vector<Row> rows = {
+        {"as the folder spells it", temp + "\\mine1.txt", temp + "\\mine1.txt", true},
+        {"other letter case", temp + "\\mine2.txt", upper(temp + "\\mine2.txt"), true},
+        {"with .\\", temp + "\\mine3.txt", temp + "\\.\\mine3.txt", true},
+        {"with ..", temp + "\\mine4.txt", temp + "\\..\\" + tempName + "\\mine4.txt", true},
+        {"short name", longName, "", true},
+        {"outside the temporary folder", *work / "mine5.txt", *work / "mine5.txt", false},
+    };
+    for (Row& row : rows) {
+        std::string content = std::string("content, ") + row.spelling;
+        WriteFileBytes(row.file, content);
+        if (row.given.empty()) row.given = shortForm(row.file);
+        SCOPED_TRACE(std::string(row.spelling) + ": " + row.given);
+        std::string given = row.given.substr(row.given.rfind('\\') + 1);
+        std::string envelope = temp + "\\" + given + ".sme";
+        cleanup = {envelope, row.file, temp + "\\" + given};
+        Set("smeviaemail", "Yes");
+        Set("asksmeemail", "Yes");
+        boxes.Clear();
+        boxes.Script({IDNO});
+        Script("");
+
+        EXPECT_TRUE(RunJob(OpPackEnvelope, {row.given}, kRecipientName)) << StatusLog();
+
+        // Asked about and kept: the envelope lies in the temporary folder.
+        EXPECT_EQ(boxes.Seen().size(), 1u);
+        EXPECT_TRUE(Exists(envelope));
+        EXPECT_EQ(Unpacked(envelope), content);
+        if (row.inTemp) {
+            EXPECT_FALSE(Exists(row.file));
+        } else {
+            EXPECT_EQ(ReadFileBytes(row.file), content);
+            EXPECT_FALSE(Exists(temp + "\\" + given));
+        }
+        EXPECT_TRUE(tvtest::ListNames(temp, "~tv*").empty());
+        for (const std::string& f : cleanup) tvtest::RemoveTree(f);
+    }
+}

@@ -228,6 +228,50 @@ TEST_F(ViewTest, AStaleCopyThatCannotBeRemovedIsNeverWrittenOver) {
         ADD_FAILURE() << name;
 }
 
+// A result that lies in the temporary folder already has the view copy's
+// name: it is shown itself, never removed for a copy of itself, and stays or
+// goes as the modes say; an edited one is protected again.
+TEST_F(ViewTest, AResultInTheTemporaryFolderIsShownItself) {
+    struct Row {
+        bool save;
+        bool change;
+    } rows[] = {{false, false}, {true, false}, {false, true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.save ? "save" : "only") + (row.change ? " changed" : ""));
+        // The input beside the view copy's name: its result gets that name.
+        WriteFileBytes(viewCopy, "original text");
+        ASSERT_TRUE(Protect(OpSign, viewCopy));
+        tvtest::RemoveTree(viewCopy);
+        std::string input = viewCopy + ".sgn";
+        Set("openfilesonly", "Yes");
+        Set("openfilessave", row.save ? "Yes" : "No");
+        SetEnvironmentVariableA("TV_VIEWER_MODE", row.change ? "change" : "keep");
+        Script("");
+
+        EXPECT_TRUE(RunJob(OpVerify, {input})) << StatusLog();
+
+        EXPECT_EQ(Lower(ReadFileBytes(viewerLog)), Lower(viewCopy + "|original text\n"));
+        if (row.save) {
+            // The result stays; the input in the temporary folder goes.
+            EXPECT_EQ(ReadFileBytes(viewCopy), "original text");
+            EXPECT_FALSE(Exists(input));
+        } else {
+            EXPECT_FALSE(Exists(viewCopy));
+            ASSERT_TRUE(Exists(input));
+            Set("openfilesonly", "No");
+            Set("openfilessave", "Yes");
+            Script("");
+            EXPECT_TRUE(RunJob(OpVerify, {input}));
+            EXPECT_EQ(ReadFileBytes(viewCopy),
+                      row.change ? "changed by the viewer" : "original text");
+        }
+        EXPECT_TRUE(tvtest::ListNames(TempFolder(), "~tv*").empty());
+        tvtest::RemoveTree(viewCopy);
+        tvtest::RemoveTree(input);
+        tvtest::RemoveTree(viewerLog);
+    }
+}
+
 class UnzipResultTest : public RunnerTest {
 protected:
     // work\x.zip.sgn of an archive with the given entries.

@@ -120,6 +120,7 @@ WorkDir::~WorkDir() { tvtest::RemoveTree(path_); }
 
 std::string RunnerTest::ownStore;
 std::string RunnerTest::pubStore;
+std::string RunnerTest::recipientStore;
 const char* const RunnerTest::kOwnName = "Alice Runner";
 const char* const RunnerTest::kRecipientName = "Bob Mail bob@example.org";
 std::unique_ptr<tvtest::CertFixture> RunnerTest::certs_;
@@ -129,11 +130,11 @@ void RunnerTest::SetUpTestSuite() {
     certs_.reset(new tvtest::CertFixture());
     ownStore = certs_->NewStore("own");
     pubStore = certs_->NewStore("pub");
-    std::string bobStore = certs_->NewStore("bob");
+    recipientStore = certs_->NewStore("bob");
     ASSERT_TRUE(certs_->MakePerson(kOwnName, ownStore));
-    ASSERT_TRUE(certs_->MakePerson(kRecipientName, bobStore));
+    ASSERT_TRUE(certs_->MakePerson(kRecipientName, recipientStore));
     ASSERT_TRUE(certs_->CopyPublic(kOwnName, ownStore, pubStore));
-    ASSERT_TRUE(certs_->CopyPublic(kRecipientName, bobStore, pubStore));
+    ASSERT_TRUE(certs_->CopyPublic(kRecipientName, recipientStore, pubStore));
     // Loaded here too, so that its script and log outlive each job's binding.
     status_ = LoadLibraryA((ExeDir() + "\\scriptedstatus.dll").c_str());
     ASSERT_NE(status_, nullptr);
@@ -226,6 +227,25 @@ bool RunnerTest::Protect(uint32_t op, const std::string& path, const std::string
     case 7: return front.PackEnvelope(1, path.c_str(), recipient.c_str());
     default: return false;
     }
+}
+
+std::string RunnerTest::Unpacked(const std::string& envelope) {
+    std::string copy = *work / "unpacked.bin.sme";
+    std::string plain = *work / "unpacked.bin";
+    if (!CopyFileA(envelope.c_str(), copy.c_str(), FALSE)) return "";
+    Set("ownstore", recipientStore);
+    SetOwnCertificate(kRecipientName);
+    bool ok = false;
+    {
+        TQXCryptIF front;
+        ok = front.UnpackEnvelope(1, copy.c_str());
+    }
+    Set("ownstore", ownStore);
+    SetOwnCertificate(kOwnName);
+    std::string content = ok ? tvtest::ReadFileBytes(plain) : "";
+    tvtest::RemoveTree(copy);
+    tvtest::RemoveTree(plain);
+    return content;
 }
 
 std::string RunnerTest::TempFolder() {

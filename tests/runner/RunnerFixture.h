@@ -93,11 +93,16 @@ protected:
     // Protects a file directly with the engine's own operations (a one-file
     // job with the current settings); used to make inputs.
     bool Protect(uint32_t op, const std::string& path, const std::string& recipient = "");
+    // What an envelope for the recipient holds, unpacked with his key from a
+    // copy in the work folder (the current settings otherwise); "" when it
+    // cannot be unpacked. The envelope itself stays as it is.
+    std::string Unpacked(const std::string& envelope);
 
     static std::string TempFolder();  // without trailing backslash
 
     static std::string ownStore;
     static std::string pubStore;
+    static std::string recipientStore;  // the recipient with his key
     static const char* const kOwnName;        // "Alice Runner"
     static const char* const kRecipientName;  // Bob, with a mail address in his name
 

@@ -239,6 +239,50 @@ TEST_F(ZipFirstTest, ExistingArchiveIsReplacedOnlyAfterTheOverwriteQuestion) {
     }
 }
 
+// The archive's name is never a selected file's, neither the name in the
+// temporary folder nor a chosen one the user agrees to replace: moved aside,
+// the file would be left out of the archive and removed as an old one.
+TEST_F(ZipFirstTest, ASelectedFileIsNeverTakenForTheArchive) {
+    struct Row {
+        const char* road;
+        uint32_t op;
+        bool viaMail;  // the archive is made in the temporary folder unasked
+    } rows[] = {{"envelope for mailing", OpPackEnvelope, true},
+                {"signed, name chosen", OpSign, false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.road);
+        std::string data = row.viaMail ? TempFolder() + "\\" + tvtest::UniqueName("sel_")
+                                       : *work / "data";
+        std::string archive = data + ".zip";  // what the selection proposes
+        tvtest::MakeDir(data);
+        WriteFileBytes(data + "\\a.txt", "alpha");
+        WriteFileBytes(archive, "selected as well");
+        Set("zipfile", "Yes");
+        Set("smeviaemail", row.viaMail ? "Yes" : "No");
+        boxes.Clear();
+        Script("saveas=" + archive + ";exist=" + std::to_string(AnswerYes));
+
+        EXPECT_FALSE(RunJob(row.op, {data + "\\a.txt", archive}, kRecipientName));
+
+        std::vector<SeenBox> seen = boxes.Seen();
+        EXPECT_EQ(seen.size(), 1u);
+        if (!seen.empty()) {
+            EXPECT_EQ(seen[0].text,
+                      "This file '" + archive + "' could not be written! - (File already exists!)");
+            EXPECT_EQ(seen[0].caption, "Tarvisto 2.11 - Error!");
+        }
+        EXPECT_TRUE(LogLines("AskFileExist").empty());
+        EXPECT_EQ(ReadFileBytes(archive), "selected as well");
+        EXPECT_EQ(ReadFileBytes(data + "\\a.txt"), "alpha");
+        EXPECT_FALSE(Exists(archive + ".sme"));
+        EXPECT_FALSE(Exists(archive + ".sgn"));
+        std::string parent = data.substr(0, data.rfind('\\'));
+        EXPECT_TRUE(tvtest::ListNames(parent, "~tv*").empty());
+        tvtest::RemoveTree(archive);
+        tvtest::RemoveTree(data);
+    }
+}
+
 TEST_F(ZipFirstTest, CancelWhileZippingLeavesEverySourceAndNoArchive) {
     // A folder tree with an empty subfolder; sources would be deleted.
     std::string data = *work / "data";
