@@ -483,25 +483,29 @@ bool MarkForDeletion(HANDLE file, bool remove)
 // anything is written to it, and while the handle is open no one can take
 // that right away. The file is marked for deletion before the wipe and goes
 // when the handle closes; a failed wipe takes the mark back and the file stays.
-// The handle is the name's own, never what a link there leads to: a symbolic
-// link (any reparse point) is removed itself, without a wipe, so that a file
-// outside what was chosen is never written.
+// The handle is the name's own where the name is a link (a symbolic link, a
+// junction): the link is removed itself, without a wipe, so that a file
+// outside what was chosen is never written. Any other reparse point (a file
+// whose data a filter keeps, as cloud and deduplicated files) is a file of
+// its own and is opened through to its data and wiped.
 bool WipeAndRemove(const char* path)
 {
-    qx::File file(CreateFileA(path, DELETE | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr));
+    const DWORD access = DELETE | GENERIC_WRITE;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    qx::File file(CreateFileA(path, access, share, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!file ||
+        !GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag))
+        return false;
+    bool reparse = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (reparse && IsReparseTagNameSurrogate(tag.ReparseTag))
+        return MarkForDeletion(file.get(), true) && file.close();
+    if (reparse)
+        file.reset(CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
     if (!file || !MarkForDeletion(file.get(), true))
         return false;
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.get(), &info)) {
-        qx::KeptError kept;
-        MarkForDeletion(file.get(), false);
-        return false;
-    }
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return file.close();
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size) ||
         !WipeOpenFile(file.get(), static_cast<uint64_t>(size.QuadPart), path)) {

@@ -71,6 +71,24 @@ protected:
         ownCerts->SetString("DefUsr", "Nobody Known");
     }
     std::vector<std::string> Aside() const { return FilesLike(work.path(), "~tv"); }
+
+    // The one old output left beside its name: visible, with its content, and
+    // named by the job's one error entry, whose detail this gives.
+    std::string OldOutputLeftAside(std::string* name) {
+        auto aside = Aside();
+        if (aside.size() != 1u) {
+            ADD_FAILURE() << aside.size() << " files aside";
+            return "";
+        }
+        *name = aside[0];
+        EXPECT_EQ(ReadFileBytes(work / aside[0]), "OLD SIGNATURE");
+        EXPECT_EQ(GetFileAttributesA((work / aside[0]).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+        auto errors = status.Updates(0);
+        EXPECT_EQ(errors.size(), 1u) << status.Log();
+        std::string detail = errors.empty() ? "" : Field(errors[0], "detail");
+        EXPECT_TRUE(Has(detail, aside[0])) << detail;
+        return detail;
+    }
 };
 
 // --- packing ----------------------------------------------------------------
@@ -330,18 +348,12 @@ TEST_F(Outputs, AFileSavedUnderTheNameMeanwhileStaysAndTheOldOutputIsNamedBeside
     // The saved file keeps the name; the old output lies visibly beside it,
     // under the name that the error entry gives.
     EXPECT_EQ(ReadFileBytes(work / "q.txt.sgn"), "SAVED MEANWHILE");
-    auto aside = Aside();
-    ASSERT_EQ(aside.size(), 1u);
-    EXPECT_EQ(ReadFileBytes(work / aside[0]), "OLD SIGNATURE");
-    EXPECT_EQ(GetFileAttributesA((work / aside[0]).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
-    auto errors = status.Updates(0);
-    ASSERT_EQ(errors.size(), 1u) << status.Log();
-    std::string detail = Field(errors[0], "detail");
+    std::string aside;
+    std::string detail = OldOutputLeftAside(&aside);
     EXPECT_TRUE(Has(detail, "q.txt.sgn' could not be restored!")) << detail;
-    EXPECT_TRUE(Has(detail, aside[0])) << detail;
     job.reset();
     EXPECT_EQ(ReadFileBytes(work / "q.txt.sgn"), "SAVED MEANWHILE");
-    EXPECT_EQ(Aside(), aside);
+    EXPECT_EQ(Aside(), std::vector<std::string>{aside});
     SetFileAttributesA((work / "q.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -400,14 +412,8 @@ TEST_F(Outputs, AnOldOutputThatCannotBeRemovedAfterSuccessFailsTheFileAndIsNamed
     std::string signedText = ReadFileBytes(work / "r.txt.sgn");
     EXPECT_NE(signedText, "OLD SIGNATURE");
     EXPECT_TRUE(Has(signedText, "new content"));
-    auto aside = Aside();
-    ASSERT_EQ(aside.size(), 1u);
-    EXPECT_EQ(ReadFileBytes(work / aside[0]), "OLD SIGNATURE");
-    EXPECT_EQ(GetFileAttributesA((work / aside[0]).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
-    auto errors = status.Updates(0);
-    ASSERT_EQ(errors.size(), 1u) << status.Log();
-    std::string detail = Field(errors[0], "detail");
-    EXPECT_TRUE(Has(detail, aside[0])) << detail;
+    std::string aside;
+    std::string detail = OldOutputLeftAside(&aside);
     EXPECT_TRUE(Has(detail, "The old file '")) << detail;
     EXPECT_EQ(job->cancel, 0);
 }
