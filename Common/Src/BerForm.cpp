@@ -4,6 +4,10 @@
 
 namespace qx {
 
+const BYTE kEnvelopedDataOidEncoded[11] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86,
+                                           0xF7, 0x0D, 0x01, 0x07, 0x03};
+const BYTE kRc4OidEncoded[10] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x04};
+
 bool ReadBer(const BYTE* data, size_t at, size_t limit, int depth, Der& der)
 {
     if (at + 2 > limit || (data[at] & 0x1F) == 0x1F)
@@ -102,8 +106,6 @@ size_t PutHeader(BYTE* at, BYTE tag, size_t length)
 }
 
 namespace {
-
-const BYTE kEnvelopedDataOid[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x03};
 
 // Where an element stands, as far as the joining of pieces cares: the
 // encrypted content of an enveloped message is an implicitly tagged string,
@@ -281,8 +283,7 @@ bool DefiniteForm(const BYTE* data, size_t length, std::vector<BYTE>& out)
         return false;
     Der type;
     bool enveloped = data[top.start] == 0x30 && ChildBer(data, top, 0, kBerDepth, type) &&
-                     type.end() - type.start == sizeof kEnvelopedDataOid &&
-                     EncodingStartsWith(data, type, kEnvelopedDataOid, sizeof kEnvelopedDataOid);
+                     IsEncodedOid(data, type, kEnvelopedDataOidEncoded);
     DefiniteWriter writer(data, enveloped);
     size_t size = 0;
     bool changed = false;

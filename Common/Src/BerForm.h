@@ -42,6 +42,17 @@ bool ChildDer(const BYTE* data, const Der& parent, size_t index, Der& child);
 // length among them, an object identifier, or the first arcs of one.
 bool EncodingStartsWith(const BYTE* data, const Der& element, const BYTE* bytes, size_t size);
 
+// Object identifiers of messages as encoded, tag and length included.
+extern const BYTE kEnvelopedDataOidEncoded[11];  // 1.2.840.113549.1.7.3
+extern const BYTE kRc4OidEncoded[10];            // 1.2.840.113549.3.4
+
+// Whether the element is exactly this encoded object identifier.
+template <size_t N>
+bool IsEncodedOid(const BYTE* data, const Der& element, const BYTE (&oid)[N])
+{
+    return element.end() - element.start == N && EncodingStartsWith(data, element, oid, N);
+}
+
 // Header bytes of an element of that content length, in DER's shortest form.
 size_t HeaderSize(size_t length);
 

@@ -1080,9 +1080,6 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
 
 namespace {
 
-// The RC4 object identifier as encoded, tag and length included.
-const BYTE kRc4OidEncoded[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x04};
-
 // Drops the NULL parameters of the RC4 content encryption algorithm of an
 // enveloped message, in place; anything else is left as it is. The five
 // elements around the NULL get their lengths anew (a header may become
@@ -1099,7 +1096,7 @@ void DropRc4NullParameters(BYTE* message, DWORD& length)
         return;
     Der oid;
     if (!ChildDer(message, path[4], 0, oid) ||
-        !EncodingStartsWith(message, oid, kRc4OidEncoded, sizeof kRc4OidEncoded) ||
+        !qx::IsEncodedOid(message, oid, qx::kRc4OidEncoded) ||
         !ChildDer(message, path[4], 1, path[5]) || message[path[5].start] != 0x05 ||
         path[5].length != 0 || path[5].end() != path[4].end())
         return;

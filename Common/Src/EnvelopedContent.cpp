@@ -12,21 +12,13 @@ namespace {
 const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 // Object identifiers as encoded, tag and length included.
-const BYTE kEnvelopedDataOid[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x03};
 const BYTE kRsaOid[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01};
-const BYTE kRc4Oid[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x04};
 const BYTE kDesOid[] = {0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x07};
 const BYTE kDes3Oid[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x07};
 const BYTE kRc2Oid[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x02};
 const BYTE kAes128Oid[] = {0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01, 0x02};
 const BYTE kAes192Oid[] = {0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01, 0x16};
 const BYTE kAes256Oid[] = {0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01, 0x2A};
-
-template <size_t N>
-bool IsOid(const BYTE* data, const Der& element, const BYTE (&oid)[N])
-{
-    return element.end() - element.start == N && EncodingStartsWith(data, element, oid, N);
-}
 
 // The content ciphers opened here: all in CBC mode with an initial value as
 // their parameters (RC2 with its effective key length beside it).
@@ -152,7 +144,7 @@ bool OpenContentKey(HCERTSTORE store, const BYTE* data, const Der& recipient, Ke
     if (data[recipient.start] != 0x30 || !ChildDer(data, recipient, 0, version) ||
         !ChildDer(data, recipient, 1, identifier) || !ChildDer(data, recipient, 2, keyAlgorithm) ||
         !ChildDer(data, recipient, 3, encryptedKey) || data[encryptedKey.start] != 0x04 ||
-        !ChildDer(data, keyAlgorithm, 0, keyOid) || !IsOid(data, keyOid, kRsaOid))
+        !ChildDer(data, keyAlgorithm, 0, keyOid) || !IsEncodedOid(data, keyOid, kRsaOid))
         return false;
     Cert certificate = FindRecipient(store, data, identifier);
     if (!certificate)
@@ -261,7 +253,7 @@ bool ReadEnvelopedParts(const BYTE* data, size_t length, EnvelopedParts& parts)
     Der wrapped;
     Der enveloped;
     if (!data || !ReadDer(data, 0, length, top) || data[top.start] != 0x30 ||
-        !ChildDer(data, top, 0, type) || !IsOid(data, type, kEnvelopedDataOid) ||
+        !ChildDer(data, top, 0, type) || !IsEncodedOid(data, type, kEnvelopedDataOidEncoded) ||
         !ChildDer(data, top, 1, wrapped) || data[wrapped.start] != 0xA0 ||
         !ChildDer(data, wrapped, 0, enveloped) || data[enveloped.start] != 0x30)
         return false;
@@ -298,7 +290,7 @@ bool ContentFitsMessage(const BYTE* data, size_t length, uint64_t produced)
     uint64_t encrypted = parts.hasContent ? parts.content.length : 0;
     if (encrypted == 0)
         return produced == 0;
-    if (IsOid(data, parts.algorithmOid, kRc4Oid))
+    if (IsEncodedOid(data, parts.algorithmOid, kRc4OidEncoded))
         return produced == encrypted;
     // AES (2.16.840.1.101.3.4.1.*) has blocks of 16 bytes; the other content
     // ciphers of enveloped messages (DES, triple DES, RC2) of 8.
