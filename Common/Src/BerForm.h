@@ -43,6 +43,7 @@ bool ChildDer(const BYTE* data, const Der& parent, size_t index, Der& child);
 bool EncodingStartsWith(const BYTE* data, const Der& element, const BYTE* bytes, size_t size);
 
 // Object identifiers of messages as encoded, tag and length included.
+extern const BYTE kSignedDataOidEncoded[11];     // 1.2.840.113549.1.7.2
 extern const BYTE kEnvelopedDataOidEncoded[11];  // 1.2.840.113549.1.7.3
 extern const BYTE kRc4OidEncoded[10];            // 1.2.840.113549.3.4
 

@@ -5,6 +5,7 @@
 #include "FileAPI.h"
 #include "QXHandles.h"
 #include "QXTools.h"
+#include "SignedContent.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -1053,6 +1054,13 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
     };
     // The content is a part of the message.
     bool ok = verifyOnly ? verify(nullptr, &size) : CallOnce(verify, length, content, size);
+    // A signature over signed attributes holds for the content only through
+    // their digest of it.
+    if (ok && qx::HasSignedAttributes(data, length)) {
+        if (verifyOnly)
+            ok = CallOnce(verify, length, content, size);
+        ok = ok && qx::AttributesBindContent(data, length, content.get(), size);
+    }
     // The key made the signature; the name on its certificate must hold too.
     if (ok && signerCert && !CertificateSignatureHolds(signerCert.get(), data, length))
         ok = false;

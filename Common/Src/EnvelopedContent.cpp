@@ -26,17 +26,18 @@ struct ContentCipher {
     const BYTE* oid;
     size_t oidSize;
     ALG_ID algorithm;
-    DWORD keyBytes;  // 0: any length the provider takes (RC2)
+    DWORD minKeyBytes;  // the content key's length
+    DWORD maxKeyBytes;
     DWORD block;
 };
 
 const ContentCipher kContentCiphers[] = {
-    {kDesOid, sizeof kDesOid, CALG_DES, 8, 8},
-    {kDes3Oid, sizeof kDes3Oid, CALG_3DES, 24, 8},
-    {kRc2Oid, sizeof kRc2Oid, CALG_RC2, 0, 8},
-    {kAes128Oid, sizeof kAes128Oid, CALG_AES_128, 16, 16},
-    {kAes192Oid, sizeof kAes192Oid, CALG_AES_192, 24, 16},
-    {kAes256Oid, sizeof kAes256Oid, CALG_AES_256, 32, 16},
+    {kDesOid, sizeof kDesOid, CALG_DES, 8, 8, 8},
+    {kDes3Oid, sizeof kDes3Oid, CALG_3DES, 24, 24, 8},
+    {kRc2Oid, sizeof kRc2Oid, CALG_RC2, 5, 16, 8},  // 40 to 128 bits
+    {kAes128Oid, sizeof kAes128Oid, CALG_AES_128, 16, 16, 16},
+    {kAes192Oid, sizeof kAes192Oid, CALG_AES_192, 24, 24, 16},
+    {kAes256Oid, sizeof kAes256Oid, CALG_AES_256, 32, 32, 16},
 };
 
 const ContentCipher* FindCipher(const BYTE* data, const Der& oid)
@@ -60,25 +61,33 @@ bool ReadSmallInteger(const BYTE* data, const Der& integer, DWORD& value)
     return true;
 }
 
+enum class Parameters {
+    None,   // absent or NULL: the platform's own reading applies
+    Given,  // one block of initial value
+    Wrong
+};
+
 // The initial value, and for RC2 the effective key length in bits, from the
 // algorithm's parameters.
-bool ReadParameters(const BYTE* data, const EnvelopedParts& parts, const ContentCipher& cipher,
-                    Der& iv, DWORD& effectiveBits)
+Parameters ReadParameters(const BYTE* data, const EnvelopedParts& parts,
+                          const ContentCipher& cipher, Der& iv, DWORD& effectiveBits)
 {
     Der parameters;
     if (!ChildDer(data, parts.algorithm, 1, parameters))
-        return false;
+        return Parameters::None;
+    if (data[parameters.start] == 0x05)
+        return parameters.length == 0 ? Parameters::None : Parameters::Wrong;
     if (cipher.algorithm == CALG_RC2) {
         // SEQUENCE { version INTEGER OPTIONAL, iv OCTET STRING }; the version
         // names the effective key length (RFC 2268), 32 bits without one.
         Der first;
         if (data[parameters.start] != 0x30 || !ChildDer(data, parameters, 0, first))
-            return false;
+            return Parameters::Wrong;
         effectiveBits = 32;
         if (data[first.start] == 0x02) {
             DWORD version = 0;
             if (!ReadSmallInteger(data, first, version) || !ChildDer(data, parameters, 1, iv))
-                return false;
+                return Parameters::Wrong;
             if (version == 160)
                 effectiveBits = 40;
             else if (version == 120)
@@ -88,14 +97,15 @@ bool ReadParameters(const BYTE* data, const EnvelopedParts& parts, const Content
             else if (version >= 256 && version <= 1024)
                 effectiveBits = version;
             else
-                return false;
+                return Parameters::Wrong;
         } else {
             iv = first;
         }
     } else {
         iv = parameters;
     }
-    return data[iv.start] == 0x04 && iv.length == cipher.block;
+    return data[iv.start] == 0x04 && iv.length == cipher.block ? Parameters::Given
+                                                               : Parameters::Wrong;
 }
 
 // The certificate of a recipient (KeyTransRecipientInfo: version, recipient
@@ -132,22 +142,44 @@ struct KeyBytes {
     ~KeyBytes() { SecureZeroMemory(bytes.data(), bytes.size()); }
 };
 
-// Opens the content key of one recipient with its private key (RSA, PKCS #1
-// padding); false when no key of the store can be taken for it.
-bool OpenContentKey(HCERTSTORE store, const BYTE* data, const Der& recipient, KeyBytes& key)
+// One recipient (KeyTransRecipientInfo) whose certificate the store holds:
+// the certificate and the encrypted content key. False for a recipient that
+// is not this user's, or not one of key transport.
+bool FindStoredRecipient(HCERTSTORE store, const BYTE* data, const Der& recipient,
+                         Cert& certificate, Der& encryptedKey)
 {
     Der version;
     Der identifier;
     Der keyAlgorithm;
-    Der keyOid;
-    Der encryptedKey;
     if (data[recipient.start] != 0x30 || !ChildDer(data, recipient, 0, version) ||
         !ChildDer(data, recipient, 1, identifier) || !ChildDer(data, recipient, 2, keyAlgorithm) ||
-        !ChildDer(data, recipient, 3, encryptedKey) || data[encryptedKey.start] != 0x04 ||
-        !ChildDer(data, keyAlgorithm, 0, keyOid) || !IsEncodedOid(data, keyOid, kRsaOid))
+        !ChildDer(data, recipient, 3, encryptedKey) || data[encryptedKey.start] != 0x04)
         return false;
-    Cert certificate = FindRecipient(store, data, identifier);
-    if (!certificate)
+    certificate = FindRecipient(store, data, identifier);
+    return static_cast<bool>(certificate);
+}
+
+// Whether the encrypted key is as long as the RSA modulus of the recipient's
+// key, the one length that its decryption takes. A key of another kind is
+// left to the platform.
+bool KeyFitsModulus(const Cert& certificate, const Der& encryptedKey)
+{
+    const CERT_PUBLIC_KEY_INFO& key = certificate.get()->pCertInfo->SubjectPublicKeyInfo;
+    if (!key.Algorithm.pszObjId || strcmp(key.Algorithm.pszObjId, szOID_RSA_RSA) != 0)
+        return true;
+    DWORD bits = CertGetPublicKeyLength(kEncoding, const_cast<CERT_PUBLIC_KEY_INFO*>(&key));
+    return bits != 0 && encryptedKey.length == (bits + 7) / 8;
+}
+
+// Opens the content key with the recipient's private key (RSA, PKCS #1
+// padding); false when the key cannot be taken for it.
+bool OpenContentKey(const Cert& certificate, const BYTE* data, const Der& recipient,
+                    const Der& encryptedKey, KeyBytes& key)
+{
+    Der keyAlgorithm;
+    Der keyOid;
+    if (!ChildDer(data, recipient, 2, keyAlgorithm) || !ChildDer(data, keyAlgorithm, 0, keyOid) ||
+        !IsEncodedOid(data, keyOid, kRsaOid))
         return false;
     HCRYPTPROV keyProvider = 0;
     DWORD keySpec = 0;
@@ -160,7 +192,13 @@ bool OpenContentKey(HCERTSTORE store, const BYTE* data, const Der& recipient, Ke
     if (keySpec != AT_KEYEXCHANGE && keySpec != AT_SIGNATURE)
         keySpec = AT_KEYEXCHANGE;
     CryptKey privateKey;
-    if (!CryptGetUserKey(keyProvider, keySpec, privateKey.out()))
+    DWORD bits = 0;
+    DWORD bitsSize = sizeof bits;
+    // The private key decrypts exactly one block of its own length.
+    if (!CryptGetUserKey(keyProvider, keySpec, privateKey.out()) ||
+        !CryptGetKeyParam(privateKey.get(), KP_KEYLEN, reinterpret_cast<BYTE*>(&bits), &bitsSize,
+                          0) ||
+        encryptedKey.length != (bits + 7) / 8)
         return false;
     // CryptoAPI takes RSA blocks least significant byte first.
     const BYTE* encrypted = data + encryptedKey.start + encryptedKey.header;
@@ -226,10 +264,6 @@ void WidenRc2Key(KeyBytes& key, DWORD effectiveBits)
 bool ImportContentKey(HCRYPTPROV provider, const ContentCipher& cipher, const KeyBytes& key,
                       CryptKey& imported)
 {
-    if (key.bytes.empty() || (cipher.keyBytes != 0 && key.bytes.size() != cipher.keyBytes)) {
-        SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
-        return false;
-    }
     KeyBytes blob;
     blob.bytes.resize(sizeof(BLOBHEADER) + sizeof(DWORD) + key.bytes.size());
     BLOBHEADER header = {PLAINTEXTKEYBLOB, CUR_BLOB_VERSION, 0, cipher.algorithm};
@@ -241,6 +275,14 @@ bool ImportContentKey(HCRYPTPROV provider, const ContentCipher& cipher, const Ke
                           imported.out()) != FALSE;
 }
 
+// A ContentInfo (SEQUENCE) whose content type is envelopedData.
+bool IsEnvelopedMessage(const BYTE* data, size_t length, Der& top)
+{
+    Der type;
+    return data && ReadDer(data, 0, length, top) && data[top.start] == 0x30 &&
+           ChildDer(data, top, 0, type) && IsEncodedOid(data, type, kEnvelopedDataOidEncoded);
+}
+
 }  // namespace
 
 bool ReadEnvelopedParts(const BYTE* data, size_t length, EnvelopedParts& parts)
@@ -249,11 +291,9 @@ bool ReadEnvelopedParts(const BYTE* data, size_t length, EnvelopedParts& parts)
     // (optional, [0]), recipients (SET), EncryptedContentInfo (SEQUENCE:
     // content type, algorithm, [0] encrypted content (optional)).
     Der top;
-    Der type;
     Der wrapped;
     Der enveloped;
-    if (!data || !ReadDer(data, 0, length, top) || data[top.start] != 0x30 ||
-        !ChildDer(data, top, 0, type) || !IsEncodedOid(data, type, kEnvelopedDataOidEncoded) ||
+    if (!IsEnvelopedMessage(data, length, top) ||
         !ChildDer(data, top, 1, wrapped) || data[wrapped.start] != 0xA0 ||
         !ChildDer(data, wrapped, 0, enveloped) || data[enveloped.start] != 0x30)
         return false;
@@ -304,16 +344,35 @@ ContentDecryption DecryptContent(HCERTSTORE store, const BYTE* data, size_t leng
                                  Memory& result, DWORD& size)
 {
     size = 0;
+    // Every size that the message gives is checked before a key or a content
+    // goes to a platform call: the platform takes them as they are.
+    auto refuse = [](HRESULT code) {
+        SetLastError(static_cast<DWORD>(code));
+        return ContentDecryption::Failed;
+    };
+    // A message of another type is the platform's to refuse.
     EnvelopedParts parts;
-    if (!ReadEnvelopedParts(data, length, parts) || !parts.hasContent)
-        return ContentDecryption::NotTaken;
-    // Parameters without an initial value (as the platform itself may write
-    // them) are left to the platform's reading.
+    Der top;
+    if (!ReadEnvelopedParts(data, length, parts))
+        return IsEnvelopedMessage(data, length, top) ? refuse(CRYPT_E_ASN1_CORRUPT)
+                                                     : ContentDecryption::NotTaken;
+    // A content sent apart is never at hand here.
+    if (!parts.hasContent)
+        return refuse(CRYPT_E_MSG_ERROR);
     const ContentCipher* cipher = FindCipher(data, parts.algorithmOid);
     Der iv;
     DWORD effectiveBits = 0;
-    if (!cipher || !ReadParameters(data, parts, *cipher, iv, effectiveBits))
-        return ContentDecryption::NotTaken;
+    Parameters parameters = Parameters::None;
+    if (cipher) {
+        if (parts.content.length == 0 || parts.content.length % cipher->block != 0)
+            return refuse(CRYPT_E_MSG_ERROR);
+        parameters = ReadParameters(data, parts, *cipher, iv, effectiveBits);
+        if (parameters == Parameters::Wrong)
+            return refuse(NTE_BAD_DATA);
+    }
+    // Parameters without an initial value (as the platform itself may write
+    // them), and other ciphers, are left to the platform's reading.
+    bool own = parameters == Parameters::Given;
 
     KeyBytes key;
     bool opened = false;
@@ -321,17 +380,25 @@ ContentDecryption DecryptContent(HCERTSTORE store, const BYTE* data, size_t leng
     for (size_t at = parts.recipients.start + parts.recipients.header;
          !opened && at < parts.recipients.contentEnd(); at = recipient.end()) {
         if (!ReadDer(data, at, parts.recipients.contentEnd(), recipient))
-            return ContentDecryption::NotTaken;
-        opened = OpenContentKey(store, data, recipient, key);
+            return refuse(CRYPT_E_ASN1_CORRUPT);
+        Cert certificate;
+        Der encryptedKey;
+        if (!FindStoredRecipient(store, data, recipient, certificate, encryptedKey))
+            continue;
+        if (!KeyFitsModulus(certificate, encryptedKey))
+            return refuse(NTE_BAD_DATA);
+        opened = own && OpenContentKey(certificate, data, recipient, encryptedKey, key);
     }
     if (!opened)
         return ContentDecryption::NotTaken;
 
     // From here on the key is the message's: what fails is the message.
-    Provider provider;
-    CryptKey contentKey;
+    if (key.bytes.size() < cipher->minKeyBytes || key.bytes.size() > cipher->maxKeyBytes)
+        return refuse(NTE_BAD_KEY);
     if (cipher->algorithm == CALG_RC2)
         WidenRc2Key(key, effectiveBits);
+    Provider provider;
+    CryptKey contentKey;
     if (!CryptAcquireContextA(provider.out(), nullptr, nullptr, PROV_RSA_AES,
                               CRYPT_VERIFYCONTEXT) ||
         !ImportContentKey(provider.get(), *cipher, key, contentKey) ||

@@ -36,13 +36,21 @@ bool ContentFitsMessage(const BYTE* data, size_t length, uint64_t produced);
 enum class ContentDecryption {
     Done,      // `result` holds the content
     NotTaken,  // no key could be taken here: the platform's own call decides
-    Failed     // a key was taken and the content does not decrypt; last error set
+    Failed     // the message is refused; last error set
 };
 
 // Decrypts the message with the key of the first recipient whose certificate,
 // with a private key that can open the content key, the store holds. Content
 // ciphers: DES, triple DES, RC2 and AES in CBC mode with an initial value in
 // their parameters; any other is not taken.
+//
+// What the platform's call would take from the message as it stands is
+// checked first, whichever road decrypts: an enveloped message is refused
+// when it cannot be read, when its encrypted content is absent, when a
+// block cipher's content is empty or no whole number of blocks, when a block
+// cipher's parameters are neither absent, NULL nor one block of initial
+// value, and when the encrypted key of a recipient that the store holds is
+// not as long as the modulus of the recipient's RSA key.
 ContentDecryption DecryptContent(HCERTSTORE store, const BYTE* data, size_t length,
                                  Memory& result, DWORD& size);
 

@@ -3,52 +3,146 @@
 // writes nothing. Never a wrong or empty file reported as success.
 #include "CertFixture.h"
 #include "CryptAPI.h"
+#include "DerEdit.h"
 #include "TestErrors.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
+using Alteration = std::function<std::string(const std::string&)>;
+
 struct ForeignMessage {
     const char* name;      // <name>.crp or <name>.sgn and <name>.content in certs\foreign
+    const char* change;    // what was altered (null: the message as written)
+    Alteration alter;
     const char* failure;   // null: opens to its content
-    int flip;              // flips the byte this far from the end first (0: none)
 };
 
 std::ostream& operator<<(std::ostream& os, const ForeignMessage& m)
 {
-    return os << m.name << (m.flip ? " altered" : "");
+    return os << m.name << (m.change ? std::string(", ") + m.change : std::string());
 }
+
+// Where the parts of a message stand (child indexes from the top): an
+// enveloped message with one recipient as written, and a signed one.
+using Path = std::vector<size_t>;
+const Path kRecipients = {1, 0, 1};
+const Path kEncryptedKey = {1, 0, 1, 0, 3};
+const Path kContentAlgorithm = {1, 0, 2, 1, 0};
+const Path kContentParameters = {1, 0, 2, 1, 1};
+const Path kEncryptedContent = {1, 0, 2, 2};
+const Path kSignedContent = {1, 0, 2, 1, 0};
+
+Alteration Put(const Path& path, const std::string& with)
+{
+    return [=](const std::string& m) { return tvtest::Replace(m, path, with); };
+}
+// The primitive string at the path with only its first `keep` bytes, or
+// without its last `drop` bytes.
+Alteration Keep(const Path& path, size_t keep)
+{
+    return [=](const std::string& m) {
+        tvtest::Tlv string = tvtest::At(m, path);
+        return tvtest::Replace(m, path, tvtest::Definite(static_cast<unsigned char>(m[string.start]),
+                                                         tvtest::Content(m, string).substr(0, keep)));
+    };
+}
+Alteration Drop(const Path& path, size_t drop)
+{
+    return [=](const std::string& m) { return Keep(path, tvtest::At(m, path).length - drop)(m); };
+}
+// Bits flipped in the byte `back` places before the end of the string at the
+// path, whatever pieces it was written in.
+Alteration Flip(const Path& path, size_t back, unsigned char bits)
+{
+    return [=](const std::string& m) {
+        std::vector<size_t> bytes = tvtest::StringBytes(m, path);
+        std::string altered = m;
+        altered[bytes.at(bytes.size() - back)] ^= static_cast<char>(bits);
+        return altered;
+    };
+}
+// Recipients whose certificates no store holds, before the one of the user.
+Alteration OthersFirst(int count)
+{
+    return [=](const std::string& m) {
+        std::string ours = tvtest::Bytes(m, tvtest::At(m, {1, 0, 1, 0}));
+        tvtest::Tlv serial = tvtest::At(ours, {1, 1});
+        std::string other = ours;
+        other[serial.end() - 1] ^= 0x01;
+        std::string set;
+        for (int i = 0; i < count; ++i) set += other;
+        return tvtest::Replace(m, kRecipients, tvtest::Definite(0x31, set + ours));
+    };
+}
+
+const char kDecryption[] = "Decryption failed!";
+const char kVerification[] = "Verification failed!";
+// A CBC content tells a change only where the padding breaks: in the last
+// byte of the block before the last, the high bit puts the padding byte out
+// of its range.
+const Alteration kPaddingBroken = Flip(kEncryptedContent, 9, 0x80);
 
 const ForeignMessage kForeignMessages[] = {
     // CBC content ciphers, whose initial value and effective key length are
     // in the algorithm's parameters.
-    {"des3.crp", nullptr, 0},
-    {"des.crp", nullptr, 0},
-    {"rc2.crp", nullptr, 0},
-    {"rc2-40.crp", nullptr, 0},
-    {"aes128.crp", nullptr, 0},
-    {"aes192.crp", nullptr, 0},
-    {"aes256.crp", nullptr, 0},
-    {"aes128-keyid.crp", nullptr, 0},
+    {"des3.crp", nullptr, nullptr, nullptr},
+    {"des.crp", nullptr, nullptr, nullptr},
+    {"rc2.crp", nullptr, nullptr, nullptr},
+    {"rc2-40.crp", nullptr, nullptr, nullptr},
+    {"aes128.crp", nullptr, nullptr, nullptr},
+    {"aes192.crp", nullptr, nullptr, nullptr},
+    {"aes256.crp", nullptr, nullptr, nullptr},
+    {"aes128-keyid.crp", nullptr, nullptr, nullptr},
+    {"rc4.crp", nullptr, nullptr, nullptr},
+    {"aes256.crp", "three other recipients first", OthersFirst(3), nullptr},
     // Streamed: indefinite lengths, the encrypted content in pieces.
-    {"des3-stream.crp", nullptr, 0},
-    {"rc4-stream.crp", nullptr, 0},
-    {"aes256-stream-four.crp", nullptr, 0},
-    {"des3-stream-four.crp", nullptr, 0},
+    {"des3-stream.crp", nullptr, nullptr, nullptr},
+    {"rc4-stream.crp", nullptr, nullptr, nullptr},
+    {"aes256-stream-four.crp", nullptr, nullptr, nullptr},
+    {"des3-stream-four.crp", nullptr, nullptr, nullptr},
     // An empty file is never written from a message with encrypted content.
-    {"aes256-nothing.crp", "Decryption failed!", 0},
-    // A broken last block: the padding does not hold.
-    {"des3.crp", "Decryption failed!", 3},
-    {"aes256-stream-four.crp", "Decryption failed!", 8},
-    // Signed, with signed attributes, streamed or not.
-    {"sign-stream.sgn", nullptr, 0},
-    {"sign-sha256.sgn", nullptr, 0},
-    {"sign-sha1.sgn", nullptr, 0},
-    {"sign-stream-four.sgn", nullptr, 0},
+    {"aes256-nothing.crp", nullptr, nullptr, kDecryption},
+    {"des3.crp", "padding broken", kPaddingBroken, kDecryption},
+    {"des3-stream.crp", "padding broken", kPaddingBroken, kDecryption},
+    // Sizes that the message gives: checked before the platform takes them.
+    {"aes256.crp", "encrypted key of 100 bytes", Keep(kEncryptedKey, 100), kDecryption},
+    {"des3.crp", "encrypted key of 100 bytes", Keep(kEncryptedKey, 100), kDecryption},
+    {"aes256.crp", "encrypted key empty", Keep(kEncryptedKey, 0), kDecryption},
+    {"aes256.crp", "encrypted key garbage", Put(kEncryptedKey, tvtest::Definite(0x04, std::string(256, 'Z'))),
+     kDecryption},
+    {"aes256.crp", "content empty", Keep(kEncryptedContent, 0), kDecryption},
+    {"des3.crp", "content empty", Keep(kEncryptedContent, 0), kDecryption},
+    {"aes256.crp", "content absent", Put(kEncryptedContent, ""), kDecryption},
+    {"des3.crp", "content absent", Put(kEncryptedContent, ""), kDecryption},
+    {"rc4.crp", "content absent", Put(kEncryptedContent, ""), kDecryption},
+    {"aes256.crp", "content not whole blocks", Drop(kEncryptedContent, 1), kDecryption},
+    {"aes256.crp", "content one block short", Drop(kEncryptedContent, 16), kDecryption},
+    {"des3.crp", "initial value of 4 bytes", Put(kContentParameters, tvtest::Definite(0x04, "1234")), kDecryption},
+    {"aes256.crp", "initial value of 8 bytes", Put(kContentParameters, tvtest::Definite(0x04, "12345678")),
+     kDecryption},
+    {"aes256.crp", "initial value of 17 bytes", Put(kContentParameters, tvtest::Definite(0x04, std::string(17, 'i'))),
+     kDecryption},
+    {"aes256.crp", "initial value an INTEGER", Put(kContentParameters, tvtest::Definite(0x02, std::string(16, 'i'))),
+     kDecryption},
+    {"aes256.crp", "parameters NULL", Put(kContentParameters, tvtest::Definite(0x05, "")), kDecryption},
+    {"aes256.crp", "parameters absent", Put(kContentParameters, ""), kDecryption},
+    {"aes256.crp", "unknown algorithm",
+     Put(kContentAlgorithm, tvtest::Definite(0x06, "\x60\x86\x48\x01\x65\x03\x04\x01\x2B")), kDecryption},
+    // Signed, with signed attributes, streamed or not; a content changed
+    // afterwards no longer matches the digest that they carry.
+    {"sign-stream.sgn", nullptr, nullptr, nullptr},
+    {"sign-sha256.sgn", nullptr, nullptr, nullptr},
+    {"sign-sha1.sgn", nullptr, nullptr, nullptr},
+    {"sign-stream-four.sgn", nullptr, nullptr, nullptr},
+    {"sign-sha256.sgn", "content changed", Flip(kSignedContent, 1000, 0x01), kVerification},
+    {"sign-stream.sgn", "content changed", Flip(kSignedContent, 1000, 0x01), kVerification},
 };
 
 class ForeignMessageTest : public tvtest::CertSuite,
@@ -74,8 +168,8 @@ TEST_P(ForeignMessageTest, OpensToItsContentOrFailsWritingNothing)
     const std::string base = tvtest::CertFixture::DataDir() + "\\foreign\\" + name.substr(0, name.size() - 4);
     std::string message = tvtest::ReadFileBytes(tvtest::CertFixture::DataDir() + "\\foreign\\" + name);
     ASSERT_FALSE(message.empty()) << name;
-    if (row.flip)
-        message[message.size() - row.flip] ^= 0x5A;
+    if (row.alter)
+        message = row.alter(message);
     const std::string in = dir / name;
     const std::string out = dir / "opened";
     tvtest::WriteFileBytes(in, message);

@@ -40,6 +40,7 @@ encrypt rc2-40 many rc2-40-cbc
 encrypt aes128 many aes128
 encrypt aes192 four aes192
 encrypt aes256 many aes256
+encrypt rc4 many rc4
 encrypt des3-stream many des3 -stream
 encrypt rc4-stream many rc4 -stream
 encrypt aes256-stream-four four aes256 -stream

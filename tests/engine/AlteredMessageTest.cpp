@@ -2,66 +2,27 @@
 // the job: a signer's certificate changed in one byte is never a valid signer,
 // and an encrypted content that the platform cannot read never decrypts to an
 // empty file.
+#include "DerEdit.h"
 #include "EngineFixture.h"
 
 #include <wincrypt.h>
+
+#include <algorithm>
 
 using namespace enginetest;
 using tvtest::Exists;
 using tvtest::ReadFileBytes;
 using tvtest::WriteFileBytes;
+using tvtest::Bytes;
+using tvtest::Children;
+using tvtest::Definite;
+using tvtest::Indefinite;
+using tvtest::ReadTlv;
+using tvtest::Tlv;
 
 namespace {
 
 const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-// One element of a DER encoding (definite lengths only).
-struct Tlv {
-    size_t start = 0;
-    size_t header = 0;
-    size_t length = 0;
-    size_t content() const { return start + header; }
-    size_t end() const { return start + header + length; }
-};
-
-Tlv ReadTlv(const std::string& der, size_t at) {
-    Tlv tlv;
-    tlv.start = at;
-    tlv.header = 2;
-    size_t length = static_cast<unsigned char>(der.at(at + 1));
-    if (length & 0x80) {
-        size_t count = length & 0x7F;
-        length = 0;
-        for (size_t i = 0; i < count; ++i) length = (length << 8) | static_cast<unsigned char>(der.at(at + 2 + i));
-        tlv.header += count;
-    }
-    tlv.length = length;
-    return tlv;
-}
-
-std::vector<Tlv> Children(const std::string& der, const Tlv& parent) {
-    std::vector<Tlv> children;
-    for (size_t at = parent.content(); at < parent.end(); at = children.back().end())
-        children.push_back(ReadTlv(der, at));
-    return children;
-}
-
-std::string Bytes(const std::string& der, const Tlv& tlv) { return der.substr(tlv.start, tlv.end() - tlv.start); }
-
-std::string Definite(unsigned char tag, const std::string& content) {
-    std::string length;
-    for (size_t n = content.size(); n; n >>= 8) length.insert(length.begin(), static_cast<char>(n & 0xFF));
-    std::string header(1, static_cast<char>(tag));
-    if (content.size() < 0x80)
-        header += static_cast<char>(content.size());
-    else
-        header += static_cast<char>(0x80 | length.size()) + length;
-    return header + content;
-}
-
-std::string Indefinite(unsigned char tag, const std::string& content) {
-    return std::string{static_cast<char>(tag), '\x80'} + content + std::string(2, '\0');
-}
 
 // ---------------------------------------------------------------------------
 // A signer's certificate altered in one byte
@@ -243,6 +204,162 @@ TEST_F(AlteredMessages, ASignerCertificateAlteredAfterItWasIssuedIsNeverAValidSi
     CertFreeCertificateContext(bob);
     CertFreeCertificateContext(carl);
     local.Cleanup();
+}
+
+// ---------------------------------------------------------------------------
+// Signed attributes, built and signed here
+
+const std::string kDataOid = Definite(0x06, "\x2A\x86\x48\x86\xF7\x0D\x01\x07\x01");
+const std::string kContentTypeOid = Definite(0x06, "\x2A\x86\x48\x86\xF7\x0D\x01\x09\x03");
+const std::string kMessageDigestOid = Definite(0x06, "\x2A\x86\x48\x86\xF7\x0D\x01\x09\x04");
+
+std::string Attribute(const std::string& type, const std::string& values) {
+    return Definite(0x30, type + Definite(0x31, values));
+}
+
+std::string Digest(ALG_ID algorithm, const std::string& data) {
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    BYTE value[64];
+    DWORD size = sizeof value;
+    bool ok = CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+              CryptCreateHash(provider, algorithm, 0, 0, &hash) &&
+              CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), 0) &&
+              CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0);
+    if (hash) CryptDestroyHash(hash);
+    if (provider) CryptReleaseContext(provider, 0);
+    return ok ? std::string(reinterpret_cast<char*>(value), size) : "";
+}
+
+// A signed message of the content by the certificate's key whose one signer
+// signs these attributes (SHA-1 or MD5, as another program writes it).
+std::string SignWithAttributes(PCCERT_CONTEXT signer, ALG_ID algorithm, const std::string& content,
+                               const std::string& attributes) {
+    HCRYPTPROV provider = 0;
+    DWORD keySpec = 0;
+    BOOL release = FALSE;
+    HCRYPTHASH hash = 0;
+    std::string set = Definite(0x31, attributes);  // what the signature covers
+    BYTE signature[1024];
+    DWORD size = sizeof signature;
+    bool ok = CryptAcquireCertificatePrivateKey(signer, 0, nullptr, &provider, &keySpec, &release) &&
+              CryptCreateHash(provider, algorithm, 0, 0, &hash) &&
+              CryptHashData(hash, reinterpret_cast<const BYTE*>(set.data()), static_cast<DWORD>(set.size()), 0) &&
+              CryptSignHashA(hash, keySpec == AT_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE, nullptr, 0, signature,
+                             &size);
+    if (hash) CryptDestroyHash(hash);
+    if (release) CryptReleaseContext(provider, 0);
+    if (!ok) return "";
+    std::string rsa(reinterpret_cast<char*>(signature), size);
+    std::reverse(rsa.begin(), rsa.end());
+    const CRYPT_INTEGER_BLOB& serial = signer->pCertInfo->SerialNumber;
+    std::string serialBytes(reinterpret_cast<char*>(serial.pbData), serial.cbData);
+    std::reverse(serialBytes.begin(), serialBytes.end());
+    std::string issuer(reinterpret_cast<char*>(signer->pCertInfo->Issuer.pbData), signer->pCertInfo->Issuer.cbData);
+    std::string digestAlgorithm = Definite(
+        0x30, Definite(0x06, algorithm == CALG_MD5 ? "\x2A\x86\x48\x86\xF7\x0D\x02\x05" : "\x2B\x0E\x03\x02\x1A") +
+                  Definite(0x05, ""));
+    std::string rsaAlgorithm =
+        Definite(0x30, Definite(0x06, "\x2A\x86\x48\x86\xF7\x0D\x01\x01\x01") + Definite(0x05, ""));
+    std::string signerInfo = Definite(0x30, Definite(0x02, "\x01") +
+                                                Definite(0x30, issuer + Definite(0x02, serialBytes)) +
+                                                digestAlgorithm + Definite(0xA0, attributes) + rsaAlgorithm +
+                                                Definite(0x04, rsa));
+    std::string certificate(reinterpret_cast<char*>(signer->pbCertEncoded), signer->cbCertEncoded);
+    std::string signedData =
+        Definite(0x30, Definite(0x02, "\x01") + Definite(0x31, digestAlgorithm) +
+                           Definite(0x30, kDataOid + Definite(0xA0, Definite(0x04, content))) +
+                           Definite(0xA0, certificate) + Definite(0x31, signerInfo));
+    return Definite(0x30, Definite(0x06, "\x2A\x86\x48\x86\xF7\x0D\x01\x07\x02") + Definite(0xA0, signedData));
+}
+
+// A signer with signed attributes signs the content only through its
+// messageDigest attribute: exactly one, with exactly one value, the content's
+// digest as an OCTET STRING. Anything else is "Verification failed!" with
+// nothing written, for a signature and for the signature of an envelope.
+TEST_F(AlteredMessages, SignedAttributesHoldOnlyWhereTheyBindTheContent) {
+    enum class Attributes { Bound, NoDigest, TwoValues, TwoDigests, NotOctets, OtherType };
+    struct Row {
+        const char* what;
+        ALG_ID algorithm;
+        Attributes attributes;
+        bool contentChanged;
+        bool envelope;
+        bool valid;
+    } rows[] = {
+        {"SHA-1, bound", CALG_SHA1, Attributes::Bound, false, false, true},
+        {"MD5, bound", CALG_MD5, Attributes::Bound, false, false, true},
+        {"another content type named", CALG_SHA1, Attributes::OtherType, false, false, true},
+        {"content changed", CALG_SHA1, Attributes::Bound, true, false, false},
+        {"no messageDigest", CALG_SHA1, Attributes::NoDigest, false, false, false},
+        {"messageDigest of two values, the first right", CALG_SHA1, Attributes::TwoValues, false, false, false},
+        {"two messageDigest attributes", CALG_SHA1, Attributes::TwoDigests, false, false, false},
+        {"messageDigest not an OCTET STRING", CALG_SHA1, Attributes::NotOctets, false, false, false},
+        {"envelope, bound", CALG_SHA1, Attributes::Bound, false, true, true},
+        {"envelope, its encrypted message changed", CALG_SHA1, Attributes::Bound, true, true, false},
+    };
+    PCCERT_CONTEXT olivia = Ids().certs.Certificate("Olivia Own", Ids().own);
+    ASSERT_TRUE(olivia);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string content = std::string("signed with attributes: ") + row.what;
+        std::string signedContent = content;
+        if (row.envelope) {
+            WriteFileBytes(work / "plain.txt", content);
+            TQXCrypt crypt;
+            ASSERT_TRUE(crypt.EncryptFile(Ids().pub.c_str(), "Olivia Own", (work / "plain.txt").c_str(),
+                                          (work / "plain.txt.crp").c_str()))
+                << Held();
+            signedContent = ReadFileBytes(work / "plain.txt.crp");
+            tvtest::RemoveTree(work / "plain.txt");
+            tvtest::RemoveTree(work / "plain.txt.crp");
+        }
+        std::string digest = Definite(0x04, Digest(row.algorithm, signedContent));
+        std::string type = Attribute(kContentTypeOid, row.attributes == Attributes::OtherType
+                                                          ? Definite(0x06, "\x2A\x86\x48\x86\xF7\x0D\x01\x07\x03")
+                                                          : kDataOid);
+        std::string attributes = type;
+        switch (row.attributes) {
+        case Attributes::Bound:
+        case Attributes::OtherType: attributes += Attribute(kMessageDigestOid, digest); break;
+        case Attributes::NoDigest: break;
+        case Attributes::TwoValues:
+            attributes += Attribute(kMessageDigestOid, digest + Definite(0x04, Digest(row.algorithm, "other")));
+            break;
+        case Attributes::TwoDigests:
+            attributes += Attribute(kMessageDigestOid, digest) + Attribute(kMessageDigestOid, digest);
+            break;
+        case Attributes::NotOctets:
+            attributes += Attribute(kMessageDigestOid, Definite(0x0C, Digest(row.algorithm, signedContent)));
+            break;
+        }
+        // A byte in the middle of what was signed, changed after the signature.
+        if (row.contentChanged) signedContent[signedContent.size() / 2] ^= 0x01;
+        std::string message = SignWithAttributes(olivia, row.algorithm, signedContent, attributes);
+        ASSERT_FALSE(message.empty()) << GetLastError();
+
+        std::string input = work / (row.envelope ? "doc.txt.sme" : "doc.txt.sgn");
+        WriteFileBytes(input, message);
+        auto job = NewJob();
+        bool ok = row.envelope ? job->UnpackEnvelopeFile(1, input.c_str()) : job->VerifyFile(1, input.c_str());
+        EXPECT_EQ(ok, row.valid) << status.Log();
+        if (row.valid) {
+            EXPECT_EQ(ReadFileBytes(work / "doc.txt"), content);
+            EXPECT_STREQ(job->signer.subject, "Olivia Own");
+        } else {
+            EXPECT_FALSE(Exists(work / "doc.txt"));
+            EXPECT_FALSE(Exists(work / "doc.txt.crp"));
+            EXPECT_TRUE(status.Updates(2).empty()) << status.Log();
+            auto errors = status.Updates(0);
+            EXPECT_EQ(errors.size(), 1u) << status.Log();
+            for (const std::string& error : errors)
+                EXPECT_TRUE(StartsWith(Field(error, "detail"), "Verification failed!")) << error;
+        }
+        job.reset();
+        tvtest::RemoveTree(work / "doc.txt");
+        tvtest::RemoveTree(input);
+    }
+    CertFreeCertificateContext(olivia);
 }
 
 // ---------------------------------------------------------------------------
