@@ -4,6 +4,9 @@
 
 #include <cstring>
 #include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "QXProgressWindow.h"
 
@@ -264,6 +267,9 @@ bool TQXCryptDir::MoveAside(const char* output, bool restore) {
         return QXReport(false, "FileAPI", 342, text);
     }
     if (!folder[0]) CopyText(folder, sizeof folder, ".");
+    char name[MAX_PATH + 1];
+    if (!FullLongPath(output, name, sizeof name)) CopyText(name, sizeof name, output);
+    CharUpperA(name);
     char aside[MAX_PATH + 1] = {0};
     bool ok = GetTempFileNameA(folder, "~tv", 0, aside) != 0 && strlen(aside) < 256;
     if (ok) {
@@ -282,7 +288,7 @@ bool TQXCryptDir::MoveAside(const char* output, bool restore) {
     }
     if (ok) {
         SetFileAttributesA(aside, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN);
-        movedAside_.push_back({output, aside, attributes, restore});
+        movedAside_.push_back({output, aside, attributes, restore, name});
         return true;
     }
     return QXReport(false, "FileAPI", 342, text);
@@ -292,11 +298,18 @@ bool TQXCryptDir::FinishOverwrite(bool ok, size_t from, char* failure, size_t fa
     bool all = true;
     if (failure && failureSize) failure[0] = 0;
     if (from > movedAside_.size()) from = movedAside_.size();
-    // Latest first, so that a name moved aside twice ends with its oldest file.
-    for (auto it = movedAside_.rbegin(); it != movedAside_.rend() - static_cast<ptrdiff_t>(from); ++it) {
-        const char* original = it->original.c_str();
-        const char* aside = it->aside.c_str();
-        bool removing = ok && !it->restore;
+    // Of a name moved aside more than once, only the oldest file is the one
+    // found there; the later ones held what the job wrote there since.
+    std::set<std::string> names;
+    std::vector<bool> again(movedAside_.size());
+    for (size_t i = from; i < movedAside_.size(); ++i)
+        again[i] = !names.insert(movedAside_[i].name).second;
+    // Latest first, so that each name is free for the oldest file when its turn comes.
+    for (size_t i = movedAside_.size(); i-- > from;) {
+        const MovedAside& entry = movedAside_[i];
+        const char* original = entry.original.c_str();
+        const char* aside = entry.aside.c_str();
+        bool removing = (ok && !entry.restore) || again[i];
         bool finished;
         if (removing) {
             finished = DeleteFileEx(aside, delSecure != 0);
@@ -305,15 +318,15 @@ bool TQXCryptDir::FinishOverwrite(bool ok, size_t from, char* failure, size_t fa
             // (another program saved one, or the operation's own complete
             // output) stays as it is, and this one keeps its temporary name.
             finished = MoveFileExA(aside, original, MOVEFILE_WRITE_THROUGH) != 0;
-            if (finished && it->attributes != INVALID_FILE_ATTRIBUTES)
-                SetFileAttributesA(original, it->attributes);
+            if (finished && entry.attributes != INVALID_FILE_ATTRIBUTES)
+                SetFileAttributesA(original, entry.attributes);
         }
         if (finished) continue;
 
         // The file stays under its temporary name: no longer hidden, and named.
         DWORD code = GetLastError();
-        DWORD visible = it->attributes != INVALID_FILE_ATTRIBUTES
-                            ? it->attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN)
+        DWORD visible = entry.attributes != INVALID_FILE_ATTRIBUTES
+                            ? entry.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN)
                             : FILE_ATTRIBUTE_ARCHIVE;
         SetFileAttributesA(aside, visible ? visible : FILE_ATTRIBUTE_NORMAL);
         SetLastError(code);

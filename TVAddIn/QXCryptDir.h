@@ -100,7 +100,9 @@ public:
     // ok: the old outputs moved aside are deleted (wiped with delSecure);
     // otherwise each is moved back to its name, but never over a file that
     // lies there now (one that took the name meanwhile stays). Files kept by
-    // KeepAside come back whatever the outcome.
+    // KeepAside come back whatever the outcome. A name moved aside more than
+    // once ends with its oldest file: what was moved from it later is what
+    // the job wrote there since, and is deleted like an old output.
     // Returns false when a file could not be deleted or put back: that file
     // is then left visible under its temporary name, the failure is reported,
     // and its text (naming both names) goes to failure when one is given.
@@ -222,7 +224,8 @@ private:
         std::string original;
         std::string aside;
         DWORD attributes;
-        bool restore;  // comes back also after success
+        bool restore;      // comes back also after success
+        std::string name;  // the original's full long path in capitals: one name, however spelled
     };
     std::vector<MovedAside> movedAside_;
 

@@ -166,7 +166,8 @@ bool FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info)
            (info->nFileIndexHigh != 0 || info->nFileIndexLow != 0);
 }
 
-// The full path, with long names where they can be found.
+}  // namespace
+
 bool FullLongPath(const char* path, char* out, DWORD size)
 {
     DWORD n = GetFullPathNameA(path, size, out, nullptr);
@@ -178,8 +179,6 @@ bool FullLongPath(const char* path, char* out, DWORD size)
         memcpy(out, longer, n + 1);
     return true;
 }
-
-}  // namespace
 
 bool SameFile(const char* first, const char* second)
 {

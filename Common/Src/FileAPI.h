@@ -34,6 +34,8 @@ bool NameTaken(const char* path);
 // spelled (case, short names, "." and ".."): the same volume and file index,
 // or, where either cannot be opened, the same full long path regardless of case.
 bool SameFile(const char* first, const char* second);
+// The full path, with long names where they can be found (what exists of it).
+bool FullLongPath(const char* path, char* out, DWORD size);
 bool IsDirectory(const char* path);
 bool IsDriveRoot(const char* path);  // "X:" or "X:\"
 // Clears the attributes of a read-only file; false when it was not read-only.

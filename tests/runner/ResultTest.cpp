@@ -379,3 +379,47 @@ TEST_F(UnzipResultTest, AnExistingFileInTheFolderIsReplacedOnlyAfterYes) {
         tvtest::RemoveTree(input);
     }
 }
+
+// Two entries of one name, both let overwrite: the user's file is moved aside
+// for the first, the first entry for the second. When the second is damaged
+// the user's own file ends at the name, and nothing is left aside.
+TEST_F(UnzipResultTest, ANameReplacedTwiceEndsWithTheUsersFileWhenTheJobFails) {
+    struct Row {
+        bool damaged;
+        const char* content;
+    } rows[] = {{false, "second"}, {true, "older"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.damaged ? "second entry damaged" : "both whole");
+        std::string archive = *work / "x.zip";
+        std::string second = row.damaged ? tvtest::PatternBytes(20000, 3) : "second";
+        ASSERT_TRUE(MakeZip(archive, {{"a.txt", "first"}, {"a.txt", second}}));
+        if (row.damaged) {
+            // A byte inside the second entry's packed data.
+            std::string bytes = ReadFileBytes(archive);
+            size_t header = bytes.find("PK\x03\x04", 1, 4);
+            ASSERT_NE(header, std::string::npos);
+            size_t extra = static_cast<unsigned char>(bytes[header + 28]) |
+                           static_cast<unsigned char>(bytes[header + 29]) << 8;
+            bytes[header + 30 + 5 + extra + 4] ^= 0x10;
+            WriteFileBytes(archive, bytes);
+        }
+        ASSERT_TRUE(Protect(OpSign, archive));
+        tvtest::RemoveTree(archive);
+        std::string input = archive + ".sgn";
+        std::string out = *work / "out";
+        tvtest::MakeDir(out);
+        WriteFileBytes(out + "\\a.txt", "older");
+        Set("unzipfile", "Yes");
+        std::string yes = std::to_string(AnswerYes);
+        Script("selectdir=" + out + ";exist=" + yes + "," + yes);
+
+        EXPECT_EQ(RunJob(OpVerify, {input}), !row.damaged) << StatusLog();
+
+        EXPECT_EQ(LogLines("AskFileExist").size(), 2u) << StatusLog();
+        EXPECT_EQ(ReadFileBytes(out + "\\a.txt"), row.content);
+        EXPECT_EQ(Names(out), std::vector<std::string>{"a.txt"});
+        tvtest::RemoveTree(out);
+        tvtest::RemoveTree(*work / "x.zip");
+        tvtest::RemoveTree(input);
+    }
+}
