@@ -130,8 +130,10 @@ public:
         if (!(tag & 0x20)) {
             size = element.end() - element.start;
             changed = false;
-            return true;
+            return FixedFormHolds(element);
         }
+        if (tag == 0x21 || tag == 0x22 || tag == 0x25 || tag == 0x26)
+            return false;  // BOOLEAN, INTEGER, NULL, OBJECT IDENTIFIER are never constructed
         if (Joins(tag, place)) {
             size_t joined = 0;
             if (!MeasurePieces(element, depth, joined))
@@ -210,6 +212,27 @@ private:
     bool enveloped_;
     std::vector<size_t> lengths_;
     size_t next_ = 0;
+
+    // Whether a primitive element of a universal type whose content has a
+    // fixed form keeps it.
+    bool FixedFormHolds(const Der& element) const
+    {
+        const BYTE* content = data_ + element.start + element.header;
+        switch (data_[element.start]) {
+        case 0x01:  // BOOLEAN
+            return element.length == 1;
+        case 0x02:  // INTEGER
+            return element.length > 0;
+        case 0x03:  // BIT STRING: the count of unused bits, then the bits
+            return element.length > 0 && content[0] < 8 && (element.length > 1 || content[0] == 0);
+        case 0x05:  // NULL
+            return element.length == 0;
+        case 0x06:  // OBJECT IDENTIFIER: its last byte ends an arc
+            return element.length > 0 && !(content[element.length - 1] & 0x80);
+        default:
+            return true;
+        }
+    }
 
     // A string in pieces: an OCTET STRING anywhere, the encrypted content
     // where it stands.

@@ -65,7 +65,10 @@ size_t PutHeader(BYTE* at, BYTE tag, size_t length);
 // content of an enveloped message. Everything else keeps its bytes, the
 // signed attributes and certificates of a signed message among them, so a
 // signature still verifies. `out` stays empty when the message is in that
-// form already (nothing to copy). False for an encoding that cannot be read.
+// form already (nothing to copy). False for an encoding that cannot be read,
+// and for one in which an element of a universal type whose content has a
+// fixed form breaks it (BOOLEAN, INTEGER, BIT STRING, NULL, OBJECT
+// IDENTIFIER), within kBerDepth levels.
 bool DefiniteForm(const BYTE* data, size_t length, std::vector<BYTE>& out);
 
 }  // namespace qx

@@ -955,15 +955,20 @@ void ClearOutput(BYTE** output, uint32_t* outputLength)
 }
 
 // Points the message at its definite form (qx::DefiniteForm), kept in
-// `definite`, where that differs. A message that cannot be read so is left as
-// it is, for the platform to refuse.
-void ReadDefinite(const BYTE*& data, uint32_t& length, std::vector<BYTE>& definite)
+// `definite`, where that differs. False, with CRYPT_E_ASN1_CORRUPT, for a
+// message that cannot be read so: the platform never sees it, as its decoder
+// takes some broken encodings as they stand and fails inside.
+bool ReadDefinite(const BYTE*& data, uint32_t& length, std::vector<BYTE>& definite)
 {
-    if (qx::DefiniteForm(data, length, definite) && !definite.empty() &&
-        definite.size() <= UINT32_MAX) {
+    if (!qx::DefiniteForm(data, length, definite) || definite.size() > UINT32_MAX) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+        return false;
+    }
+    if (!definite.empty()) {
         data = definite.data();
         length = static_cast<uint32_t>(definite.size());
     }
+    return true;
 }
 
 }  // namespace
@@ -1037,7 +1042,7 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
     // A message of another program is read in the form every reader takes;
     // the signature covers the content octets, not how they were written.
     std::vector<BYTE> definite;
-    ReadDefinite(data, length, definite);
+    bool readable = ReadDefinite(data, length, definite);
 
     CRYPT_VERIFY_MESSAGE_PARA para = {};
     para.cbSize = sizeof para;
@@ -1053,7 +1058,8 @@ bool TQXCrypt::VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
                FALSE;
     };
     // The content is a part of the message.
-    bool ok = verifyOnly ? verify(nullptr, &size) : CallOnce(verify, length, content, size);
+    bool ok = readable &&
+              (verifyOnly ? verify(nullptr, &size) : CallOnce(verify, length, content, size));
     // A signature over signed attributes holds for the content only through
     // their digest of it.
     if (ok && qx::HasSignedAttributes(data, length)) {
@@ -1256,7 +1262,7 @@ bool TQXCrypt::DecryptBuffer(const char* storeName, const BYTE* data, uint32_t l
         return false;
 
     std::vector<BYTE> definite;
-    ReadDefinite(data, length, definite);
+    bool readable = ReadDefinite(data, length, definite);
 
     // The content is opened with the parameters of its own algorithm where a
     // key can be taken for it here; else the platform's message call does it.
@@ -1264,7 +1270,8 @@ bool TQXCrypt::DecryptBuffer(const char* storeName, const BYTE* data, uint32_t l
     Memory result;
     bool ok = false;
     Msg msg;
-    switch (qx::DecryptContent(use.store, data, length, result, size)) {
+    switch (readable ? qx::DecryptContent(use.store, data, length, result, size)
+                     : qx::ContentDecryption::Failed) {
     case qx::ContentDecryption::Done:
         ok = true;
         break;

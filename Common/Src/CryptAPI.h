@@ -149,20 +149,23 @@ public:
     bool GetThumbprint(PCCERT_CONTEXT certificate, BYTE* thumbprint);
 
     // Messages in memory. Buffers handed out have room for length + 1 bytes;
-    // on failure the out-buffer is null and the out-length 0.
+    // on failure the out-buffer is null and the out-length 0. A message to
+    // verify or decrypt that cannot be read in definite form
+    // (qx::DefiniteForm) is refused before the platform sees it.
     bool SignBuffer(const char* storeName, const char* subject, const BYTE* data,
                     uint32_t length, BYTE** output, uint32_t* outputLength);
     // The signer's context goes to `signer` (may be null) and is the caller's.
     // With verifyOnly no content is handed out. A signer's certificate whose
     // own signature fails (with its own key, or with its issuer's where the
-    // issuer is at hand) fails the verification.
+    // issuer is at hand) fails the verification, and so do signed attributes
+    // that do not carry the content's digest (qx::AttributesBindContent).
     bool VerifyBuffer(const BYTE* data, uint32_t length, BYTE** output,
                       uint32_t* outputLength, PCCERT_CONTEXT* signer, bool verifyOnly);
     bool EncryptBuffer(const char* storeName, const char* subject, const BYTE* data,
                        uint32_t length, BYTE** output, uint32_t* outputLength);
     // The store must hold the certificate of a recipient with its private key.
-    // A content that does not fit the message's encrypted content (as an
-    // empty one for a message the platform could not read) fails.
+    // A message whose sizes do not fit (qx::DecryptContent), and a content
+    // that does not fit the message's encrypted content, fail.
     bool DecryptBuffer(const char* storeName, const BYTE* data, uint32_t length,
                        BYTE** output, uint32_t* outputLength);
     bool FreeBuffer(BYTE* buffer);

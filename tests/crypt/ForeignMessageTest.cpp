@@ -135,6 +135,15 @@ const ForeignMessage kForeignMessages[] = {
     {"aes256.crp", "parameters absent", Put(kContentParameters, ""), kDecryption},
     {"aes256.crp", "unknown algorithm",
      Put(kContentAlgorithm, tvtest::Definite(0x06, "\x60\x86\x48\x01\x65\x03\x04\x01\x2B")), kDecryption},
+    // Encodings that break their own rules never reach the platform.
+    {"aes256.crp", "type an empty OBJECT IDENTIFIER", Put({0}, tvtest::Definite(0x06, "")), kDecryption},
+    {"sign-sha256.sgn", "type an empty OBJECT IDENTIFIER", Put({0}, tvtest::Definite(0x06, "")), kVerification},
+    {"sign-sha256.sgn", "content type an empty OBJECT IDENTIFIER", Put({1, 0, 2, 0}, tvtest::Definite(0x06, "")),
+     kVerification},
+    {"sign-sha256.sgn", "signer's public key an empty BIT STRING",
+     Put({1, 0, 3, 0, 0, 6, 1}, tvtest::Definite(0x03, "")), kVerification},
+    {"sign-sha256.sgn", "certificate's signature an empty BIT STRING", Put({1, 0, 3, 0, 2}, tvtest::Definite(0x03, "")),
+     kVerification},
     // Signed, with signed attributes, streamed or not; a content changed
     // afterwards no longer matches the digest that they carry.
     {"sign-stream.sgn", nullptr, nullptr, nullptr},
