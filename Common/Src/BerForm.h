@@ -54,6 +54,18 @@ bool IsEncodedOid(const BYTE* data, const Der& element, const BYTE (&oid)[N])
     return element.end() - element.start == N && EncodingStartsWith(data, element, oid, N);
 }
 
+// The entry of a table whose members `oid` and `oidSize` give an encoded
+// object identifier, for the identifier that the element is; null for none.
+template <class Entry, size_t N>
+const Entry* FindByOid(const BYTE* data, const Der& element, const Entry (&table)[N])
+{
+    for (const Entry& entry : table)
+        if (element.end() - element.start == entry.oidSize &&
+            EncodingStartsWith(data, element, entry.oid, entry.oidSize))
+            return &entry;
+    return nullptr;
+}
+
 // Header bytes of an element of that content length, in DER's shortest form.
 size_t HeaderSize(size_t length);
 

@@ -40,15 +40,6 @@ const ContentCipher kContentCiphers[] = {
     {kAes256Oid, sizeof kAes256Oid, CALG_AES_256, 32, 32, 16},
 };
 
-const ContentCipher* FindCipher(const BYTE* data, const Der& oid)
-{
-    for (const ContentCipher& cipher : kContentCiphers)
-        if (oid.end() - oid.start == cipher.oidSize &&
-            EncodingStartsWith(data, oid, cipher.oid, cipher.oidSize))
-            return &cipher;
-    return nullptr;
-}
-
 // A small non-negative INTEGER.
 bool ReadSmallInteger(const BYTE* data, const Der& integer, DWORD& value)
 {
@@ -359,7 +350,7 @@ ContentDecryption DecryptContent(HCERTSTORE store, const BYTE* data, size_t leng
     // A content sent apart is never at hand here.
     if (!parts.hasContent)
         return refuse(CRYPT_E_MSG_ERROR);
-    const ContentCipher* cipher = FindCipher(data, parts.algorithmOid);
+    const ContentCipher* cipher = FindByOid(data, parts.algorithmOid, kContentCiphers);
     Der iv;
     DWORD effectiveBits = 0;
     Parameters parameters = Parameters::None;

@@ -37,13 +37,10 @@ const DigestAlgorithm kDigestAlgorithms[] = {
 ALG_ID FindDigest(const BYTE* data, const Der& algorithm)
 {
     Der oid;
-    if (data[algorithm.start] != 0x30 || !ChildDer(data, algorithm, 0, oid))
-        return 0;
-    for (const DigestAlgorithm& digest : kDigestAlgorithms)
-        if (oid.end() - oid.start == digest.oidSize &&
-            EncodingStartsWith(data, oid, digest.oid, digest.oidSize))
-            return digest.algorithm;
-    return 0;
+    const DigestAlgorithm* digest = nullptr;
+    if (data[algorithm.start] == 0x30 && ChildDer(data, algorithm, 0, oid))
+        digest = FindByOid(data, oid, kDigestAlgorithms);
+    return digest ? digest->algorithm : 0;
 }
 
 // The first SignerInfo: ContentInfo / [0] / SignedData: version, digest

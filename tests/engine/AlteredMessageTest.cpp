@@ -104,7 +104,21 @@ std::string SignBySystem(const std::string& store, const std::string& subject, c
     return message;
 }
 
-class AlteredMessages : public EngineTest {};
+class AlteredMessages : public EngineTest {
+protected:
+    // The content as the system encrypts it for the user; empty on failure.
+    std::string EncryptedForUser(const std::string& content) {
+        TQXCrypt crypt;
+        BYTE* out = nullptr;
+        uint32_t size = 0;
+        if (!crypt.EncryptBuffer(Ids().pub.c_str(), "Olivia Own", reinterpret_cast<const BYTE*>(content.data()),
+                                 static_cast<uint32_t>(content.size()), &out, &size))
+            return "";
+        std::string message(reinterpret_cast<char*>(out), size);
+        crypt.FreeBuffer(out);
+        return message;
+    }
+};
 
 // A message whose signature still holds (the key is unchanged) but whose
 // certificate was changed after it was issued: verification and unpacking
@@ -150,18 +164,9 @@ TEST_F(AlteredMessages, ASignerCertificateAlteredAfterItWasIssuedIsNeverAValidSi
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         const std::string content = std::string("signed: ") + row.what;
-        std::string signed_ = content;
-        if (row.envelope) {
-            // The content of an envelope is a message encrypted for the user.
-            WriteFileBytes(work / "plain.txt", content);
-            TQXCrypt crypt;
-            ASSERT_TRUE(crypt.EncryptFile(Ids().pub.c_str(), "Olivia Own", (work / "plain.txt").c_str(),
-                                          (work / "plain.txt.crp").c_str()))
-                << Held();
-            signed_ = ReadFileBytes(work / "plain.txt.crp");
-            tvtest::RemoveTree(work / "plain.txt");
-            tvtest::RemoveTree(work / "plain.txt.crp");
-        }
+        // The content of an envelope is a message encrypted for the user.
+        std::string signed_ = row.envelope ? EncryptedForUser(content) : content;
+        ASSERT_FALSE(signed_.empty()) << Held();
         PCCERT_CONTEXT signer = row.signer == Signer::SelfSigned ? alice : bob;
         std::string message = row.signer == Signer::IssuerCarried
                                   ? SignCarryingIssuer(bob, carl, signed_)
@@ -303,17 +308,8 @@ TEST_F(AlteredMessages, SignedAttributesHoldOnlyWhereTheyBindTheContent) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         const std::string content = std::string("signed with attributes: ") + row.what;
-        std::string signedContent = content;
-        if (row.envelope) {
-            WriteFileBytes(work / "plain.txt", content);
-            TQXCrypt crypt;
-            ASSERT_TRUE(crypt.EncryptFile(Ids().pub.c_str(), "Olivia Own", (work / "plain.txt").c_str(),
-                                          (work / "plain.txt.crp").c_str()))
-                << Held();
-            signedContent = ReadFileBytes(work / "plain.txt.crp");
-            tvtest::RemoveTree(work / "plain.txt");
-            tvtest::RemoveTree(work / "plain.txt.crp");
-        }
+        std::string signedContent = row.envelope ? EncryptedForUser(content) : content;
+        ASSERT_FALSE(signedContent.empty()) << Held();
         std::string digest = Definite(0x04, Digest(row.algorithm, signedContent));
         std::string type = Attribute(kContentTypeOid, row.attributes == Attributes::OtherType
                                                           ? Definite(0x06, "\x2A\x86\x48\x86\xF7\x0D\x01\x07\x03")
@@ -435,14 +431,8 @@ std::string EncryptTripleDes(const std::string& store, const std::string& name, 
 // of an envelope.
 TEST_F(AlteredMessages, AnEncryptedContentThePlatformCannotReadNeverDecryptsToAnEmptyFile) {
     const std::string content = "decrypt me\r\n" + tvtest::PatternBytes(300);
-    WriteFileBytes(work / "plain.txt", content);
-    TQXCrypt crypt;
-    ASSERT_TRUE(crypt.EncryptFile(Ids().pub.c_str(), "Olivia Own", (work / "plain.txt").c_str(),
-                                  (work / "plain.txt.crp").c_str()))
-        << Held();
-    const std::string written = ReadFileBytes(work / "plain.txt.crp");
-    tvtest::RemoveTree(work / "plain.txt");
-    tvtest::RemoveTree(work / "plain.txt.crp");
+    const std::string written = EncryptedForUser(content);
+    ASSERT_FALSE(written.empty()) << Held();
     // As another program writes it: triple DES, whose padding adds a whole
     // block to this content (a multiple of 8 bytes).
     ASSERT_EQ(content.size() % 8, 0u);
