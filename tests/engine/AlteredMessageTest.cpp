@@ -4,21 +4,22 @@
 // empty file.
 #include "DerEdit.h"
 #include "EngineFixture.h"
+#include "QXHandles.h"
 
 #include <wincrypt.h>
 
 #include <algorithm>
 
 using namespace enginetest;
-using tvtest::Exists;
-using tvtest::ReadFileBytes;
-using tvtest::WriteFileBytes;
 using tvtest::Bytes;
 using tvtest::Children;
 using tvtest::Definite;
+using tvtest::Exists;
 using tvtest::Indefinite;
+using tvtest::ReadFileBytes;
 using tvtest::ReadTlv;
 using tvtest::Tlv;
+using tvtest::WriteFileBytes;
 
 namespace {
 
@@ -222,41 +223,40 @@ std::string Attribute(const std::string& type, const std::string& values) {
     return Definite(0x30, type + Definite(0x31, values));
 }
 
-std::string Digest(ALG_ID algorithm, const std::string& data) {
-    HCRYPTPROV provider = 0;
-    HCRYPTHASH hash = 0;
-    BYTE value[64];
+// The data's digest under the algorithm or, with a key, the key's signature
+// of it (most significant byte first).
+std::string HashOf(HCRYPTPROV provider, ALG_ID algorithm, const std::string& data, DWORD keySpec = 0) {
+    qx::CryptHash hash;
+    BYTE value[1024];
     DWORD size = sizeof value;
-    bool ok = CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
-              CryptCreateHash(provider, algorithm, 0, 0, &hash) &&
-              CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), 0) &&
-              CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0);
-    if (hash) CryptDestroyHash(hash);
-    if (provider) CryptReleaseContext(provider, 0);
-    return ok ? std::string(reinterpret_cast<char*>(value), size) : "";
+    bool ok = CryptCreateHash(provider, algorithm, 0, 0, hash.out()) &&
+              CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), 0) &&
+              (keySpec ? CryptSignHashA(hash.get(), keySpec, nullptr, 0, value, &size)
+                       : CryptGetHashParam(hash.get(), HP_HASHVAL, value, &size, 0));
+    std::string out = ok ? std::string(reinterpret_cast<char*>(value), size) : "";
+    if (keySpec) std::reverse(out.begin(), out.end());
+    return out;
+}
+
+std::string Digest(ALG_ID algorithm, const std::string& data) {
+    qx::Provider provider;
+    if (!CryptAcquireContextA(provider.out(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return "";
+    return HashOf(provider.get(), algorithm, data);
 }
 
 // A signed message of the content by the certificate's key whose one signer
 // signs these attributes (SHA-1 or MD5, as another program writes it).
 std::string SignWithAttributes(PCCERT_CONTEXT signer, ALG_ID algorithm, const std::string& content,
                                const std::string& attributes) {
-    HCRYPTPROV provider = 0;
+    HCRYPTPROV key = 0;
     DWORD keySpec = 0;
     BOOL release = FALSE;
-    HCRYPTHASH hash = 0;
-    std::string set = Definite(0x31, attributes);  // what the signature covers
-    BYTE signature[1024];
-    DWORD size = sizeof signature;
-    bool ok = CryptAcquireCertificatePrivateKey(signer, 0, nullptr, &provider, &keySpec, &release) &&
-              CryptCreateHash(provider, algorithm, 0, 0, &hash) &&
-              CryptHashData(hash, reinterpret_cast<const BYTE*>(set.data()), static_cast<DWORD>(set.size()), 0) &&
-              CryptSignHashA(hash, keySpec == AT_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE, nullptr, 0, signature,
-                             &size);
-    if (hash) CryptDestroyHash(hash);
-    if (release) CryptReleaseContext(provider, 0);
-    if (!ok) return "";
-    std::string rsa(reinterpret_cast<char*>(signature), size);
-    std::reverse(rsa.begin(), rsa.end());
+    if (!CryptAcquireCertificatePrivateKey(signer, 0, nullptr, &key, &keySpec, &release)) return "";
+    qx::Provider owned(release ? key : 0);
+    // The signature covers the attributes as a SET.
+    std::string rsa = HashOf(key, algorithm, Definite(0x31, attributes),
+                             keySpec == AT_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE);
+    if (rsa.empty()) return "";
     const CRYPT_INTEGER_BLOB& serial = signer->pCertInfo->SerialNumber;
     std::string serialBytes(reinterpret_cast<char*>(serial.pbData), serial.cbData);
     std::reverse(serialBytes.begin(), serialBytes.end());
