@@ -140,9 +140,9 @@ const ForeignMessage kForeignMessages[] = {
     {"sign-sha256.sgn", "type an empty OBJECT IDENTIFIER", Put({0}, tvtest::Definite(0x06, "")), kVerification},
     {"sign-sha256.sgn", "content type an empty OBJECT IDENTIFIER", Put({1, 0, 2, 0}, tvtest::Definite(0x06, "")),
      kVerification},
-    {"sign-sha256.sgn", "signer's public key an empty BIT STRING",
+    {"sign-sha1.sgn", "signer's public key an empty BIT STRING",
      Put({1, 0, 3, 0, 0, 6, 1}, tvtest::Definite(0x03, "")), kVerification},
-    {"sign-sha256.sgn", "certificate's signature an empty BIT STRING", Put({1, 0, 3, 0, 2}, tvtest::Definite(0x03, "")),
+    {"sign-sha1.sgn", "certificate's signature an empty BIT STRING", Put({1, 0, 3, 0, 2}, tvtest::Definite(0x03, "")),
      kVerification},
     // Signed, with signed attributes, streamed or not; a content changed
     // afterwards no longer matches the digest that they carry.
